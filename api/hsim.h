@@ -1,0 +1,389 @@
+/*
+ * hsim.h - public C interface of libhsim, the host-side control library of the
+ * USB ECG patient simulator.
+ *
+ * The library finds the simulator on /dev/ttyACM<n>, keeps the link alive,
+ * configures its analogue front end and computes its output on the host.
+ * Everything here has C linkage. C++-only entry points (references,
+ * std::string, std::vector, the two forms of LoadECGtxt, the event classes)
+ * are in hsim.hpp; extensions of this project (device location, table
+ * provenance) are in hsim_ext.h.
+ *
+ * ERROR MODEL
+ *   No function throws and none aborts on bad input. Failures are results:
+ *   - lifecycle functions return false;
+ *   - exported setters return 0 on success, -1 when no device is open or the
+ *     command window (see THREADS) did not open within 3000 ms, and -2, -3, ...
+ *     for the first argument check that failed, in the order documented with
+ *     the function. A refused call stores nothing;
+ *   - device information and storage functions return 1 or 0;
+ *   - internal device commands that are exported return a Boolean success
+ *     (SetRelays alone returns true on failure, false on success).
+ *   A channel number outside 0..3 is refused before anything is sent (-2 from
+ *   the HSIM setters, false from the commands). A null pointer is refused with
+ *   the function's failure value.
+ *
+ * THREADS
+ *   Every exported function may be called from any thread. The library runs a
+ *   connect thread (search, keep-alive), a poll thread (answers the device's
+ *   data requests while output streams) and a presence monitor thread. One
+ *   recursive global lock serialises device traffic and parameter changes.
+ *   Callbacks run on library threads with that lock held: they may call back
+ *   into the library on the same thread but must not wait for another thread
+ *   that calls the library. The connection callback is the exception: it runs
+ *   on the connect thread without the lock and may call anything except
+ *   HSIMFree (which joins that thread).
+ *   While output streams, a thread that talks to the device waits for the
+ *   "command window" that opens each time the device asks for data.
+ *
+ * UNITS
+ *   Voltages in millivolts, times in seconds, frequencies in hertz; ECG
+ *   intervals and pulse widths in milliseconds. Built-in tables and binary ECG
+ *   files hold microvolts.
+ */
+#ifndef HSIM_H
+#define HSIM_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+/* Version of this header and of the library built from it. since 1.0.5 */
+#define HSIM_VERSION_MAJOR 1
+#define HSIM_VERSION_MINOR 0
+#define HSIM_VERSION_PATCH 5
+/* Packed as HSIMGetVersion() packs the four-part version text "1.0.5.2". */
+#define HSIM_VERSION_BUILD 2
+#define HSIM_MAKE_VERSION(a, b, c, d) (((a) << 24) | ((b) << 16) | ((c) << 8) | (d))
+#define HSIM_VERSION                                                                              \
+    HSIM_MAKE_VERSION(HSIM_VERSION_MAJOR, HSIM_VERSION_MINOR, HSIM_VERSION_PATCH,                 \
+                      HSIM_VERSION_BUILD)
+
+#if defined(HSIM_BUILDING_LIBRARY)
+#define HSIM_API __attribute__((visibility("default")))
+#else
+#define HSIM_API
+#endif
+
+#ifdef __cplusplus
+class CEvent;
+extern "C" {
+#else
+/* Event object of the runtime primitives; defined in hsim.hpp. */
+typedef struct CEvent CEvent;
+#endif
+
+/* ---------------------------------------------------------------- records */
+
+/* Identity of the device, 12 bytes, filled from the identity probe. since 1.0.5 */
+typedef struct MODEL_INFORMATION {
+    unsigned char Character1; /* second character of the identity magic ("S") */
+    unsigned char Character2; /* third character of the identity magic ("E") */
+    unsigned char Code1;      /* code byte 1 */
+    unsigned char Code2;      /* code byte 2 */
+    int32_t Number1;          /* first number (16 bits on the wire) */
+    int32_t Number2;          /* second number (8 bits on the wire) */
+} MODEL_INFORMATION;
+
+/* Control setting message of block output, 64 bytes, multi-byte fields
+ * big-endian. since 1.0.5 */
+typedef struct _DEVICE_CONTROL_SETTING {
+    unsigned char Header[4];         /* 0xEA, 0xFF, 0x00, 0x00 */
+    unsigned char OutputSwitch;      /* 1 plays the uploaded waveform, 0 off */
+    unsigned char Reserved5[3];
+    unsigned char SampleRate[2];     /* samples per second */
+    unsigned char Fraction[2];       /* fractional samples per period, in thousandths */
+    unsigned char Marker[2];         /* 0x04, 0x00 */
+    unsigned char Reserved14[18];
+    unsigned char ChannelRecord[4][8]; /* the control block's channel records */
+} _DEVICE_CONTROL_SETTING;
+
+/* Signal and DC channel arrays handed to HSIMLoadRawData. since 1.0.5 */
+typedef struct RAW_DATA_INFORMATION {
+    double sampleRate;   /* samples per second, 100..40000 */
+    int32_t sampleCount; /* samples in each array */
+    double* acData;      /* signal channel, mV */
+    double* dcData;      /* DC channel, mV */
+} RAW_DATA_INFORMATION;
+
+/* ----------------------------------------------------------- enumerations */
+
+/* What the signal channel plays. since 1.0.5 */
+typedef enum OutputFunction {
+    OUTPUT_OFF = 0,
+    OUTPUT_SINE = 1,
+    OUTPUT_TRIANGLE = 2,
+    OUTPUT_SQUARE = 3,
+    OUTPUT_RECTANGULAR_PULSE = 4,
+    OUTPUT_TRIANGULAR_PULSE = 5,
+    OUTPUT_EXPONENTIAL = 6,
+    OUTPUT_ECG_STANDARD = 7,
+    OUTPUT_ECG_CUSTOM = 8,
+    OUTPUT_IEC_2_27 = 9,
+    OUTPUT_IEC_2_51 = 10,
+    OUTPUT_RESERVED_11 = 11,
+    OUTPUT_RESERVED_12 = 12,
+    OUTPUT_BIPHASIC_EXPONENTIAL = 13,
+    OUTPUT_ECG_FILE = 14,
+    OUTPUT_INPUT_DYNAMIC_RANGE = 15,
+    OUTPUT_IEC_2_47 = 16,
+    OUTPUT_ANE20000 = 17,
+    OUTPUT_ECG_FILE_WITH_DC = 18
+} OutputFunction;
+
+/* Lead selection of an output channel. The hardware distinguishes the
+ * primary lead (0) from every other value. since 1.0.5 */
+typedef enum OutputLead { OUTPUT_LEAD_PRIMARY = 0, OUTPUT_LEAD_SECONDARY = 1 } OutputLead;
+
+/* IEC 60601-2-47 patterns. since 1.0.5 */
+typedef enum IEC247_PATTERN {
+    IEC247_PULSE_TRAIN = 0,   /* 100 ms triangle once per second */
+    IEC247_RR_800MS = 1,      /* RR 0.8 s, 35 ms at 0.25 Hz */
+    IEC247_RR_1000MS = 2,     /* RR 1.0 s, 70 ms at 0.1 Hz */
+    IEC247_RR_3000MS = 3,     /* RR 3.0 s, 280 ms at 1/30 Hz */
+    IEC247_RR_1500MS_HOUR = 4 /* RR 1.5 s, 140 ms at 1/3600 Hz, one hour */
+} IEC247_PATTERN;
+
+/* -------------------------------------------------------------- callbacks */
+
+typedef void (*HSIM_CONNECTION_CALLBACK)(bool connected);
+typedef void (*HSIM_NOTIFY_CALLBACK)(unsigned int event, unsigned int param, unsigned long data);
+typedef void (*HSIM_GRAPH_CALLBACK)(double timeSeconds, double valueMv);
+typedef void (*HSIM_FUNCTION_CALLBACK)(int outputFunction);
+typedef void (*HSIM_FREQUENCY_CALLBACK)(double hz);
+typedef void (*HSIM_LEVEL_CALLBACK)(int value);
+
+/* ----------------------------------------------------- runtime primitives */
+/* since 1.0.5. WaitForSingleObject and WaitForMultipleObjects return 0 (or
+ * the index of the signalled event) or 110 (ETIMEDOUT). */
+HSIM_API int WaitForSingleObject(CEvent* event, unsigned int milliseconds);
+HSIM_API int WaitForMultipleObjects(unsigned int count, CEvent** events, int waitAll,
+                                    unsigned int milliseconds);
+HSIM_API bool CloseHandle(long fd);
+HSIM_API void SleepEx(unsigned int milliseconds);
+HSIM_API bool CreateThread(unsigned long* threadId, void* (*start)(void*), void* arg);
+HSIM_API void CloseThread(unsigned long threadId);
+
+/* ------------------------------------------------------------ connection */
+/* since 1.0.5 */
+HSIM_API bool HSIMInit(HSIM_CONNECTION_CALLBACK callback);
+HSIM_API bool HSIMConnect(int port, unsigned int timeoutMs);
+HSIM_API void HSIMFree(void);
+HSIM_API bool HSIMIsConnected(void);
+HSIM_API long HSIMGetDeviceHandle(void);
+HSIM_API void RegisterNotifyEvent(unsigned int event, HSIM_NOTIFY_CALLBACK callback);
+HSIM_API void WinEventCb(unsigned int event, unsigned int param, unsigned long data);
+HSIM_API void ReconnectDevice(void);
+HSIM_API void NotifyListener(bool connected);
+HSIM_API void ConnectedHandler(bool connected);
+HSIM_API bool DoInit(HSIM_CONNECTION_CALLBACK callback);
+
+/* ------------------------------------------------------------- utilities */
+/* since 1.0.5 */
+HSIM_API void StringTrimRight(char* s);
+HSIM_API void StringTrimLeft(char* s);
+HSIM_API void StringTrim(char* s);
+HSIM_API int parseBySpace(char* s, char** tokens, int maxTokens);
+HSIM_API bool PressYesNoToContinue(const char* prompt);
+HSIM_API int parseDate(char* text, const char* format);
+HSIM_API int parseTime(char* text, const char* format);
+HSIM_API int UTF8ToUnicodeChar(const char* s, int* length);
+HSIM_API void UTF8ToUnicodeBuf(const char* s, wchar_t* out);
+HSIM_API int ConvertVersion(const char* text);
+HSIM_API const char* GenerateTempFilePath(const char* name);
+HSIM_API void StopCallback(void);
+HSIM_API void con_init(void);
+HSIM_API void con_clear_screen(void);
+HSIM_API void con_set_cursor_position(int row, int column);
+HSIM_API void con_display_string(const char* text);
+HSIM_API void con_hide_cursor(void);
+
+/* ------------------------------------------- device configuration commands */
+/* since 1.0.5. Take the global lock themselves. */
+HSIM_API bool SetRelays(bool starting);
+HSIM_API bool SetInputImpedanceMode(int channel, int mode);
+HSIM_API int GetInputImpedanceMode(int channel);
+HSIM_API bool SetSignalGroundToGNDGround(int channel, bool on);
+HSIM_API bool GetSignalGroundToGNDGround(int channel);
+HSIM_API bool SetOutputLead(int channel, OutputLead lead);
+HSIM_API bool SetDcOffset(int channel);
+HSIM_API bool SetSelectedChannelEnabled(unsigned char mask, bool enable);
+HSIM_API bool SetSelectedChannelLeads(unsigned char mask, OutputLead lead);
+HSIM_API bool SetCalibrationMode(bool on);
+HSIM_API bool SetOutputDac(int first, int second);
+HSIM_API bool ResetHwStatus(void);
+HSIM_API bool SetApnea(bool apnea);
+HSIM_API bool SetRespiration(int variation, int frequency, int ratio, int baseline,
+                             int apneaTime);
+HSIM_API bool EnableRespiration(bool on);
+HSIM_API int HSIMSetCalibrationMode(bool on);
+HSIM_API int HSIMSetOutputDac(int first, int second);
+
+/* ---------------------------------------------------- streaming and blocks */
+/* since 1.0.5 */
+HSIM_API int SendStopPacket(void);
+HSIM_API int HSIMOutputSignal(int outputFunction);
+HSIM_API int HSIMSaveToStandaloneMode(int outputFunction);
+HSIM_API int HSIMSaveDefaultWaveform(void);
+HSIM_API bool WriteWaveformRawData(unsigned char* data, unsigned int length);
+
+/* ------------------------------------------ device information and storage */
+/* since 1.0.5 */
+HSIM_API int HSIMSetHWInformation(int value1, int value2);
+HSIM_API int HSIMSetDeviceInformation(MODEL_INFORMATION* info);
+HSIM_API int HSIMGetDeviceInformation(MODEL_INFORMATION* info);
+/* Static buffer, overwritten by every call. */
+HSIM_API const char* HSIMGetSerialNumber(void);
+/* Copies five 32-bit words. */
+HSIM_API int HSIMGetHWInformation(void* words);
+HSIM_API int HSIMGetVersion(void);
+HSIM_API int HSIMReadMfgInfo(unsigned char* buffer, int length);
+HSIM_API int HSIMWriteMfgInfo(unsigned char* buffer, int length);
+HSIM_API int HSIMWriteDCCalibrationData(int channel, unsigned short value);
+HSIM_API int HSIMSetDCOffsetCalibrationData(int channel, int value);
+HSIM_API int HSIMSetFixedDCByDAC(int value);
+HSIM_API int HSIMUpdateFwLoadFirmwareFile(void* a, void* b, void* c, void* d);
+HSIM_API void HSIMUpdateFwBurnBinFile(void* file);
+HSIM_API void SetDefaultECGDCVariableCalibrationData(void);
+HSIM_API extern unsigned short g_ECGDCVariableCalibrationData[8];
+
+/* ------------------------------------------------- respiration modulation */
+/* since 1.0.5 */
+HSIM_API int SetRespireAlgorithmParam(int breathsPerMinute, int ratio, int apneaSeconds,
+                                      int baselinePercent, int amplitudePercent,
+                                      int frequencyPercent);
+
+/* ------------------------------------------------------ standard patterns */
+/* since 1.0.5. Returned arrays belong to the library unless stated. */
+HSIM_API int SetSpecialWave227(int index);
+HSIM_API int SetSpecialWave251(int index);
+HSIM_API int SetSpecialWave247(int index);
+HSIM_API int GetSpecialWave227(void);
+HSIM_API int GetSpecialWave251(void);
+HSIM_API int GetSpecialWave247(void);
+HSIM_API int SetANE20000Lead(int lead);
+HSIM_API int GetANE20000Lead(void);
+HSIM_API void SetStandardWaveformLoop(bool loop);
+HSIM_API void HSIMEnableLoop(bool loop);
+HSIM_API const int* GetSpecialWave227Array(int index, int* length, int* rate);
+HSIM_API const int* GetSpecialWave251Array(int index, int* length, int* rate);
+HSIM_API const double* GetSpecialWave247Array(int index, int* length, int* rate);
+HSIM_API const double* getECG227Array(void);
+/* A new array owned by the caller, released with free(); null on failure. */
+HSIM_API double* getArray(IEC247_PATTERN pattern);
+HSIM_API const double* getIEC47RawArray(IEC247_PATTERN pattern);
+HSIM_API const double* getRRavgArray(void);
+HSIM_API const double* getRRdevArray(void);
+HSIM_API const double* getHRVfreqArray(void);
+HSIM_API void init(void);
+HSIM_API int DumpStandardWaveform(const int* samples, int count, int rate, const char* title,
+                                  const wchar_t* path);
+
+/* ------------------------------------------- output function and parameters */
+/* since 1.0.5 */
+HSIM_API int HSIMSetOutputFunction(int outputFunction);
+HSIM_API int HSIMGetOutputFunction(void);
+HSIM_API int HSIMSetOutputLead(int channel, OutputLead lead);
+HSIM_API int HSIMSetAmplitude(double mv);
+HSIM_API double HSIMGetAmplitude(void);
+HSIM_API int HSIMSetFrequency(double hz);
+HSIM_API double HSIMGetFrequency(void);
+HSIM_API int HSIMSetDCOffset(int channel, int mv);
+HSIM_API int HSIMGetDCOffset(void);
+HSIM_API int HSIMSetDCOffsetVariableMode(int channel, bool variable);
+HSIM_API bool HSIMGetDCOffsetVariableMode(void);
+HSIM_API int SetDCOffsetCommonMode(bool common);
+HSIM_API bool GetDCOffsetCommonMode(void);
+HSIM_API int HSIMSetPulseWidth(double ms);
+HSIM_API double HSIMGetPulseWidth(void);
+HSIM_API int HSIMSetInputImpedanceMode(int channel, int mode);
+HSIM_API int HSIMGetInputImpedanceMode(int channel);
+HSIM_API int HSIMSetSignalGroundToGNDGround(int channel, bool on);
+HSIM_API int HSIMGetSignalGroundToGNDGround(int channel);
+HSIM_API int HSIMSetPacingPulseMode(int mode);
+HSIM_API int HSIMGetPacingPulseMode(void);
+HSIM_API int HSIMSetPacingAmplitude(double mv);
+HSIM_API double HSIMGetPacingAmplitude(void);
+HSIM_API int HSIMSetPacingDuration(double ms);
+HSIM_API double HSIMGetPacingDuration(void);
+HSIM_API int HSIMSetPacingRate(unsigned int perMinute);
+HSIM_API int HSIMGetPacingRate(void);
+HSIM_API int HSIMSetPacingRateSynchronized(void);
+HSIM_API int HSIMSetOvershootTimeConstant(unsigned int ms);
+HSIM_API int HSIMGetOvershootTimeConstant(void);
+HSIM_API int HSIMSetOvershootAmplitude(double mv);
+HSIM_API double HSIMGetOvershootAmplitude(void);
+HSIM_API int HSIMSetQRSDuration(double ms);
+HSIM_API double HSIMGetQRSDuration(void);
+HSIM_API int HSIMSetTWave(double mv);
+HSIM_API double HSIMGetTWave(void);
+HSIM_API int HSIMSetPDuration(double ms);
+HSIM_API double HSIMGetPDuration(void);
+HSIM_API int HSIMSetPRInterval(double ms);
+HSIM_API double HSIMGetPRInterval(void);
+HSIM_API int HSIMSetQTInterval(double ms);
+HSIM_API double HSIMGetQTInterval(void);
+HSIM_API int HSIMSetPWave(double mv);
+HSIM_API double HSIMGetPWave(void);
+HSIM_API int HSIMSetSTDeviation(double mv);
+HSIM_API double HSIMGetSTDeviation(void);
+HSIM_API int HSIMSetSTSegment(double ms);
+HSIM_API double HSIMGetSTSegment(void);
+HSIM_API int HSIMSetTDuration(double ms);
+HSIM_API double HSIMGetTDuration(void);
+HSIM_API int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplitudeMv,
+                                     double frequencyHz);
+HSIM_API bool HSIMGetDynamicRangeTest(void);
+HSIM_API int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, double stopHz);
+HSIM_API bool HSIMGetFrequencyScan(void);
+HSIM_API int SetAllOutputState(unsigned int state);
+HSIM_API bool HSIMIsPlaying(void);
+HSIM_API void HSIMRegisterSignalOutputCallback(HSIM_GRAPH_CALLBACK callback);
+HSIM_API void HSIMRegisterPacingOutputCallback(HSIM_GRAPH_CALLBACK callback);
+HSIM_API void HSIMRegisterOutputFunctionCallback(HSIM_FUNCTION_CALLBACK callback);
+HSIM_API void HSIMRegisterFrequencyCallback(HSIM_FREQUENCY_CALLBACK callback);
+HSIM_API void HSIMReset(void);
+
+/* ------------------------------------------------------------- test modes */
+/* since 1.0.5 */
+HSIM_API int SetBaselineResetTest(int level);
+HSIM_API int GetBaselineResetTest(void);
+HSIM_API int SetECG2_27_Noise(int mode, double mv);
+HSIM_API int GetECG2_27_NoiseFreq(void);
+HSIM_API double GetECG2_27_NoiseAmp(void);
+HSIM_API int SetECG2_27_AAMIDriftTest(bool on);
+HSIM_API bool GetECG2_27_AAMIDriftTest(void);
+HSIM_API int SetECG2_27_AAMIDriftTestAmp(double mv);
+HSIM_API double GetECG2_27_AAMIDriftTestAmp(void);
+HSIM_API int SetECG2_27_AAMIDriftTestFreq(double hz);
+HSIM_API double GetECG2_27_AAMIDriftTestFreq(void);
+HSIM_API double GetDynamicRangeTestAmp(void);
+HSIM_API double GetDynamicRangeTestFreq(void);
+HSIM_API double GetFreqScanSineStartFreq(void);
+HSIM_API double GetFreqScanSineStopFreq(void);
+HSIM_API int GetFreqScanSineDuration(void);
+HSIM_API int SetFreqScanECG(bool enable);
+HSIM_API bool GetFreqScanECG(void);
+HSIM_API int EnableExternalRespireModule(bool on);
+HSIM_API void RegisterBaselineResetCB(HSIM_LEVEL_CALLBACK callback);
+HSIM_API void RegisterSyncDCOffsetCB(HSIM_LEVEL_CALLBACK callback);
+
+/* ----------------------------------------------- ECG files and raw data */
+/* since 1.0.5. The two forms of LoadECGtxt are in hsim.hpp. */
+HSIM_API int HSIMLoadRawData(RAW_DATA_INFORMATION* data);
+HSIM_API int LoadECGBin(const wchar_t* path);
+/* names: room for one pointer per channel; each receives a 128-byte buffer
+ * allocated with malloc that the caller frees. */
+HSIM_API int CheckECGTxtChannel(const wchar_t* path, char** names);
+HSIM_API int DumpRawData(const double* samples, int count, const wchar_t* path);
+HSIM_API int OutputRaw(int rate, int count, const double* samples, const char* title,
+                       const wchar_t* path);
+HSIM_API bool EnableRecordRaw(double* acBuffer, double* dcBuffer, int length);
+HSIM_API void DisableRecordRaw(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* HSIM_H */

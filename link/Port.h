@@ -1,0 +1,34 @@
+// The serial port to the simulator: one process-wide descriptor, the
+// exact-length transfers every device message travels through, and the
+// tear-down that is safe against transfers in progress on other threads.
+#pragma once
+
+#include <atomic>
+
+// Descriptor of the open port, -1 when closed. A copy of the number is only
+// meaningful inside a PortUse (see Port.cpp): the descriptor is closed when
+// the last transfer using it has ended.
+extern std::atomic<long> g_hDevice;
+extern unsigned int g_nDeviceReadTimeout;   // ms
+extern unsigned int g_nDeviceWriteTimeout;  // ms
+
+// True when a port is open.
+bool DeviceIsConnected();
+
+// Takes ownership of an open descriptor as the current port.
+void PortAdopt(int fd);
+
+// Closes the port (and releases the lock file). Safe to call from any
+// thread at any time; a transfer in progress on another thread ends at once
+// with a short count, and the descriptor is closed when it has.
+void DeviceClose();
+
+// Exact-length transfers. Any result other than len is a failure.
+// WriteData returns the bytes written (0 on time-out or with no port);
+// ReadDataEx the bytes read, -1 when nothing arrived within the time-out.
+int WriteData(const unsigned char* buffer, int len, int mode);
+int ReadData(unsigned char* buffer, int len);
+int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs);
+
+void DeviceCancelIO();
+void SetDeviceTimeoutSetting(unsigned int readMs, unsigned int writeMs);
