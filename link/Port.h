@@ -9,13 +9,14 @@
 // meaningful inside a PortUse (see Port.cpp): the descriptor is closed when
 // the last transfer using it has ended.
 extern std::atomic<long> g_hDevice;
-extern unsigned int g_nDeviceReadTimeout;   // ms
-extern unsigned int g_nDeviceWriteTimeout;  // ms
+extern std::atomic<unsigned int> g_nDeviceReadTimeout;   // ms
+extern std::atomic<unsigned int> g_nDeviceWriteTimeout;  // ms
 
 // True when a port is open.
 bool DeviceIsConnected();
 
-// Takes ownership of an open descriptor as the current port.
+// Takes ownership of an open descriptor as the current port; transfers use
+// it from now on, but it is published in g_hDevice only by PortSetPath.
 void PortAdopt(int fd);
 
 // Closes the port (and releases the lock file). Safe to call from any
@@ -31,4 +32,10 @@ int ReadData(unsigned char* buffer, int len);
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs);
 
 void DeviceCancelIO();
+
+// Records the path of the identified device and publishes the port in
+// g_hDevice, once the handshake succeeded; DeviceClose clears both.
+void PortSetPath(const char* path);
+// True when a device is recorded and path equals its path exactly.
+bool DeviceCheckPath(const char* path);
 void SetDeviceTimeoutSetting(unsigned int readMs, unsigned int writeMs);

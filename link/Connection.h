@@ -1,0 +1,15 @@
+// Connection lifecycle: the connect thread and the poll thread.
+#pragma once
+
+#include <atomic>
+
+extern std::atomic<int> g_bConnected;   // last connection state notified
+extern std::atomic<int> g_nPortNumber;  // port to search, -1 for all
+
+// Waits (with g_CriticalSection held) for the command window while output
+// streams. True when the window is open or nothing streams.
+bool WaitForCommandWindow(unsigned int timeoutMs);
+
+// Ends the connect thread and closes the port at process exit when the
+// application did not call HSIMFree.
+void ShutdownConnectionAtExit();

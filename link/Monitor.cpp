@@ -1,0 +1,114 @@
+// The presence monitor thread and the device-change notification entries.
+//
+// The monitor lists the device nodes every 1.2 s while a device is
+// connected. A node that is missing three times in a row, 500 ms apart, means
+// the device was unplugged: the monitor closes the port at once (transfers in
+// progress end with a short count) and wakes the connect thread, which winds
+// the connection down and searches again.
+#include "link/Monitor.h"
+
+#include "hsim.h"
+#include "link/Discovery.h"
+#include "link/Globals.h"
+#include "link/Port.h"
+
+#include <map>
+#include <mutex>
+
+std::atomic<int> g_bStopMonitor{0};
+
+namespace {
+
+constexpr unsigned int kDeviceArrivalEvent = 537;  // device-change notification: re-check now
+constexpr unsigned int kPausedPollMs = 100;
+constexpr unsigned int kRetestMs = 500;
+constexpr unsigned int kPresentPauseMs = 1200;
+constexpr int kPresenceTests = 3;
+
+std::mutex s_NotifyMutex;
+std::map<unsigned int, HSIM_NOTIFY_CALLBACK> g_mapNotifyEvent;
+
+// Sleeps in short steps so that the end of the process is not held up.
+void MonitorSleep(unsigned int ms)
+{
+    for (unsigned int slept = 0; slept < ms && !g_bStopMonitor.load(); slept += 50)
+        SleepEx(ms - slept < 50 ? ms - slept : 50);
+}
+
+void* MonitorDeviceThread(void* arg)
+{
+    CAutoMonitor* monitor = static_cast<CAutoMonitor*>(arg);
+    pthread_setname_np(pthread_self(), "hsim-monitor");
+    while (!g_bStopMonitor.load()) {
+        if (!monitor->IsMonitored()) {
+            MonitorSleep(kPausedPollMs);
+            continue;
+        }
+        bool present = false;
+        for (int i = 0; i < kPresenceTests && !present && !g_bStopMonitor.load(); ++i) {
+            present = DeviceIsAlive();
+            if (!present)
+                MonitorSleep(kRetestMs);
+        }
+        if (g_bStopMonitor.load())
+            break;
+        if (present) {
+            MonitorSleep(kPresentPauseMs);
+        } else {
+            DeviceClose();
+            ReconnectDevice();
+            MonitorSleep(kPausedPollMs);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+CAutoMonitor::CAutoMonitor(const char* name) : m_Thread(), m_Event(false), m_bThreadStarted(false)
+{
+    (void)name;
+    m_bThreadStarted = pthread_create(&m_Thread, nullptr, MonitorDeviceThread, this) == 0;
+}
+
+CAutoMonitor::~CAutoMonitor()
+{
+    g_bStopMonitor.store(1);
+    m_Event.SetEvent();
+    if (m_bThreadStarted)
+        pthread_join(m_Thread, nullptr);
+}
+
+void CAutoMonitor::StartMonitor()
+{
+    m_Event.SetEvent();
+}
+
+void CAutoMonitor::PauseMonitor()
+{
+    m_Event.ResetEvent();
+}
+
+bool CAutoMonitor::IsMonitored()
+{
+    return m_Event.WaitTimeout(0) == 0;
+}
+
+extern "C" void RegisterNotifyEvent(unsigned int event, HSIM_NOTIFY_CALLBACK callback)
+{
+    std::lock_guard<std::mutex> guard(s_NotifyMutex);
+    g_mapNotifyEvent[event] = callback;
+}
+
+extern "C" void WinEventCb(unsigned int event, unsigned int param, unsigned long data)
+{
+    (void)param;
+    (void)data;
+    if (event == kDeviceArrivalEvent)
+        ReconnectDevice();
+}
+
+extern "C" void ReconnectDevice(void)
+{
+    g_hReconnectEvent.SetEvent();
+}
