@@ -1,0 +1,140 @@
+// Common set-up of the integration tests: an emulated simulator on port 3 of
+// a private node directory, and the library pointed at that directory.
+#pragma once
+
+#include "Emulator.h"
+#include "hsim.h"
+#include "hsim_ext.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hsimtest {
+
+using Clock = std::chrono::steady_clock;
+
+inline long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+// Records what the connection callback was told, with the time of each call.
+struct CallbackLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::pair<bool, Clock::time_point>> calls;
+
+    static CallbackLog& instance()
+    {
+        static CallbackLog log;
+        return log;
+    }
+    static void callback(bool connected)
+    {
+        CallbackLog& log = instance();
+        std::lock_guard<std::mutex> guard(log.mutex);
+        log.calls.emplace_back(connected, Clock::now());
+        log.changed.notify_all();
+    }
+    // Waits until the callback has been called `count` times in all.
+    bool waitForCalls(size_t count, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return calls.size() >= count; });
+    }
+    std::vector<bool> values()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        std::vector<bool> v;
+        for (auto& c : calls)
+            v.push_back(c.first);
+        return v;
+    }
+    Clock::time_point timeOf(size_t index)
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        return calls.at(index).second;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        calls.clear();
+    }
+};
+
+class EmulatorTest : public ::testing::Test {
+protected:
+    static constexpr int kPort = 3;
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/hsim-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        lockDir_ = dir_ + "/lock";
+        std::string format = dir_ + "/ttyACM%d";
+        ASSERT_EQ(HSIMSetDeviceLocation(format.c_str(), lockDir_.c_str()), 0);
+        CallbackLog::instance().clear();
+    }
+
+    void TearDown() override
+    {
+        HSIMFree();
+        emulator_.reset();
+        HSIMSetDeviceLocation(nullptr, nullptr);
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    hsimemu::Emulator& startEmulator(int port = kPort,
+                                     hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost)
+    {
+        hsimemu::Options options;
+        options.directory = dir_;
+        options.port = port;
+        options.pacing = pacing;
+        emulator_ = std::make_unique<hsimemu::Emulator>(options);
+        EXPECT_TRUE(emulator_->start());
+        return *emulator_;
+    }
+
+    // Starts the emulator and connects to it on its port.
+    hsimemu::Emulator& connect()
+    {
+        hsimemu::Emulator& emulator = startEmulator();
+        EXPECT_TRUE(HSIMConnect(kPort, 10000));
+        return emulator;
+    }
+
+    std::string lockPath(int port = kPort) const
+    {
+        return lockDir_ + "/norvale.ACM" + std::to_string(port) + ".lock";
+    }
+
+    std::string dir_;
+    std::string lockDir_;
+    std::unique_ptr<hsimemu::Emulator> emulator_;
+};
+
+}  // namespace hsimtest

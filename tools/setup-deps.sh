@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, when they are missing.
+# usage: tools/setup-deps.sh [--cross]   (--cross adds the 64-bit Arm toolchain and qemu)
+set -eu
+packages="cmake g++ make libgtest-dev libbenchmark-dev"
+[ "${1:-}" = "--cross" ] && packages="$packages g++-aarch64-linux-gnu qemu-user"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
