@@ -1,0 +1,260 @@
+// hsim-emu: runs the device emulator as a program. Prints the node path on
+// stdout, then takes commands on stdin until quit, end of input, SIGINT or
+// SIGTERM.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "Emulator.h"
+
+namespace {
+
+int s_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    int saved = errno;
+    char c = 1;
+    ssize_t n = write(s_signalPipe[1], &c, 1);
+    (void)n;
+    errno = saved;
+}
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--late-ms MS]\n"
+                 "                [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
+                 "Emulates the simulator device on a pseudo terminal published as DIR/ttyACM<N>\n"
+                 "(port 0..127, default 0). --fast asks for streaming data as fast as the host\n"
+                 "sends it instead of playing at the sample rate.\n"
+                 "Commands on stdin, one per line:\n"
+                 "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
+                 "  fault names: mute wrong-magic short-answers late-answers no-stream-reports\n"
+                 "               corrupt-chunk-echo rom-never-confirmed\n");
+}
+
+// Parses an unsigned number in the given base within [0, max].
+bool parseNumber(const char* text, int base, unsigned long max, unsigned long& value) {
+    if (text == nullptr || *text == '\0') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(text, &end, base);
+    bool ok = errno == 0 && *end == '\0' && text[0] != '-' && v <= max;
+    if (ok) value = v;
+    return ok;
+}
+
+struct FaultName {
+    const char* name;
+    hsimemu::Fault fault;
+};
+
+const FaultName kFaults[] = {
+    {"mute", hsimemu::Fault::Mute},
+    {"wrong-magic", hsimemu::Fault::WrongMagic},
+    {"short-answers", hsimemu::Fault::ShortAnswers},
+    {"late-answers", hsimemu::Fault::LateAnswers},
+    {"no-stream-reports", hsimemu::Fault::NoStreamReports},
+    {"corrupt-chunk-echo", hsimemu::Fault::CorruptChunkEcho},
+    {"rom-never-confirmed", hsimemu::Fault::RomNeverConfirmed},
+};
+
+bool parseSwitch(const std::string& word, bool& on) {
+    bool ok = word == "on" || word == "off";
+    if (ok) on = word == "on";
+    return ok;
+}
+
+void printHex(const char* label, const uint8_t* bytes, size_t n) {
+    std::printf("%s", label);
+    for (size_t i = 0; i < n; ++i) {
+        if (i % 16 == 0 && n > 16) std::printf("\n  %02zu:", i);
+        std::printf(" %02X", bytes[i]);
+    }
+    std::printf("\n");
+}
+
+void printStatus(const hsimemu::Emulator& emu) {
+    auto control = emu.controlBlock();
+    auto respiration = emu.respirationSettings();
+    auto stats = emu.streamStats();
+    std::printf("node %s (%s)\n", emu.nodePath().c_str(), emu.plugged() ? "plugged" : "unplugged");
+    printHex("control block:", control.data(), control.size());
+    std::printf("enable mask 0x%02X, lead mask 0x%02X, calibration %s, DAC 0x%04X 0x%04X\n",
+                emu.enableMask(), emu.leadMask(), emu.calibrationMode() ? "on" : "off",
+                emu.dacWord1(), emu.dacWord2());
+    printHex("respiration:", respiration.data(), respiration.size());
+    std::printf("stream: output %s, transfers %llu, samples %llu, queued %llu, sequence errors %llu,"
+                " underruns %llu, reports %llu, last sequence %u, stop transfers %llu\n",
+                stats.outputOn ? "on" : "off", static_cast<unsigned long long>(stats.transfers),
+                static_cast<unsigned long long>(stats.samples),
+                static_cast<unsigned long long>(stats.queued),
+                static_cast<unsigned long long>(stats.sequenceErrors),
+                static_cast<unsigned long long>(stats.underruns),
+                static_cast<unsigned long long>(stats.reportsSent), stats.lastSequence,
+                static_cast<unsigned long long>(stats.stopTransfers));
+    std::printf("faults:");
+    for (const FaultName& f : kFaults) {
+        if (emu.fault(f.fault)) std::printf(" %s", f.name);
+    }
+    std::printf("\nblock output %s, junk bytes %llu\n", emu.blockOutputOn() ? "on" : "off",
+                static_cast<unsigned long long>(emu.junkBytes()));
+}
+
+// Runs one command line; false when the program should end.
+bool command(hsimemu::Emulator& emu, const std::string& line) {
+    std::istringstream in(line);
+    std::string verb, arg1, arg2;
+    in >> verb >> arg1 >> arg2;
+    bool on = false;
+    bool keepRunning = true;
+    if (verb.empty()) {
+        // blank line
+    } else if (verb == "quit" || verb == "exit") {
+        keepRunning = false;
+    } else if (verb == "unplug") {
+        emu.unplug();
+        std::printf("unplugged\n");
+    } else if (verb == "replug") {
+        if (emu.replug()) {
+            std::printf("plugged %s\n", emu.nodePath().c_str());
+        } else {
+            std::printf("error: replug failed: %s\n", emu.lastError().c_str());
+        }
+    } else if (verb == "mute" && parseSwitch(arg1, on)) {
+        emu.setFault(hsimemu::Fault::Mute, on);
+        std::printf("mute %s\n", on ? "on" : "off");
+    } else if (verb == "fault" && parseSwitch(arg2, on)) {
+        bool found = false;
+        for (const FaultName& f : kFaults) {
+            if (arg1 == f.name) {
+                emu.setFault(f.fault, on);
+                found = true;
+            }
+        }
+        if (found) {
+            std::printf("fault %s %s\n", arg1.c_str(), on ? "on" : "off");
+        } else {
+            std::printf("error: unknown fault '%s'\n", arg1.c_str());
+        }
+    } else if (verb == "status") {
+        printStatus(emu);
+    } else if (verb == "help") {
+        usage(stdout);
+    } else {
+        std::printf("error: unknown command '%s' (try help)\n", line.c_str());
+    }
+    std::fflush(stdout);
+    return keepRunning;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    hsimemu::Options options;
+    bool ok = true;
+    bool help = false;
+    for (int i = 1; i < argc && ok && !help; ++i) {
+        std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        unsigned long v = 0;
+        if (a == "--help" || a == "-h") {
+            help = true;
+        } else if (a == "--fast") {
+            options.pacing = hsimemu::Pacing::AsFastAsHost;
+        } else if (a == "--dir" && value != nullptr) {
+            options.directory = value;
+            ++i;
+        } else if (a == "--port" && parseNumber(value, 10, 127, v)) {
+            options.port = static_cast<int>(v);
+            ++i;
+        } else if (a == "--late-ms" && parseNumber(value, 10, 60000, v)) {
+            options.lateAnswerMs = static_cast<int>(v);
+            ++i;
+        } else if (a == "--code1" && parseNumber(value, 16, 0xFF, v)) {
+            options.identity.code1 = static_cast<uint8_t>(v);
+            ++i;
+        } else if (a == "--code2" && parseNumber(value, 16, 0xFF, v)) {
+            options.identity.code2 = static_cast<uint8_t>(v);
+            ++i;
+        } else if (a == "--number1" && parseNumber(value, 10, 0xFFFF, v)) {
+            options.identity.number1 = static_cast<uint16_t>(v);
+            ++i;
+        } else if (a == "--number2" && parseNumber(value, 10, 0xFF, v)) {
+            options.identity.number2 = static_cast<uint8_t>(v);
+            ++i;
+        } else {
+            std::fprintf(stderr, "hsim-emu: bad or incomplete argument '%s'\n", a.c_str());
+            ok = false;
+        }
+    }
+    if (help) {
+        usage(stdout);
+        return 0;
+    }
+    if (ok && options.directory.empty()) {
+        std::fprintf(stderr, "hsim-emu: --dir is required\n");
+        ok = false;
+    }
+    if (!ok) {
+        usage(stderr);
+        return 2;
+    }
+    if (pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("hsim-emu: pipe2");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    hsimemu::Emulator emu(options);
+    if (!emu.start()) {
+        std::fprintf(stderr, "hsim-emu: cannot start: %s\n", emu.lastError().c_str());
+        return 1;
+    }
+    std::printf("%s\n", emu.nodePath().c_str());
+    std::fflush(stdout);
+
+    std::string pending;
+    bool running = true;
+    bool stdinOpen = true;
+    while (running) {
+        pollfd fds[2] = {{s_signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        int r = poll(fds, stdinOpen ? 2 : 1, -1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 || (fds[0].revents & POLLIN)) break;
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
+            char buf[1024];
+            ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                // End of input ends the program, after a last unterminated line.
+                if (!pending.empty()) command(emu, pending);
+                break;
+            }
+            pending.append(buf, static_cast<size_t>(n));
+            size_t eol;
+            while (running && (eol = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, eol);
+                pending.erase(0, eol + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                running = command(emu, line);
+            }
+        } else if (fds[1].revents & (POLLERR | POLLNVAL)) {
+            stdinOpen = false;
+        }
+    }
+    emu.stop();
+    return 0;
+}
