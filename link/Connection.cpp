@@ -48,6 +48,8 @@ constexpr int kReportSize = 64;
 // Serialises start and stop of the library between application threads.
 std::mutex s_LifecycleMutex;
 std::atomic<unsigned long> s_PollThread{0};
+// Held by the poll thread while it reads a report.
+std::mutex s_ReportReadMutex;
 
 void* USBDataPollThread(void*)
 {
@@ -60,12 +62,18 @@ void* USBDataPollThread(void*)
     }
     unsigned char report[kReportSize];
     while (g_hPollingEvent.WaitTimeout(0) == 0) {
-        if (!g_bECGGoing.load()) {
-            SleepEx(kIdlePollMs);
-            continue;
+        int received = 0;
+        {
+            // Streaming is checked and the report read under the reader
+            // lock, so that a thread that has seen streaming stop knows no
+            // report read is still under way (see WaitForCommandWindow).
+            std::lock_guard<std::mutex> reading(s_ReportReadMutex);
+            if (g_bECGGoing.load()) {
+                memset(report, 0, sizeof report);
+                received = ReadDataEx(report, kReportSize, reportTimeoutMs);
+            }
         }
-        memset(report, 0, sizeof report);
-        if (ReadDataEx(report, kReportSize, reportTimeoutMs) < 1) {
+        if (received < 1) {
             SleepEx(kIdlePollMs);
             continue;
         }
@@ -192,7 +200,12 @@ void StopConnectThread()
 
 bool WaitForCommandWindow(unsigned int timeoutMs)
 {
-    return !g_bECGGoing.load() || g_hProcessRequestEvent.WaitTimeout(timeoutMs) == 0;
+    if (g_bECGGoing.load())
+        return g_hProcessRequestEvent.WaitTimeout(timeoutMs) == 0;
+    // Not streaming, and it cannot start while the caller holds the lock; a
+    // report read begun just before streaming stopped is let finish first.
+    std::lock_guard<std::mutex> reading(s_ReportReadMutex);
+    return true;
 }
 
 void ShutdownConnectionAtExit()
