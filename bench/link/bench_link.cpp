@@ -142,7 +142,7 @@ double LibraryCpuSeconds()
     double total = 0.0;
     long ticks = sysconf(_SC_CLK_TCK);
     DIR* dir = opendir("/proc/self/task");
-    while (dir && dirent* entry = readdir(dir)) {
+    for (dirent* entry = dir ? readdir(dir) : nullptr; entry; entry = readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue;
         std::string base = std::string("/proc/self/task/") + entry->d_name;

@@ -28,8 +28,9 @@ void ExpectOnlyChanged(const std::array<uint8_t, 64>& before, const Bytes& writt
         bool listed = false;
         for (int c : changed)
             listed = listed || c == i;
-        if (!listed)
+        if (!listed) {
             EXPECT_EQ(written[i], before[i]) << "byte " << i << " must go back as the device sent it";
+        }
     }
 }
 
