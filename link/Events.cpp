@@ -44,6 +44,36 @@ void InitMonotonicCondition(pthread_cond_t* cond)
     pthread_condattr_destroy(&attr);
 }
 
+// The wait of both event kinds: `take` looks at the flag under the mutex
+// (the auto-reset event clears it in the same step) and says whether the
+// event is signalled. 0 = signalled, kWaitTimedOut otherwise.
+template <class Take>
+int WaitOnEvent(pthread_mutex_t* mutex, pthread_cond_t* cond, unsigned int milliseconds, Take take)
+{
+    int result = kWaitTimedOut;
+    if (milliseconds == 0) {
+        pthread_mutex_lock(mutex);
+        if (take())
+            result = 0;
+        pthread_mutex_unlock(mutex);
+    } else {
+        const timespec deadline = AddMilliseconds(MonotonicNow(), milliseconds);
+        pthread_mutex_lock(mutex);
+        for (;;) {
+            if (take()) {
+                result = 0;
+                break;
+            }
+            // Signal, broadcast or spurious wake-up: look at the flag again.
+            // A time-out ends the wait at once without another look.
+            if (pthread_cond_timedwait(cond, mutex, &deadline) != 0)
+                break;
+        }
+        pthread_mutex_unlock(mutex);
+    }
+    return result;
+}
+
 // The pause between two polling passes of WaitForMultipleObjects.
 void SleepOneMillisecond()
 {
@@ -95,30 +125,8 @@ void CAutoResetEvent::Wait()
 
 int CAutoResetEvent::WaitTimeout(unsigned int milliseconds)
 {
-    int result = kWaitTimedOut;
-    if (milliseconds == 0) {
-        pthread_mutex_lock(&m_Mutex);
-        if (m_bSignalled.exchange(false, std::memory_order_relaxed)) {
-            result = 0;
-        }
-        pthread_mutex_unlock(&m_Mutex);
-    } else {
-        const timespec deadline = AddMilliseconds(MonotonicNow(), milliseconds);
-        pthread_mutex_lock(&m_Mutex);
-        for (;;) {
-            if (m_bSignalled.exchange(false, std::memory_order_relaxed)) {
-                result = 0;
-                break;
-            }
-            // Signal, broadcast or spurious wake-up: look at the flag again.
-            // A time-out ends the wait at once without another look.
-            if (pthread_cond_timedwait(&m_Cond, &m_Mutex, &deadline) != 0) {
-                break;
-            }
-        }
-        pthread_mutex_unlock(&m_Mutex);
-    }
-    return result;
+    return WaitOnEvent(&m_Mutex, &m_Cond, milliseconds,
+                       [this] { return m_bSignalled.exchange(false, std::memory_order_relaxed); });
 }
 
 // ---------------------------------------------------------- manual-reset
@@ -161,28 +169,7 @@ void CManualResetEvent::Wait()
 
 int CManualResetEvent::WaitTimeout(unsigned int milliseconds)
 {
-    int result = kWaitTimedOut;
-    if (milliseconds == 0) {
-        pthread_mutex_lock(&m_Mutex);
-        if (m_bSignalled) {
-            result = 0;
-        }
-        pthread_mutex_unlock(&m_Mutex);
-    } else {
-        const timespec deadline = AddMilliseconds(MonotonicNow(), milliseconds);
-        pthread_mutex_lock(&m_Mutex);
-        for (;;) {
-            if (m_bSignalled) {
-                result = 0;
-                break;
-            }
-            if (pthread_cond_timedwait(&m_Cond, &m_Mutex, &deadline) != 0) {
-                break;
-            }
-        }
-        pthread_mutex_unlock(&m_Mutex);
-    }
-    return result;
+    return WaitOnEvent(&m_Mutex, &m_Cond, milliseconds, [this] { return m_bSignalled; });
 }
 
 // ------------------------------------------------------------- the lock

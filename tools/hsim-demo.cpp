@@ -57,7 +57,7 @@ void PrintTables()
     for (int table = 0; table < 3; ++table) {
         const char* source = nullptr;
         int real = HSIMGetTableProvenance(table, &source);
-        printf("  %-26s %s: %s\n", kNames[table], real == 1 ? "published data" : "STAND-IN",
+        printf("  %-26s [%s] %s\n", kNames[table], real == 1 ? "published" : "STAND-IN",
                source ? source : "?");
     }
 }

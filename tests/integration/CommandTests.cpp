@@ -328,3 +328,22 @@ TEST(NoDevice, EnableRespirationOffClearsTheState)
     EXPECT_EQ(g_nRespirationRatio, 0);
     EXPECT_EQ(g_nRespirationBaseline, 0);
 }
+
+TEST_F(EmulatorTest, StopTransferHoldsBothOutputsAtZero)
+{
+    hsimemu::Emulator& emulator = connect();
+    emulator.clearReceived();
+    EXPECT_EQ(SendStopPacket(), 3200);
+    ASSERT_TRUE(emulator.waitForMessages(1, 2000, "stream"));
+    Bytes transfer = LastOf(emulator, "stream");
+    ASSERT_EQ(transfer.size(), 3200u);
+    // Every packet: 01 01 00 00 00 0E FF 00, then fourteen times 80 00 00 00.
+    Bytes packet = {0x01, 0x01, 0x00, 0x00, 0x00, 0x0E, 0xFF, 0x00};
+    for (int i = 0; i < 14; ++i) {
+        packet.insert(packet.end(), {0x80, 0x00, 0x00, 0x00});
+    }
+    for (int p = 0; p < 50; ++p) {
+        EXPECT_EQ(Bytes(transfer.begin() + 64 * p, transfer.begin() + 64 * (p + 1)), packet)
+            << "packet " << p;
+    }
+}
