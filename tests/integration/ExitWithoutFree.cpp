@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <string>
 
+// Deliberately never destroyed: exit() must cope with the library's threads
+// still running. Held in a global so that leak checkers see it reachable.
+static hsimemu::Emulator* s_emulator = nullptr;
+
 int main(int argc, char** argv)
 {
     if (argc != 3)
@@ -22,10 +26,8 @@ int main(int argc, char** argv)
     hsimemu::Options options;
     options.directory = dir;
     options.port = port;
-    // Deliberately never destroyed: exit() must cope with the library's
-    // threads still running.
-    auto* emulator = new hsimemu::Emulator(options);
-    if (!emulator->start())
+    s_emulator = new hsimemu::Emulator(options);
+    if (!s_emulator->start())
         return 4;
     if (!HSIMConnect(port, 10000))
         return 5;
