@@ -1,0 +1,75 @@
+// Several threads at once: commands from application threads while the
+// device is unplugged and replugged, and a close while a transfer waits.
+#include "Fixture.h"
+
+#include "link/Port.h"
+
+#include <atomic>
+#include <set>
+
+using namespace hsimtest;
+
+TEST_F(EmulatorTest, CloseDuringATransferEndsItAtOnce)
+{
+    hsimemu::Emulator& emulator = connect();
+    emulator.setFault(hsimemu::Fault::Mute, true);
+    std::atomic<long long> elapsed{-1};
+    std::atomic<int> result{0};
+    std::thread reader([&] {
+        unsigned char buffer[64];
+        auto start = Clock::now();
+        result = ReadDataEx(buffer, 64, 5000);
+        elapsed = MsSince(start);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    DeviceClose();
+    reader.join();
+    EXPECT_EQ(result.load(), -1) << "nothing was read";
+    // Without the wake-up the read would have waited its full 5 s.
+    EXPECT_LT(elapsed.load(), 2500);
+    EXPECT_FALSE(HSIMIsConnected());
+}
+
+TEST_F(EmulatorTest, CommandsFromManyThreadsSurviveUnplugAndReplug)
+{
+    hsimemu::Emulator& emulator = startEmulator();
+    ASSERT_TRUE(HSIMInit(CallbackLog::callback));
+    ASSERT_TRUE(CallbackLog::instance().waitForCalls(1, 10000));
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::atomic<long> calls{0};
+    auto worker = [&](int channel) {
+        while (!stop.load()) {
+            int set = HSIMSetInputImpedanceMode(channel, 1 + channel % 3);
+            int got = HSIMGetInputImpedanceMode(channel);
+            MODEL_INFORMATION info;
+            int copied = HSIMGetDeviceInformation(&info);
+            bool relaysFailed = SetRelays(true);
+            (void)relaysFailed;  // fails while unplugged, succeeds otherwise
+            if ((set != 0 && set != -1) || got < -1 || got > 3 || (copied != 0 && copied != 1))
+                ++unexpected;
+            ++calls;
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int channel = 0; channel < 3; ++channel)
+        workers.emplace_back(worker, channel);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    emulator.unplug();
+    EXPECT_TRUE(CallbackLog::instance().waitForCalls(2, 15000));
+    ASSERT_TRUE(emulator.replug());
+    EXPECT_TRUE(CallbackLog::instance().waitForCalls(3, 15000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    stop = true;
+    for (auto& t : workers)
+        t.join();
+
+    EXPECT_EQ(unexpected.load(), 0);
+    EXPECT_GT(calls.load(), 10);
+    EXPECT_EQ(CallbackLog::instance().values(), (std::vector<bool>{true, false, true}));
+    // The link works after all that.
+    ASSERT_EQ(HSIMSetInputImpedanceMode(3, 2), 0);
+    EXPECT_EQ(emulator.controlBlock()[32 + 24 + 1], 0xFF);
+}
