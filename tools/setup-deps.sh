@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, when they are missing.
 # usage: tools/setup-deps.sh [--cross]   (--cross adds the 64-bit Arm toolchain and qemu)
 set -eu
-packages="cmake g++ make libgtest-dev libbenchmark-dev"
+packages="cmake g++ make pkg-config libgtest-dev libbenchmark-dev"
 [ "${1:-}" = "--cross" ] && packages="$packages g++-aarch64-linux-gnu qemu-user"
 missing=""
 for p in $packages; do
