@@ -267,3 +267,30 @@ TEST_F(EmulatorTest, LocationCannotChangeWhileStarted)
     std::string format = dir_ + "/ttyACM%d";
     EXPECT_EQ(HSIMSetDeviceLocation(format.c_str(), lockDir_.c_str()), 0);
 }
+
+TEST_F(EmulatorTest, ShortOrLateAnswersFailTheHandshakeCleanly)
+{
+    hsimemu::Emulator& emulator = startEmulator();
+    for (hsimemu::Fault fault : {hsimemu::Fault::ShortAnswers, hsimemu::Fault::LateAnswers}) {
+        emulator.setFault(fault, true);
+        EXPECT_FALSE(HSIMConnect(kPort, 1500));
+        EXPECT_FALSE(HSIMIsConnected());
+        struct stat st;
+        EXPECT_NE(stat(lockPath().c_str(), &st), 0) << "no lock file remains";
+        emulator.setFault(fault, false);
+    }
+    // A well-behaved device is found again.
+    EXPECT_TRUE(HSIMConnect(kPort, 10000));
+}
+
+TEST_F(EmulatorTest, ShortAnswerFailsTheCommand)
+{
+    hsimemu::Emulator& emulator = connect();
+    emulator.setFault(hsimemu::Fault::ShortAnswers, true);
+    EXPECT_FALSE(SetInputImpedanceMode(0, 1));
+    EXPECT_EQ(GetInputImpedanceMode(0), 0) << "a failed exchange reads as mode 0";
+    EXPECT_TRUE(SetRelays(true)) << "SetRelays reports the failure as true";
+    emulator.setFault(hsimemu::Fault::ShortAnswers, false);
+    EXPECT_TRUE(SetInputImpedanceMode(0, 1));
+    EXPECT_EQ(GetInputImpedanceMode(0), 1);
+}
