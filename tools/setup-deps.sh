@@ -3,7 +3,7 @@
 # usage: tools/setup-deps.sh [--cross]   (--cross adds the 64-bit Arm toolchain and qemu)
 set -eu
 packages="cmake g++ make pkg-config libgtest-dev libbenchmark-dev"
-[ "${1:-}" = "--cross" ] && packages="$packages g++-aarch64-linux-gnu qemu-user"
+[ "${1:-}" = "--cross" ] && packages="$packages googletest g++-aarch64-linux-gnu qemu-user"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
