@@ -9,9 +9,9 @@
 #pragma once
 
 #include "device/Commands.h"
+#include "link/Connection.h"
 #include "link/Globals.h"
 
-constexpr unsigned int kCommandWindowMs = 3000;
 constexpr int kFrameOk = 0;
 constexpr int kFrameRefused = -1;
 

@@ -25,7 +25,6 @@ namespace {
 
 constexpr unsigned char kInfoBlockNumber = 1;
 constexpr unsigned char kReadForUpdate = 0x0C;
-constexpr unsigned int kWindowMs = 3000;
 constexpr const char* kLibraryVersion = "1.0.5.2";
 
 enum class Pause { None, AfterRead };
@@ -101,13 +100,13 @@ bool SetModelInfo(const MODEL_INFORMATION* info)
 extern "C" int HSIMSetHWInformation(int value1, int value2)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return WaitForCommandWindow(kWindowMs) && DeviceIsConnected() && SetHWInfo(value1, value2) ? 1 : 0;
+    return WaitForCommandWindow(kCommandWindowMs) && DeviceIsConnected() && SetHWInfo(value1, value2) ? 1 : 0;
 }
 
 extern "C" int HSIMSetDeviceInformation(MODEL_INFORMATION* info)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return info && WaitForCommandWindow(kWindowMs) && DeviceIsConnected() && SetModelInfo(info) ? 1 : 0;
+    return info && WaitForCommandWindow(kCommandWindowMs) && DeviceIsConnected() && SetModelInfo(info) ? 1 : 0;
 }
 
 extern "C" int HSIMGetDeviceInformation(MODEL_INFORMATION* info)

@@ -23,7 +23,6 @@ constexpr unsigned char kOutputDac = 0x07;
 constexpr unsigned char kChannelMasks = 0x0D;
 constexpr unsigned char kResetStatus = 0x0F;
 constexpr int kMaskMessageSize = 6;
-constexpr unsigned int kWindowMs = 3000;
 
 bool Accepted(const unsigned char* answer)
 {
@@ -111,11 +110,11 @@ extern "C" bool ResetHwStatus(void)
 extern "C" int HSIMSetCalibrationMode(bool on)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return WaitForCommandWindow(kWindowMs) && SetCalibrationMode(on) ? 1 : 0;
+    return WaitForCommandWindow(kCommandWindowMs) && SetCalibrationMode(on) ? 1 : 0;
 }
 
 extern "C" int HSIMSetOutputDac(int first, int second)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return WaitForCommandWindow(kWindowMs) && SetOutputDac(first, second) ? 1 : 0;
+    return WaitForCommandWindow(kCommandWindowMs) && SetOutputDac(first, second) ? 1 : 0;
 }

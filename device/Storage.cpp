@@ -15,7 +15,6 @@ namespace {
 constexpr unsigned char kStorageBlock = 17;
 constexpr int kMfgInfoMax = 64;
 constexpr unsigned int kCalibrationAddress = 32;
-constexpr unsigned int kWindowMs = 3000;
 constexpr unsigned short kMidScale = 0x8000;  // DC word of 0 mV
 
 // A negative length is an empty transfer.
@@ -101,7 +100,7 @@ extern "C" int HSIMWriteMfgInfo(unsigned char* buffer, int length)
 extern "C" int HSIMWriteDCCalibrationData(int channel, unsigned short value)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return WaitForCommandWindow(kWindowMs) && DeviceIsConnected() &&
+    return WaitForCommandWindow(kCommandWindowMs) && DeviceIsConnected() &&
                    WriteDCVariableCalibrationData(channel, value)
                ? 1
                : 0;

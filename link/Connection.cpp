@@ -39,9 +39,6 @@ namespace {
 
 constexpr int kChannels = 4;
 constexpr unsigned int kWatchIntervalMs = 30000;
-// A streaming device gets this long to ask for data before the keep-alive;
-// one that does not has stopped working and the link is taken down.
-constexpr unsigned int kKeepAliveWindowMs = 3000;
 constexpr unsigned int kIdlePollMs = 10;
 constexpr int kReportSize = 64;
 
@@ -117,10 +114,12 @@ void WatchConnection()
             DeviceClose();
             break;
         }
+        // A streaming device that does not ask for data within the window
+        // has stopped working: the link is taken down.
         bool alive;
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            alive = WaitForCommandWindow(kKeepAliveWindowMs) && WatchDog();
+            alive = WaitForCommandWindow(kCommandWindowMs) && WatchDog();
             if (!alive)
                 DeviceClose();
         }

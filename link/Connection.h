@@ -6,6 +6,11 @@
 extern std::atomic<int> g_bConnected;   // last connection state notified
 extern std::atomic<int> g_nPortNumber;  // port to search, -1 for all
 
+// How long a thread that wants to talk to the device waits for the command
+// window while output streams: a device that has not asked for data by then
+// has stopped working.
+constexpr unsigned int kCommandWindowMs = 3000;
+
 // Waits (with g_CriticalSection held) for the command window while output
 // streams. True when the window is open or nothing streams.
 bool WaitForCommandWindow(unsigned int timeoutMs);

@@ -25,6 +25,15 @@ timespec AddMilliseconds(const timespec& start, unsigned int ms)
     return deadline;
 }
 
+int MillisecondsUntil(const timespec& deadline)
+{
+    const timespec now = MonotonicNow();
+    long long nanos = (static_cast<long long>(deadline.tv_sec) - now.tv_sec) * kNanosPerSecond +
+                      (deadline.tv_nsec - now.tv_nsec);
+    long long ms = nanos <= 0 ? 0 : (nanos + kNanosPerMilli - 1) / kNanosPerMilli;
+    return ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+}
+
 bool IsPastDeadline(const timespec& now, const timespec& deadline)
 {
     return now.tv_sec > deadline.tv_sec ||

@@ -16,3 +16,7 @@ timespec AddMilliseconds(const timespec& start, unsigned int ms);
 
 // True when `now` lies strictly after `deadline`.
 bool IsPastDeadline(const timespec& now, const timespec& deadline);
+
+// Whole milliseconds from now until the deadline, rounded up; 0 once it has
+// passed.
+int MillisecondsUntil(const timespec& deadline);

@@ -13,7 +13,9 @@
 // last.
 #include "link/Port.h"
 
+#include "hsim.h"
 #include "link/LockFile.h"
+#include "link/MonotonicClock.h"
 
 #include <aio.h>
 #include <cerrno>
@@ -105,32 +107,14 @@ private:
     unsigned long m_nGeneration = 0;
 };
 
-long long NowMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-void Sleep10ms()
-{
-    timespec ts{0, 10 * 1000 * 1000};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
 enum class Wait { Ready, TimedOut, Closed };
 
 // Waits until the descriptor is ready or the budget runs out. A wait that a
 // signal interrupts is made again with what remains of the budget.
-Wait WaitReady(const PortUse& use, short events, unsigned int budgetMs, long long deadline)
+Wait WaitReady(const PortUse& use, short events, unsigned int budgetMs, const timespec& deadline)
 {
     for (;;) {
-        int timeout = -1;
-        if (budgetMs != kNoLimit) {
-            long long left = deadline - NowMs();
-            timeout = left > 0 ? int(left) : 0;
-        }
+        const int timeout = budgetMs == kNoLimit ? -1 : MillisecondsUntil(deadline);
         pollfd fds[2] = {{use.fd(), events, 0}, {s_WakePipe[0], POLLIN, 0}};
         int n = poll(fds, s_WakePipe[0] >= 0 ? 2 : 1, timeout);
         if (n < 0 && errno == EINTR)
@@ -213,7 +197,7 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     (void)mode;  // the time-out is always the configured write time-out
     PortUse use;
     unsigned int budgetMs = g_nDeviceWriteTimeout.load();
-    long long deadline = NowMs() + (budgetMs == kNoLimit ? 0 : budgetMs);
+    const timespec deadline = AddMilliseconds(MonotonicNow(), budgetMs);
     int done = 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
     while (!finished && done < len) {
@@ -225,7 +209,7 @@ int WriteData(const unsigned char* buffer, int len, int mode)
             if (n >= 0)
                 done += int(n);
             else if (errno == EAGAIN || errno == EINTR)
-                Sleep10ms();
+                SleepEx(10);
             else
                 finished = true;
         }
@@ -236,7 +220,7 @@ int WriteData(const unsigned char* buffer, int len, int mode)
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
 {
     PortUse use;
-    long long deadline = NowMs() + (timeoutMs == kNoLimit ? 0 : timeoutMs);
+    const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     int done = 0;
     int result = 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
@@ -255,7 +239,7 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
             result = done;
             finished = true;
         } else if (errno == EAGAIN || errno == EINTR) {
-            Sleep10ms();
+            SleepEx(10);
         } else {
             result = done;
             finished = true;

@@ -16,9 +16,6 @@ double s_InputDynamicRangeAC = 0.0;
 
 namespace {
 
-constexpr int kIEC247PatternSamples = 60000;       // 60 s at 1000 per second
-constexpr int kIEC247LongPatternSamples = 3600000; // pattern 4: one hour
-
 // Table position of a phase: trunc32(t * rate), kept inside [0, count - 1]
 // so that a phase at the very end of a cycle reads the last valid entry.
 inline int32_t TableIndex(double t, double rate, int32_t count)
@@ -168,14 +165,7 @@ double IEC227Voltage(double t)
     if (p >= 0 && p < kIEC227Patterns) {
         // Past its own length a pattern is zero-padded; the last sample
         // of the pattern is the last valid entry of its cycle.
-        int32_t count = _Trunc32(IEC227WL[p] * kIEC227Rate + 0.5);
-        if (count > kIEC227Stride) {
-            count = kIEC227Stride;
-        }
-        if (count < 1) {
-            count = 1;
-        }
-        v = IEC227W[p * kIEC227Stride + TableIndex(t, 720.0, count)] / 1000.0;
+        v = IEC227W[p * kIEC227Stride + TableIndex(t, 720.0, kIEC227Counts[p])] / 1000.0;
     }
     return v;
 }
@@ -199,9 +189,7 @@ double IEC247Voltage(double t)
     if (p >= 0 && p < kIEC247Patterns) {
         const double* pattern = getIEC47RawArray(static_cast<IEC247_PATTERN>(p));
         if (pattern != nullptr) {
-            const int32_t count =
-                (p == IEC247_RR_1500MS_HOUR) ? kIEC247LongPatternSamples : kIEC247PatternSamples;
-            v = pattern[TableIndex(t, 1000.0, count)];
+            v = pattern[TableIndex(t, 1000.0, IEC247PatternLength(p))];
         }
     }
     return v;

@@ -22,10 +22,7 @@
 namespace {
 
 constexpr int kTemplateSamples = 360;       // 360 ms
-constexpr int kPatternRate = 1000;          // samples per second
-constexpr int kPatternSamples = 60000;      // 60 s
-constexpr int kHourPatternSamples = 3600000; // pattern 4: one hour
-constexpr int kHourPattern = 4;
+constexpr int kPatternRate = kIEC247Rate;
 constexpr double kTwoPi = 6.2831853;
 
 // The beat template ECG227 (mV, one sample per millisecond).
@@ -80,11 +77,6 @@ bool IsPattern(int index)
     return index >= 0 && index < kIEC247Patterns;
 }
 
-int PatternLength(int index)
-{
-    return index == kHourPattern ? kHourPatternSamples : kPatternSamples;
-}
-
 // Pattern 0: a triangle of 100 ms base and 1.0 mV peak at 50 ms, once per second.
 void FillPulseTrain(double* samples, int n)
 {
@@ -136,7 +128,7 @@ const int* GetSpecialWave227Array(int index, int* length, int* rate)
         *rate = 0;
         if (index >= 0 && index < kIEC227Patterns) {
             result = IEC227W + index * kIEC227Stride;
-            *length = static_cast<int>(IEC227WL[index] * kIEC227Rate + 0.5);
+            *length = kIEC227Counts[index];
             *rate = kIEC227Rate;
         }
     }
@@ -167,7 +159,7 @@ const double* GetSpecialWave247Array(int index, int* length, int* rate)
         if (IsPattern(index)) {
             result = getIEC47RawArray(static_cast<IEC247_PATTERN>(index));
             if (result != nullptr) {
-                *length = PatternLength(index);
+                *length = IEC247PatternLength(index);
                 *rate = kPatternRate;
             }
         }
@@ -186,7 +178,7 @@ double* getArray(IEC247_PATTERN pattern)
     double* samples = nullptr;
     const int p = PatternIndex(pattern);
     if (IsPattern(p)) {
-        const int n = PatternLength(p);
+        const int n = IEC247PatternLength(p);
         samples = static_cast<double*>(std::malloc(sizeof(double) * n));
         if (samples != nullptr) {
             if (p == 0) {

@@ -9,10 +9,12 @@
 
 // Pattern lengths in seconds. The sample counts are those of the ten records;
 // they are fixed, so the cycle lengths do not depend on the data at hand.
+#define HSIM_IEC227_SECONDS(p) double(kIEC227Counts[p]) / kIEC227Rate
 constinit const double IEC227WL[kIEC227Patterns] = {
-    43081.0 / kIEC227Rate, 43142.0 / kIEC227Rate, 43144.0 / kIEC227Rate, 34511.0 / kIEC227Rate,
-    65211.0 / kIEC227Rate, 65214.0 / kIEC227Rate, 65207.0 / kIEC227Rate, 65238.0 / kIEC227Rate,
-    65239.0 / kIEC227Rate, 65237.0 / kIEC227Rate};
+    HSIM_IEC227_SECONDS(0), HSIM_IEC227_SECONDS(1), HSIM_IEC227_SECONDS(2), HSIM_IEC227_SECONDS(3),
+    HSIM_IEC227_SECONDS(4), HSIM_IEC227_SECONDS(5), HSIM_IEC227_SECONDS(6), HSIM_IEC227_SECONDS(7),
+    HSIM_IEC227_SECONDS(8), HSIM_IEC227_SECONDS(9)};
+#undef HSIM_IEC227_SECONDS
 
 constinit const int32_t IEC227W[kIEC227Patterns * kIEC227Stride] = {
 #include "hsim_iec227w.inc"

@@ -12,6 +12,25 @@ constexpr int kIEC251Samples = 1000;   // 1 s at 1000 per second
 constexpr int kANE20000Leads = 9;
 constexpr int kANE20000Samples = 1000; // 1 s at 1000 per second
 constexpr int kIEC247Patterns = 5;
+constexpr int kIEC247Rate = 1000;      // samples per second
+
+// Sample counts of the ten IEC227W patterns (the records' lengths); each
+// fits its row: kIEC227Stride is the longest plus padding.
+inline constexpr int32_t kIEC227Counts[kIEC227Patterns] = {43081, 43142, 43144, 34511, 65211,
+                                                           65214, 65207, 65238, 65239, 65237};
+static_assert([] {
+    for (int32_t count : kIEC227Counts)
+        if (count < 1 || count > kIEC227Stride)
+            return false;
+    return true;
+}(), "every IEC227W pattern fits its row");
+
+// Samples of an IEC 60601-2-47 pattern: one hour for pattern 4, 60 s for the
+// others.
+constexpr int32_t IEC247PatternLength(int pattern)
+{
+    return pattern == 4 ? 3600000 : 60000;
+}
 
 extern const int32_t IEC227W[kIEC227Patterns * kIEC227Stride];
 extern const double IEC227WL[kIEC227Patterns];  // seconds: sample count / 720
