@@ -1,139 +1,125 @@
 // Exported setters of the per-channel hardware: output lead, input impedance,
 // signal ground, DC offset, DC offset mode, common mode, output state.
-// A channel outside 0..3 is refused with -2 before anything is sent.
-#include "api/CommandFrame.h"
+// A channel outside 0..3 is refused with -2 before anything is sent; a device
+// that does not complete the exchange gives HSIM_ERROR_IO.
+#include "api/Frame.h"
 #include "hsim.h"
-#include "link/Connection.h"
-#include "synth/Parameters.h"
+#include "output/Engine.h"
+#include "output/Output.h"
+#include "protocol/Commands.h"
+
+using namespace hsim;
 
 namespace {
-constexpr int kBadArgument = -2;
 constexpr int kMaxDcOffsetMv = 1000;
 }  // namespace
 
 extern "C" int HSIMSetOutputLead(int channel, OutputLead lead)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk && !IsValidChannel(channel))
-        result = kBadArgument;
-    if (result == kFrameOk) {
-        SetRelays(true);
-        result = SetOutputLead(channel, lead) ? kFrameOk : kBadArgument;
-    }
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel))
+        return kSetterBadArgument;
+    return SetterResult(SetChannelLead(channel, lead));
 }
 
 extern "C" int HSIMSetInputImpedanceMode(int channel, int mode)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk && (!IsValidChannel(channel) || mode < 0 || mode > 3))
-        result = kBadArgument;
-    if (result == kFrameOk)
-        SetInputImpedanceMode(channel, mode);
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel) || mode < 0 || mode > 3)
+        return kSetterBadArgument;
+    return SetterResult(hsim::SetInputImpedanceMode(channel, mode));
 }
 
-// The mode as the device holds it: -1 when the command window did not open,
-// -2 for a bad channel, 0 when the exchange failed.
+// The mode 0..3 as the device holds it; -1 when there is no device or no
+// command window, -2 for a bad channel, HSIM_ERROR_IO when the exchange failed.
 extern "C" int HSIMGetInputImpedanceMode(int channel)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = WaitForCommandWindow(kCommandWindowMs) ? kFrameOk : kFrameRefused;
-    if (result == kFrameOk)
-        result = IsValidChannel(channel) ? GetInputImpedanceMode(channel) : kBadArgument;
-    return result;
+    DeviceFrame frame;
+    int mode = 0;
+    Status status = frame.open() ? hsim::GetInputImpedanceMode(channel, mode) : frame.status();
+    return status == Status::Ok ? mode : SetterResult(status);
 }
 
 extern "C" int HSIMSetSignalGroundToGNDGround(int channel, bool on)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk && !IsValidChannel(channel))
-        result = kBadArgument;
-    if (result == kFrameOk)
-        SetSignalGroundToGNDGround(channel, on);
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel))
+        return kSetterBadArgument;
+    return SetterResult(hsim::SetSignalGroundToGNDGround(channel, on));
 }
 
-// 1 when the device cannot be asked (no command window, no device), -2 for a
-// bad channel, else 1 or 0 as the device holds it.
+// 1 or 0 as the device holds it; 1 when the device cannot be asked (no
+// device, no command window), -2 for a bad channel, HSIM_ERROR_IO when the
+// exchange failed.
 extern "C" int HSIMGetSignalGroundToGNDGround(int channel)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = 1;
-    if (EnterSetterFrame() == kFrameOk)
-        result = !IsValidChannel(channel) ? kBadArgument : GetSignalGroundToGNDGround(channel) ? 1 : 0;
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return 1;
+    bool on = false;
+    Status status = hsim::GetSignalGroundToGNDGround(channel, on);
+    return status == Status::Ok ? (on ? 1 : 0) : SetterResult(status);
 }
 
 extern "C" int HSIMSetDCOffset(int channel, int mv)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk && (!IsValidChannel(channel) || mv < -kMaxDcOffsetMv || mv > kMaxDcOffsetMv))
-        result = kBadArgument;
-    if (result == kFrameOk) {
-        g_DCSetting = mv;
-        SetRelays(true);
-        SetDcOffset(channel);
-    }
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel) || mv < -kMaxDcOffsetMv || mv > kMaxDcOffsetMv)
+        return kSetterBadArgument;
+    return SetterResult(SetChannelDcOffset(channel, mv));
 }
 
 extern "C" int HSIMGetDCOffset(void)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return g_DCSetting;
+    return g_Engine.synth.dc.DCSetting;
 }
 
 extern "C" int HSIMSetDCOffsetVariableMode(int channel, bool variable)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk && !IsValidChannel(channel))
-        result = kBadArgument;
-    if (result == kFrameOk) {
-        g_bVariableDC = variable;
-        g_bTestVariableDC[channel] = variable;
-        SetRelays(true);
-        SetDcOffset(channel);
-    }
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel))
+        return kSetterBadArgument;
+    return SetterResult(SetChannelDcVariableMode(channel, variable));
 }
 
 extern "C" bool HSIMGetDCOffsetVariableMode(void)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return g_bVariableDC;
+    return g_Engine.synth.dc.bVariableDC;
 }
 
 // The flag is kept for the application; the control block has no field for
 // it, so the write only refreshes relays and sample rate.
 extern "C" int SetDCOffsetCommonMode(bool common)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk) {
-        g_bCommonMode = common;
-        SetRelays(true);
-    }
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    g_Engine.synth.dc.bCommonMode = common;
+    return SetterResult(hsim::SetRelays(true));
 }
 
 extern "C" bool GetDCOffsetCommonMode(void)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return g_bCommonMode;
+    return g_Engine.synth.dc.bCommonMode;
 }
 
-extern "C" int SetAllOutputState(unsigned int state)
+extern "C" int SetAllOutputState(unsigned int)
 {
-    (void)state;
-    CAutoCriticalSection lock(g_CriticalSection);
-    int result = EnterSetterFrame();
-    if (result == kFrameOk)
-        SetRelays(true);
-    return result;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    return SetterResult(hsim::SetRelays(true));
 }

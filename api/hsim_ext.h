@@ -1,8 +1,8 @@
 /*
  * hsim_ext.h - extensions of this project to the libhsim interface.
  *
- * Not part of the classic interface: functions that tests, demos and
- * installations need, with C linkage like the rest.
+ * Functions this project adds to the interface of hsim.h, which tests, demos,
+ * tools and installations need; C linkage like the rest.
  */
 #ifndef HSIM_EXT_H
 #define HSIM_EXT_H
@@ -38,13 +38,6 @@ HSIM_API int HSIMSetDeviceLocation(const char* devicePathFormat, const char* loc
  * Returns 0, or -1 when a buffer is too small. since 1.0.5 */
 HSIM_API int HSIMGetDeviceLocation(char* devicePathFormat, size_t formatSize,
                                    char* lockDirectory, size_t lockSize);
-
-/* Built-in sample tables. */
-typedef enum HSIM_TABLE {
-    HSIM_TABLE_IEC227W = 0,  /* IEC 60601-2-27 test ECGs, 10 patterns */
-    HSIM_TABLE_IEC251W = 1,  /* IEC 60601-2-51 calibration ECGs, 16 patterns */
-    HSIM_TABLE_ANE20000 = 2  /* ANE20000 test ECG, 9 leads */
-} HSIM_TABLE;
 
 /*
  * Whether a built-in table holds published data or a stand-in.

@@ -1,26 +1,12 @@
 #include "synth/EcgBeat.h"
 
-#include "synth/WorkingValues.h"
 
-double s_t1 = 0.0;
-double s_t2 = 0.0;
-double s_t3 = 0.0;
-double s_t4 = 0.0;
-double s_t5 = 0.0;
+namespace hsim {
 
-double s_Cus_t1 = 0.0;
-double s_Cus_t2 = 0.0;
-double s_Cus_t3 = 0.0;
-double s_Cus_t4 = 0.0;
-double s_Cus_t5 = 0.0;
-double s_Cus_t6 = 0.0;
-double s_Cus_t7 = 0.0;
-double s_Cus_v125 = 0.0;
-
-void _CheckECGTime()
+void _CheckECGTime(SynthState& s)
 {
-    double q = g_QRSDuration / 1000;
-    const double period = 1 / g_F;
+    double q = s.ecg.QRSDuration / 1000;
+    const double period = 1 / s.out.F;
     double st = 0.07;
     double tw = 0.18;
 
@@ -40,32 +26,34 @@ void _CheckECGTime()
         }
     }
 
-    s_t1 = 0.4375 * q + 0.01;
-    s_t2 = s_t1 + 0.5 * q;
-    s_t3 = s_t2 + 0.0625 * q;
-    s_t4 = s_t3 + st;
-    s_t5 = s_t4 + tw;
+    s.beat.t1 = 0.4375 * q + 0.01;
+    s.beat.t2 = s.beat.t1 + 0.5 * q;
+    s.beat.t3 = s.beat.t2 + 0.0625 * q;
+    s.beat.t4 = s.beat.t3 + st;
+    s.beat.t5 = s.beat.t4 + tw;
 
     // The custom beat shares the QT interval after the QRS between the ST
     // segment and the T wave in the ratio of their two weights.
-    const double rest = g_QTInterval / 1000 - q;
-    const double weights = g_STSegment + g_TDuration;
+    const double rest = s.ecg.QTInterval / 1000 - q;
+    const double weights = s.ecg.STSegment + s.ecg.TDuration;
     double stc;
     double tc;
     if (weights != 0) {
-        stc = g_STSegment * rest / weights;
-        tc = g_TDuration * rest / weights;
+        stc = s.ecg.STSegment * rest / weights;
+        tc = s.ecg.TDuration * rest / weights;
     } else {
-        stc = g_STSegment;
-        tc = g_TDuration;
+        stc = s.ecg.STSegment;
+        tc = s.ecg.TDuration;
     }
-    s_Cus_t1 = g_PDuration / 1000;
-    s_Cus_t2 = (g_PRInterval - g_PDuration) / 1000 + s_Cus_t1;
-    s_Cus_t3 = 0.4375 * q + s_Cus_t2;
-    s_Cus_t4 = 0.5 * q + s_Cus_t3;
-    s_Cus_t5 = 0.0625 * q + s_Cus_t4;
-    s_Cus_t6 = s_Cus_t5 + stc;
-    s_Cus_t7 = s_Cus_t6 + tc;
+    s.beat.Cus_t1 = s.ecg.PDuration / 1000;
+    s.beat.Cus_t2 = (s.ecg.PRInterval - s.ecg.PDuration) / 1000 + s.beat.Cus_t1;
+    s.beat.Cus_t3 = 0.4375 * q + s.beat.Cus_t2;
+    s.beat.Cus_t4 = 0.5 * q + s.beat.Cus_t3;
+    s.beat.Cus_t5 = 0.0625 * q + s.beat.Cus_t4;
+    s.beat.Cus_t6 = s.beat.Cus_t5 + stc;
+    s.beat.Cus_t7 = s.beat.Cus_t6 + tc;
 
-    s_Cus_v125 = -s_A / 7;
+    s.beat.Cus_v125 = -s.work.A / 7;
 }
+
+}  // namespace hsim

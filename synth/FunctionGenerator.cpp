@@ -1,18 +1,14 @@
 #include "synth/FunctionGenerator.h"
 
-#include "hsim.h"
 #include "synth/EcgBeat.h"
-#include "synth/Pacing.h"
-#include "synth/Parameters.h"
+#include "synth/Patterns.h"
 #include "synth/Respiration.h"
-#include "synth/StandardPatterns.h"
-#include "synth/WorkingValues.h"
 #include "synth/tables/StandardTables.h"
 
 #include <cmath>
 #include <cstdlib>
 
-double s_InputDynamicRangeAC = 0.0;
+namespace hsim {
 
 namespace {
 
@@ -32,24 +28,21 @@ inline int32_t TableIndex(double t, double rate, int32_t count)
 
 // 1 / sample rate in quadruple precision, recomputed only when the rate
 // changes: the ramp step of code 15 is never rounded to double.
-Quad s_qRampStep = 0;
-int s_nRampStepRate = 0;
-
-inline Quad RampStep()
+inline Quad RampStep(SynthState& s)
 {
-    if (g_nSampleRate != s_nRampStepRate) {
-        s_nRampStepRate = g_nSampleRate;
-        s_qRampStep = static_cast<Quad>(1) / static_cast<Quad>(g_nSampleRate);
+    if (s.out.nSampleRate != s.range.RampStepRate) {
+        s.range.RampStepRate = s.out.nSampleRate;
+        s.range.RampStep = static_cast<Quad>(1) / static_cast<Quad>(s.out.nSampleRate);
     }
-    return s_qRampStep;
+    return s.range.RampStep;
 }
 
 // Dynamic-range overlay of codes 2 and 3: a sine on the output clock (not
 // tied to the carrier's cycle), the sum clipped to +-5 mV.
-inline double DynamicRangeOverlay(double v)
+inline double DynamicRangeOverlay(SynthState& s, double v)
 {
-    if (g_DynamicRangeTest) {
-        v = v + (g_ADynamicRange / 2) * std::sin((g_fOutputTime * 6.2831853) * g_FDynamicRange);
+    if (s.test.DynamicRangeTest) {
+        v = v + (s.test.ADynamicRange / 2) * std::sin((s.clock.fOutputTime * 6.2831853) * s.test.FDynamicRange);
         if (v > 5.0) {
             v = 5.0;
         }
@@ -62,16 +55,16 @@ inline double DynamicRangeOverlay(double v)
 
 // Mains interference of codes 7, 8 and 17: a 50 or 60 Hz sine, or uniform
 // noise in [-1, 1] times the amplitude (one rand() call per sample).
-inline double MainsNoiseOverlay(double v)
+inline double MainsNoiseOverlay(SynthState& s, double v)
 {
-    if (g_MainNoise != 0) {
-        if (g_MainNoise == 3) {
+    if (s.test.MainNoise != 0) {
+        if (s.test.MainNoise == 3) {
             // 2 * rand() is formed in double: in int it overflows for half
             // of the values rand() returns.
-            v = v + ((2.0 * std::rand()) / 2147483647.0 - 1.0) * s_MainsNoiseAmplitude;
+            v = v + ((2.0 * std::rand()) / 2147483647.0 - 1.0) * s.work.MainsNoiseAmplitude;
         } else {
-            const double f = (g_MainNoise == 1) ? 50.0 : 60.0;
-            v = v + std::sin((f * g_fOutputTime) * 6.2831853) * s_MainsNoiseAmplitude;
+            const double f = (s.test.MainNoise == 1) ? 50.0 : 60.0;
+            v = v + std::sin((f * s.clock.fOutputTime) * 6.2831853) * s.work.MainsNoiseAmplitude;
         }
     }
     return v;
@@ -79,15 +72,15 @@ inline double MainsNoiseOverlay(double v)
 
 // Baseline drift of codes 7 and 8: a triangle on the output clock rising
 // from 0 to +amp/2 at L/4, falling to -amp/2 at 3L/4, back to 0 at L.
-inline double DriftOverlay(double v)
+inline double DriftOverlay(SynthState& s, double v)
 {
-    if (g_AAMIDriftTest) {
-        const double d = _FoldTime(g_fOutputTime, g_AAMIDriftTestWaveLen);
-        const double slope = g_AAMIDriftTestSlope;
-        const double amp = g_AAMIDriftTestAmp;
-        if (d < g_AAMIDriftTestWaveLenQuad) {
+    if (s.test.AAMIDriftTest) {
+        const double d = _FoldTime(s.clock.fOutputTime, s.test.AAMIDriftTestWaveLen);
+        const double slope = s.test.AAMIDriftTestSlope;
+        const double amp = s.test.AAMIDriftTestAmp;
+        if (d < s.test.AAMIDriftTestWaveLenQuad) {
             v = v + slope * d;
-        } else if (d < g_AAMIDriftTestWaveLenQuad3) {
+        } else if (d < s.test.AAMIDriftTestWaveLenQuad3) {
             v = (v - slope * d) + amp;
         } else {
             v = (slope * d + v) - 2 * amp;
@@ -98,45 +91,45 @@ inline double DriftOverlay(double v)
 
 // ECG beats (codes 7 and 8) with respiration modulation, the overlays and
 // the clamp to the output range.
-double EcgVoltage(double t, bool custom)
+double EcgVoltage(SynthState& s, double t, bool custom)
 {
     double tau = t;
     double r = 0;
     bool haveR = false;
-    if (s_FreqModHz != 0) {
+    if (s.resp.FreqModHz != 0) {
         // The beat scheduler decides where the beat began; the respiration
         // shape is taken at the beat time.
-        tau = _AdvanceBeatScheduler();
-        r = _solveRespireVoltage(tau);
+        tau = _AdvanceBeatScheduler(s);
+        r = _solveRespireVoltage(s, tau);
         haveR = true;
     }
 
-    double a = s_A;
-    if (s_AmpModV != 0) {
+    double a = s.work.A;
+    if (s.resp.AmpModV != 0) {
         if (!haveR) {
-            r = _solveRespireV();
+            r = _solveRespireV(s);
             haveR = true;
         }
         if (r != 0) {
-            a = a + s_AmpModV * r;
+            a = a + s.resp.AmpModV * r;
         }
     }
 
-    double v = custom ? _CustomBeatVoltage(tau, a) : _StandardBeatVoltage(tau, a);
+    double v = custom ? _CustomBeatVoltage(s, tau, a) : _StandardBeatVoltage(s, tau, a);
 
-    if (s_BaselineModV != 0) {
+    if (s.resp.BaselineModV != 0) {
         if (!haveR) {
-            r = _solveRespireV();
+            r = _solveRespireV(s);
         }
-        v = v + s_BaselineModV * r;
+        v = v + s.resp.BaselineModV * r;
     }
-    v = MainsNoiseOverlay(v);
-    v = DriftOverlay(v);
-    if (v > g_fVoltageRange) {
-        v = g_fVoltageRange;
+    v = MainsNoiseOverlay(s, v);
+    v = DriftOverlay(s, v);
+    if (v > s.work.fVoltageRange) {
+        v = s.work.fVoltageRange;
     }
-    if (v < -g_fVoltageRange) {
-        v = -g_fVoltageRange;
+    if (v < -s.work.fVoltageRange) {
+        v = -s.work.fVoltageRange;
     }
     return v;
 }
@@ -145,23 +138,23 @@ double EcgVoltage(double t, bool custom)
 // +1 mV/s up to 620 s and -1 mV/s after, restarted from 0 by the DC
 // staircase at every half second. The addition is made in quadruple
 // precision and only the sum is rounded.
-double InputDynamicRangeVoltage()
+double InputDynamicRangeVoltage(SynthState& s)
 {
     double v = 0.0;
-    if (g_fOutputTime >= 20.0 && g_fOutputTime < 1220.0) {
-        const Quad step = (g_fOutputTime <= 620.0) ? RampStep() : -RampStep();
-        s_InputDynamicRangeAC =
-            static_cast<double>(static_cast<Quad>(s_InputDynamicRangeAC) + step);
-        v = s_InputDynamicRangeAC;
+    if (s.clock.fOutputTime >= 20.0 && s.clock.fOutputTime < 1220.0) {
+        const Quad step = (s.clock.fOutputTime <= 620.0) ? RampStep(s) : -RampStep(s);
+        s.range.InputDynamicRangeAC =
+            static_cast<double>(static_cast<Quad>(s.range.InputDynamicRangeAC) + step);
+        v = s.range.InputDynamicRangeAC;
     }
     return v;
 }
 
-double IEC227Voltage(double t)
+double IEC227Voltage(SynthState& s, double t)
 {
     double v = 0.0;
-    _CheckStandardLoop();
-    const int p = g_nSpecialWaveform;
+    _CheckStandardLoop(s);
+    const int p = s.pattern.nSpecialWaveform;
     if (p >= 0 && p < kIEC227Patterns) {
         // Past its own length a pattern is zero-padded; the last sample
         // of the pattern is the last valid entry of its cycle.
@@ -170,22 +163,22 @@ double IEC227Voltage(double t)
     return v;
 }
 
-double IEC251Voltage(double t)
+double IEC251Voltage(SynthState& s, double t)
 {
     double v = 0.0;
-    _CheckStandardLoop();
-    const int p = g_nSpecialWaveform;
+    _CheckStandardLoop(s);
+    const int p = s.pattern.nSpecialWaveform;
     if (p >= 0 && p < kIEC251Patterns) {
         v = IEC251W[p * kIEC251Samples + TableIndex(t, 1000.0, kIEC251Samples)] / 1000.0;
     }
     return v;
 }
 
-double IEC247Voltage(double t)
+double IEC247Voltage(SynthState& s, double t)
 {
     double v = 0.0;
-    _CheckStandardLoop();
-    const int p = g_nSpecialWaveform;
+    _CheckStandardLoop(s);
+    const int p = s.pattern.nSpecialWaveform;
     if (p >= 0 && p < kIEC247Patterns) {
         const double* pattern = getIEC47RawArray(static_cast<IEC247_PATTERN>(p));
         if (pattern != nullptr) {
@@ -195,104 +188,111 @@ double IEC247Voltage(double t)
     return v;
 }
 
-double ANE20000Voltage(double t)
+double ANE20000Voltage(SynthState& s, double t)
 {
     double v = 0.0;
-    _CheckStandardLoop();
-    const int lead = g_nANE20000ChannelNumber;
+    _CheckStandardLoop(s);
+    const int lead = s.pattern.nANE20000ChannelNumber;
     if (lead >= 0 && lead < kANE20000Leads) {
         v = ANE20000[lead * kANE20000Samples + TableIndex(t, 1000.0, kANE20000Samples)] / 1000.0;
     }
-    return MainsNoiseOverlay(v);
+    return MainsNoiseOverlay(s, v);
 }
 
-double EcgFileVoltage(double t)
+double EcgFileVoltage(SynthState& s, double t)
 {
     double v = 0.0;
-    if (ECGFile != nullptr && ECGFileSize > 0) {
-        const double u = ECGFileUnitMV ? 1.0 : 1000.0;
-        v = ECGFile[TableIndex(t, ECGFileFreq, ECGFileSize)] / u;
+    if (s.file.ECGFile != nullptr && s.file.ECGFileSize > 0) {
+        const double u = s.file.ECGFileUnitMV ? 1.0 : 1000.0;
+        v = s.file.ECGFile[TableIndex(t, s.file.ECGFileFreq, s.file.ECGFileSize)] / u;
     }
     return v;
 }
 
-} // namespace
+}  // namespace
 
-double _GetMainFunctionVoltage(double t)
+void _CheckStandardLoop(SynthState& s)
+{
+    if (!s.pattern.loopPlay && s.clock.fOutputTime > s.clock.fTimePeriod && s.hooks.PatternEnd != nullptr) {
+        s.hooks.PatternEnd(s);
+    }
+}
+
+double _GetMainFunctionVoltage(SynthState& s, double t)
 {
     double v = 0.0;
-    switch (g_MainOutput) {
+    switch (s.out.MainOutput) {
     case 1: // sine
-        v = std::sin((t * 6.2831853) * g_F) * s_A;
+        v = std::sin((t * 6.2831853) * s.out.F) * s.work.A;
         break;
-    case 2: { // triangle: 0 at the start, +s_A at 1/4, -s_A at 3/4
-        const double k = 4 * s_A / g_fTimePeriod;
-        if (t < 0.25 * g_fTimePeriod) {
+    case 2: { // triangle: 0 at the start, +s.work.A at 1/4, -s.work.A at 3/4
+        const double k = 4 * s.work.A / s.clock.fTimePeriod;
+        if (t < 0.25 * s.clock.fTimePeriod) {
             v = t * k;
-        } else if (t < 0.75 * g_fTimePeriod) {
-            v = -t * k + 2 * s_A;
+        } else if (t < 0.75 * s.clock.fTimePeriod) {
+            v = -t * k + 2 * s.work.A;
         } else {
-            v = t * k - 4 * s_A;
+            v = t * k - 4 * s.work.A;
         }
-        v = DynamicRangeOverlay(v);
+        v = DynamicRangeOverlay(s, v);
         break;
     }
     case 3: // square
-        v = (t < g_fTimePeriod / 2) ? s_A : -s_A;
-        v = DynamicRangeOverlay(v);
+        v = (t < s.clock.fTimePeriod / 2) ? s.work.A : -s.work.A;
+        v = DynamicRangeOverlay(s, v);
         break;
-    case 4: // rectangular pulse of width s_PW
-        v = (t < (s_PW + 0.001) - 0.001) ? 2 * s_A : 0.0;
+    case 4: // rectangular pulse of width s.work.PW
+        v = (t < (s.work.PW + 0.001) - 0.001) ? 2 * s.work.A : 0.0;
         break;
-    case 5: { // triangular pulse of width s_PW, after the pacing delay
-        const double d = s_PacDelayTP;
-        const double w = s_PW;
-        const double k = 4 * s_A / w;
+    case 5: { // triangular pulse of width s.work.PW, after the pacing delay
+        const double d = s.pulse.PacDelayTP;
+        const double w = s.work.PW;
+        const double k = 4 * s.work.A / w;
         if (t < d) {
             v = 0.0;
         } else if (t < w / 2 + d) {
             v = k * (t - d);
         } else if (t < w + d) {
-            v = -(t - d) * k + 4 * s_A;
+            v = -(t - d) * k + 4 * s.work.A;
         } else {
             v = 0.0;
         }
         break;
     }
     case 6: // exponential decay, 50 ms time constant
-        v = 2 * s_A * std::exp(-t / 0.05);
+        v = 2 * s.work.A * std::exp(-t / 0.05);
         break;
     case 7:
-        v = EcgVoltage(t, false);
+        v = EcgVoltage(s, t, false);
         break;
     case 8:
-        v = EcgVoltage(t, true);
+        v = EcgVoltage(s, t, true);
         break;
     case 9:
-        v = IEC227Voltage(t);
+        v = IEC227Voltage(s, t);
         break;
     case 10:
-        v = IEC251Voltage(t);
+        v = IEC251Voltage(s, t);
         break;
-    case 13: // biphasic exponential: +-s_A edges decaying with 50 ms
+    case 13: // biphasic exponential: +-s.work.A edges decaying with 50 ms
         if (t < 0.5) {
-            v = std::exp(-t / 0.05) * s_A;
+            v = std::exp(-t / 0.05) * s.work.A;
         } else {
-            v = -s_A * std::exp(-(t - 0.5) / 0.05);
+            v = -s.work.A * std::exp(-(t - 0.5) / 0.05);
         }
         break;
     case 14:
     case 18:
-        v = EcgFileVoltage(t);
+        v = EcgFileVoltage(s, t);
         break;
     case 15:
-        v = InputDynamicRangeVoltage();
+        v = InputDynamicRangeVoltage(s);
         break;
     case 16:
-        v = IEC247Voltage(t);
+        v = IEC247Voltage(s, t);
         break;
     case 17:
-        v = ANE20000Voltage(t);
+        v = ANE20000Voltage(s, t);
         break;
     default: // 0, the reserved codes 11 and 12, and unknown codes
         v = 0.0;
@@ -300,3 +300,5 @@ double _GetMainFunctionVoltage(double t)
     }
     return v;
 }
+
+}  // namespace hsim

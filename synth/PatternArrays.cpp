@@ -9,7 +9,7 @@
 // exactly once: the template under std::call_once, each cache slot under its
 // own mutex with double-checked publication (a failed allocation leaves the
 // slot empty, and a later call tries again).
-#include "hsim.h"
+#include "synth/Patterns.h"
 #include "synth/tables/StandardTables.h"
 
 #include <atomic>
@@ -95,9 +95,9 @@ void FillPulseTrain(double* samples, int n)
 
 // Patterns 1..4: beat k starts at t_k ms; the RR interval that follows it is
 // rravg + rrdev * sin(2 pi hrvfreq t_k / 1000) seconds, truncated to whole
-// milliseconds. The first beat starts at sample 0. Written as the per-sample
-// walk of the reference description: every position that is not a beat start
-// and is not covered by a template is 0.
+// milliseconds. The first beat starts at sample 0. Written as a per-sample
+// walk: every position that is not a beat start and is not covered by a
+// template is 0.
 void FillBeatTrain(double* samples, int n, int p)
 {
     const double* beat = getECG227Array();

@@ -7,7 +7,8 @@
 // that is not valid Unicode (a surrogate, a value above U+10FFFF) or whose
 // UTF-8 form does not fit the 512-byte path buffer is refused, never altered
 // or cut short.
-#include "hsim.h"
+#include "runtime/Utilities.h"
+#include "synth/Patterns.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -15,57 +16,6 @@
 namespace {
 
 constexpr size_t kPathBufferSize = 512;  // 511 bytes and the terminating NUL
-
-// Appends the UTF-8 encoding of one code point; false when it is not a
-// Unicode scalar value or does not fit.
-bool AppendUtf8(uint32_t c, char* out, size_t capacity, size_t& used)
-{
-    unsigned char bytes[4];
-    size_t n = 0;
-    if (c < 0x80) {
-        bytes[n++] = static_cast<unsigned char>(c);
-    } else if (c < 0x800) {
-        bytes[n++] = static_cast<unsigned char>(0xC0 | (c >> 6));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            return false;  // a surrogate is not a character
-        }
-        bytes[n++] = static_cast<unsigned char>(0xE0 | (c >> 12));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else if (c <= 0x10FFFF) {
-        bytes[n++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        bytes[n++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-    } else {
-        return false;
-    }
-    bool fits = used + n < capacity;  // room for the NUL stays
-    if (fits) {
-        for (size_t k = 0; k < n; ++k) {
-            out[used++] = static_cast<char>(bytes[k]);
-        }
-    }
-    return fits;
-}
-
-// UTF-8 form of a NUL-terminated UTF-32 path; false when it cannot be encoded
-// or does not fit.
-bool WidePathToUtf8(const wchar_t* path, char* out, size_t capacity)
-{
-    static_assert(sizeof(wchar_t) == 4, "wide characters are UTF-32 code units");
-    size_t used = 0;
-    bool ok = true;
-    // wchar_t is signed on some targets: a negative unit becomes a value above
-    // U+10FFFF and is refused.
-    for (const wchar_t* w = path; ok && *w != L'\0'; ++w) {
-        ok = AppendUtf8(static_cast<uint32_t>(*w), out, capacity, used);
-    }
-    out[used] = '\0';
-    return ok;
-}
 
 // A microvolt value as millivolts with three decimals. Written from the
 // integer, so the decimal point does not depend on the locale and the digits

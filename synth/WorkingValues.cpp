@@ -1,41 +1,55 @@
 #include "synth/WorkingValues.h"
 
-#include "hsim.h"
-#include "synth/FunctionGenerator.h"
+#include "synth/EcgBeat.h"
 #include "synth/Pacing.h"
-#include "synth/Parameters.h"
+#include "synth/Patterns.h"
 #include "synth/tables/StandardTables.h"
 
 #include <cmath>
 
-double s_A = 0.0;
-double s_PW = 0.0;
-double s_MainsNoiseAmplitude = 0.0;
+namespace hsim {
 
-void _ResetRawVariableDC()
+// In the order in which each step depends on the ones before it.
+void _DeriveWorkingValues(SynthState& s)
 {
-    if (g_MainOutput != 18) {
-        g_bRawVariableDC = false;
+    _ResetRawVariableDC(s);
+    _ForceBiphasicSettings(s);
+    _DeriveAmplitude(s);
+    _CapFrequency(s);
+    _DeriveTimePeriod(s);
+    _DeriveMainsNoiseAmplitude(s);
+    _ApplyCycleLengthByCode(s);
+    _LimitDynamicRangeAmplitude(s);
+    _DerivePulseWidth(s);
+    _CheckECGTime(s);
+    _SetUpPacing(s);
+    _ResetInputDynamicRangeTest(s);
+}
+
+void _ResetRawVariableDC(SynthState& s)
+{
+    if (s.out.MainOutput != 18) {
+        s.dc.bRawVariableDC = false;
     }
 }
 
-void _ForceBiphasicSettings()
+void _ForceBiphasicSettings(SynthState& s)
 {
-    if (g_MainOutput == 13) {
-        g_F = 1.0;
-        g_PulseWidth = 50.0;
+    if (s.out.MainOutput == 13) {
+        s.out.F = 1.0;
+        s.out.PulseWidth = 50.0;
     }
 }
 
-void _DeriveAmplitude()
+void _DeriveAmplitude(SynthState& s)
 {
-    s_A = g_Amplitude / 2;
-    if (g_MainOutput == 7 || g_MainOutput == 8) {
-        s_A = 2 * s_A;
-        if (s_A > 5.0) {
-            s_A = 5.0;
-        } else if (s_A < -5.0) {
-            s_A = -5.0;
+    s.work.A = s.out.Amplitude / 2;
+    if (s.out.MainOutput == 7 || s.out.MainOutput == 8) {
+        s.work.A = 2 * s.work.A;
+        if (s.work.A > 5.0) {
+            s.work.A = 5.0;
+        } else if (s.work.A < -5.0) {
+            s.work.A = -5.0;
         }
     }
 }
@@ -51,51 +65,51 @@ double _MaxFrequency(int code)
     return fmax;
 }
 
-void _CapFrequency()
+void _CapFrequency(SynthState& s)
 {
-    const double fmax = _MaxFrequency(g_MainOutput);
-    if (g_F > fmax) {
-        g_F = fmax;
-        if (g_SyncFreqCB != nullptr) {
-            g_SyncFreqCB(g_F);
+    const double fmax = _MaxFrequency(s.out.MainOutput);
+    if (s.out.F > fmax) {
+        s.out.F = fmax;
+        if (s.hooks.SyncFreqCB != nullptr) {
+            s.hooks.SyncFreqCB(s.out.F);
         }
     }
 }
 
-void _DeriveTimePeriod()
+void _DeriveTimePeriod(SynthState& s)
 {
-    g_fTimePeriod = 1 / g_F;
+    s.clock.fTimePeriod = 1 / s.out.F;
 }
 
-void _DeriveMainsNoiseAmplitude()
+void _DeriveMainsNoiseAmplitude(SynthState& s)
 {
-    s_MainsNoiseAmplitude = g_MainsNoiseAmp * 0.5;
+    s.work.MainsNoiseAmplitude = s.test.MainsNoiseAmp * 0.5;
 }
 
-void _ApplyCycleLengthByCode()
+void _ApplyCycleLengthByCode(SynthState& s)
 {
-    switch (g_MainOutput) {
+    switch (s.out.MainOutput) {
     case 9:
-        // An index outside the family leaves the 1 / g_F cycle; the
+        // An index outside the family leaves the 1 / s.out.F cycle; the
         // generator plays 0 V for it.
-        if (g_nSpecialWaveform >= 0 && g_nSpecialWaveform < kIEC227Patterns) {
-            g_fTimePeriod = IEC227WL[g_nSpecialWaveform];
+        if (s.pattern.nSpecialWaveform >= 0 && s.pattern.nSpecialWaveform < kIEC227Patterns) {
+            s.clock.fTimePeriod = IEC227WL[s.pattern.nSpecialWaveform];
         }
         break;
     case 10:
     case 17:
-        g_fTimePeriod = 1.0;
+        s.clock.fTimePeriod = 1.0;
         break;
     case 16:
-        g_fTimePeriod = 60.0;
+        s.clock.fTimePeriod = 60.0;
         break;
     case 14:
     case 18:
-        // Without a playable file the cycle keeps 1 / g_F (the generator
+        // Without a playable file the cycle keeps 1 / s.out.F (the generator
         // plays 0 V): a length of 0 / 0 would leave a NaN period, which
         // no cycle boundary ever reaches.
-        if (ECGFileSize > 0 && ECGFileFreq > 0) {
-            g_fTimePeriod = ECGFileSize / ECGFileFreq;
+        if (s.file.ECGFileSize > 0 && s.file.ECGFileFreq > 0) {
+            s.clock.fTimePeriod = s.file.ECGFileSize / s.file.ECGFileFreq;
         }
         break;
     default:
@@ -103,41 +117,43 @@ void _ApplyCycleLengthByCode()
     }
 }
 
-void _PrepareStandardPattern()
+void _PrepareStandardPattern(const SynthState& s)
 {
-    if (g_MainOutput == 16 && g_nSpecialWaveform >= 0 && g_nSpecialWaveform < kIEC247Patterns) {
-        getIEC47RawArray(static_cast<IEC247_PATTERN>(g_nSpecialWaveform));
+    if (s.out.MainOutput == 16 && s.pattern.nSpecialWaveform >= 0 && s.pattern.nSpecialWaveform < kIEC247Patterns) {
+        getIEC47RawArray(static_cast<IEC247_PATTERN>(s.pattern.nSpecialWaveform));
     }
 }
 
-void _LimitDynamicRangeAmplitude()
+void _LimitDynamicRangeAmplitude(SynthState& s)
 {
-    if (g_DynamicRangeTest && g_ADynamicRange / 2 + s_A > 5.0) {
-        s_A = 5.0 - g_ADynamicRange / 2;
-        g_Amplitude = std::floor(2 * s_A * 100.0 + 0.5) / 100.0;
+    if (s.test.DynamicRangeTest && s.test.ADynamicRange / 2 + s.work.A > 5.0) {
+        s.work.A = 5.0 - s.test.ADynamicRange / 2;
+        s.out.Amplitude = std::floor(2 * s.work.A * 100.0 + 0.5) / 100.0;
     }
 }
 
-void _DerivePulseWidth()
+void _DerivePulseWidth(SynthState& s)
 {
-    s_PW = g_PulseWidth / 1000;
+    s.work.PW = s.out.PulseWidth / 1000;
 }
 
-void _ResetInputDynamicRangeTest()
+void _ResetInputDynamicRangeTest(SynthState& s)
 {
-    if (g_MainOutput == 15) {
-        s_InputDynamicRangeDC = -300.0;
-        s_InputDynamicRangeAC = 0;
+    if (s.out.MainOutput == 15) {
+        s.range.InputDynamicRangeDC = -300.0;
+        s.range.InputDynamicRangeAC = 0;
     }
 }
 
-void _DeriveVoltageRange()
+void _DeriveVoltageRange(SynthState& s)
 {
-    g_fVoltageRange = g_RangeV4Ch2Off;
-    if (g_PA > 0) {
-        g_fVoltageRange = g_RangeV4Ch2On;
+    s.work.fVoltageRange = s.work.RangeV4Ch2Off;
+    if (s.pacing.PA > 0) {
+        s.work.fVoltageRange = s.work.RangeV4Ch2On;
     }
-    if (g_bVariableDC) {
-        g_fVoltageRange = g_RangeV4Ch2On;
+    if (s.dc.bVariableDC) {
+        s.work.fVoltageRange = s.work.RangeV4Ch2On;
     }
 }
+
+}  // namespace hsim

@@ -4,18 +4,12 @@
 // heaviest combination of options. The budget is 25 us per sample (40000
 // samples per second); the counter "allocs" counts operator new calls made
 // while timing and must stay 0.
-#include "hsim.h"
-#include "link/Port.h"
-#include "synth/ChangeScheduler.h"
 #include "synth/FunctionGenerator.h"
 #include "synth/Pacing.h"
-#include "synth/Parameters.h"
 #include "synth/Respiration.h"
+#include "synth/WorkingValues.h"
 
 #include <benchmark/benchmark.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -46,51 +40,51 @@ __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept
 
 namespace {
 
+using namespace hsim;
+
 // A loaded ECG file for codes 14 and 18: 10 s at 500 samples per second.
 std::vector<double> g_File;
+SynthState S;
 
 void SelectDefaults()
 {
-    g_nSampleRate = 40000;
-    g_Amplitude = 1.0;
-    g_F = 1.0;
-    g_fOutputTime = 0.0;
-    g_bECGGoing = false;
-    g_PA = 0.0;
-    g_MainNoise = 0;
-    g_AAMIDriftTest = false;
-    g_DynamicRangeTest = false;
-    _ResetRespireModulation();
-    g_nSpecialWaveform = 0;
-    g_nANE20000ChannelNumber = 0;
+    S = SynthState{};
     g_File.assign(5000, 0.0);
     for (size_t i = 0; i < g_File.size(); ++i) {
         g_File[i] = static_cast<double>(i % 700);
     }
-    ECGFile = g_File.data();
-    ECGFileSize = static_cast<int>(g_File.size());
-    ECGFileFreq = 500.0;
+    S.file.ECGFile = g_File.data();
+    S.file.ECGFileSize = static_cast<int>(g_File.size());
+    S.file.ECGFileFreq = 500.0;
+}
+
+// Derives the working values, as an applied change does.
+void Apply()
+{
+    _PrepareStandardPattern(S);
+    _DeriveWorkingValues(S);
+    _DeriveVoltageRange(S);
 }
 
 // Streams samples while timing; the clock is wrapped back into [from, to)
 // so that long runs stay on the interesting part of the waveform.
 void StreamLoop(benchmark::State& state, double from, double to)
 {
-    const double dt = static_cast<double>(static_cast<Quad>(1) / static_cast<Quad>(g_nSampleRate));
-    g_fOutputTime = from;
-    _RestartBeatScheduler();
+    const double dt = static_cast<double>(static_cast<Quad>(1) / static_cast<Quad>(S.out.nSampleRate));
+    S.clock.fOutputTime = from;
+    _RestartBeatScheduler(S);
     const long allocationsBefore = g_nAllocations.load();
     for (auto _ : state) {
-        const double t = _FoldTime(g_fOutputTime, g_fTimePeriod);
+        const double t = _FoldTime(S.clock.fOutputTime, S.clock.fTimePeriod);
         double pace = 0.0;
-        double v = _GetMainFunctionVoltage(t);
-        const double dc = _GetPacingV5(pace);
+        double v = _GetMainFunctionVoltage(S, t);
+        const double dc = _GetPacingV5(S, pace);
         v = v + pace;
         benchmark::DoNotOptimize(v);
         benchmark::DoNotOptimize(dc);
-        g_fOutputTime += dt;
-        if (g_fOutputTime >= to) {
-            g_fOutputTime = from;
+        S.clock.fOutputTime += dt;
+        if (S.clock.fOutputTime >= to) {
+            S.clock.fOutputTime = from;
         }
     }
     state.counters["allocs"] = static_cast<double>(g_nAllocations.load() - allocationsBefore);
@@ -100,8 +94,8 @@ void BM_OutputFunction(benchmark::State& state)
 {
     const int code = static_cast<int>(state.range(0));
     SelectDefaults();
-    g_MainOutput = code;
-    _Change();
+    S.out.MainOutput = code;
+    Apply();
     if (code == 15) {
         StreamLoop(state, 20.0, 1200.0);
     } else {
@@ -117,21 +111,17 @@ BENCHMARK(BM_OutputFunction)->DenseRange(0, 18)->ArgName("code");
 void BM_HeaviestCombination(benchmark::State& state)
 {
     SelectDefaults();
-    g_MainOutput = 8;
-    g_F = 1.2;
-    g_CusST = 0.1;
-    g_MainNoise = static_cast<int>(state.range(0));  // 1: 50 Hz sine, 3: random
-    g_AAMIDriftTest = true;
-    g_PA = 2.0;
-    g_PacingPulse = 1;
-    g_PacingOvershootTC = 10;
-    g_POA = 1.0;
-    _Change();
-    const int fd = open("/dev/null", O_RDWR);
-    g_hDevice.store(fd);  // the parameter operation wants an open device
-    SetRespireAlgorithmParam(15, 2, 10, 20, 30, 10);
-    g_hDevice.store(-1);
-    close(fd);
+    S.out.MainOutput = 8;
+    S.out.F = 1.2;
+    S.ecg.CusST = 0.1;
+    S.test.MainNoise = static_cast<int>(state.range(0));  // 1: 50 Hz sine, 3: random
+    S.test.AAMIDriftTest = true;
+    S.pacing.PA = 2.0;
+    S.pacing.PacingPulse = 1;
+    S.pacing.PacingOvershootTC = 10;
+    S.pacing.POA = 1.0;
+    Apply();
+    SetRespirationModel(S, 15, 2, 10, 20, 30, 10);
     StreamLoop(state, 0.0, 600.0);
 }
 BENCHMARK(BM_HeaviestCombination)->Arg(1)->Arg(3)->ArgName("noise");

@@ -1,7 +1,7 @@
 // Build time of the IEC 60601-2-47 patterns: the hour-long pattern 4
 // (3.6 million samples, 28.8 MB) and the one-minute pattern 1. Each iteration
 // builds a fresh array and frees it, as a caller of getArray does.
-#include "hsim.h"
+#include "synth/Patterns.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Where the built-in sample tables came from: decided when the library was
 // built (see GenerateTables.cmake) and recorded in hsim_table_sources.h.
-#include "hsim_ext.h"
+#include "synth/Patterns.h"
 
 #include "hsim_table_sources.h"
 

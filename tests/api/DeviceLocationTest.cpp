@@ -1,7 +1,7 @@
 // Where the library looks for the simulator, and the presence listing that
 // must never let a path reach the shell unquoted.
 #include "hsim_ext.h"
-#include "link/DeviceLocation.h"
+#include "transport/DeviceLocation.h"
 
 #include <gtest/gtest.h>
 

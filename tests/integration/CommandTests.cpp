@@ -1,8 +1,8 @@
 // Configuration commands, byte for byte as the device receives them.
 #include "Fixture.h"
 
-#include "device/RespirationSettings.h"
-#include "synth/Parameters.h"
+#include "output/Engine.h"
+#include "protocol/Commands.h"
 
 #include <array>
 #include <cstring>
@@ -120,10 +120,10 @@ TEST_F(EmulatorTest, DcOffsetCodeFollowsVariableModeAndSetting)
     EXPECT_EQ(HSIMSetDCOffset(0, 299), 0);
     EXPECT_EQ(code(), 0x00);
     // Raw data on the DC channel suppress the fixed offsets.
-    g_bRawVariableDC = true;
+    hsim::g_Engine.synth.dc.bRawVariableDC = true;
     EXPECT_EQ(HSIMSetDCOffset(0, 300), 0);
     EXPECT_EQ(code(), 0x00);
-    g_bRawVariableDC = false;
+    hsim::g_Engine.synth.dc.bRawVariableDC = false;
 
     EXPECT_EQ(HSIMSetDCOffset(0, 1001), -2);
     EXPECT_EQ(HSIMSetDCOffset(0, -1001), -2);
@@ -202,20 +202,20 @@ TEST_F(EmulatorTest, RespirationSettingsAreKeptOnlyWhenAccepted)
     expected[10] = 2;  // ratio
     expected[11] = 2;  // baseline step
     EXPECT_EQ(message, expected);
-    EXPECT_EQ(g_nRespirationResistance, 1500);
-    EXPECT_EQ(g_nRespirationApneaTime, 20);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 1500);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 20);
 
     ASSERT_TRUE(SetApnea(true));
     EXPECT_EQ(LastOf(emulator, "respiration")[12], 1);
     EXPECT_EQ(LastOf(emulator, "respiration")[8], 20) << "apnea resends the stored settings";
-    EXPECT_TRUE(g_bRespirationApneaEnabled);
+    EXPECT_TRUE(hsim::g_Respiration.bRespirationApneaEnabled);
 
     // A device that does not answer leaves the host copy as it was.
     emulator.setFault(hsimemu::Fault::Mute, true);
     EXPECT_FALSE(SetRespiration(1, 30, 1, 4, 10));
-    EXPECT_EQ(g_nRespirationResistance, 1500);
-    EXPECT_EQ(g_nRespirationApneaTime, 20);
-    EXPECT_EQ(g_nRespirationFrequency, 20);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 1500);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 20);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 20);
 }
 
 TEST_F(EmulatorTest, EnableRespirationWithDevice)
@@ -224,11 +224,11 @@ TEST_F(EmulatorTest, EnableRespirationWithDevice)
     ASSERT_TRUE(SetRespiration(3, 20, 2, 2, 20));
     emulator.clearReceived();
     EXPECT_TRUE(EnableRespiration(true));
-    EXPECT_TRUE(g_RespirationEnabled);
+    EXPECT_TRUE(hsim::g_Respiration.RespirationEnabled);
     EXPECT_EQ(emulator.received("control-write").size(), 1u);
     EXPECT_TRUE(EnableRespiration(false));
-    EXPECT_EQ(g_nRespirationResistance, 0);
-    EXPECT_EQ(g_nRespirationFrequency, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 0);
 }
 
 TEST_F(EmulatorTest, BadChannelsAreRefusedBeforeAnyTransfer)
@@ -289,8 +289,7 @@ TEST(NoDevice, FramedCallsRefuseWithMinusOne)
     EXPECT_EQ(SetDCOffsetCommonMode(!common), -1);
     EXPECT_EQ(GetDCOffsetCommonMode(), common);
     EXPECT_EQ(SetAllOutputState(0), -1);
-    // Without a device the exchange fails: mode 0.
-    EXPECT_EQ(HSIMGetInputImpedanceMode(0), 0);
+    EXPECT_EQ(HSIMGetInputImpedanceMode(0), -1);
 }
 
 TEST(NoDevice, CommandsFailWithoutWaiting)
@@ -313,20 +312,20 @@ TEST(NoDevice, CommandsFailWithoutWaiting)
 
 TEST(NoDevice, EnableRespirationOffClearsTheState)
 {
-    g_nRespirationResistance = 1500;
-    g_nRespirationApneaTime = 20;
-    g_nRespirationFrequency = 20;
-    g_nRespirationVariation = 3;
-    g_nRespirationRatio = 2;
-    g_nRespirationBaseline = 2;
+    hsim::g_Respiration.nRespirationResistance = 1500;
+    hsim::g_Respiration.nRespirationApneaTime = 20;
+    hsim::g_Respiration.nRespirationFrequency = 20;
+    hsim::g_Respiration.nRespirationVariation = 3;
+    hsim::g_Respiration.nRespirationRatio = 2;
+    hsim::g_Respiration.nRespirationBaseline = 2;
     EXPECT_FALSE(EnableRespiration(false));
-    EXPECT_FALSE(g_RespirationEnabled);
-    EXPECT_EQ(g_nRespirationResistance, 0);
-    EXPECT_EQ(g_nRespirationApneaTime, 0);
-    EXPECT_EQ(g_nRespirationFrequency, 0);
-    EXPECT_EQ(g_nRespirationVariation, 0);
-    EXPECT_EQ(g_nRespirationRatio, 0);
-    EXPECT_EQ(g_nRespirationBaseline, 0);
+    EXPECT_FALSE(hsim::g_Respiration.RespirationEnabled);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationVariation, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationRatio, 0);
+    EXPECT_EQ(hsim::g_Respiration.nRespirationBaseline, 0);
 }
 
 TEST_F(EmulatorTest, StopTransferHoldsBothOutputsAtZero)

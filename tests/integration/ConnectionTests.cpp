@@ -1,7 +1,7 @@
 // Connecting, identifying, keeping and losing the simulator.
 #include "Fixture.h"
 
-#include "link/Connection.h"
+#include "lifecycle/Lifecycle.h"
 
 #include <dirent.h>
 #include <fcntl.h>

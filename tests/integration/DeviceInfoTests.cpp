@@ -1,9 +1,10 @@
 // Device information, serial number, information block and storage.
 #include "Fixture.h"
 
-#include "device/DeviceInformation.h"
-#include "link/Handshake.h"
-#include "synth/Respiration.h"
+#include "output/Engine.h"
+#include "protocol/DeviceInformation.h"
+#include "protocol/Handshake.h"
+#include "runtime/Sync.h"
 
 #include <cstring>
 
@@ -23,9 +24,12 @@ TEST_F(EmulatorTest, InformationBlockUpdateStopsAtTheFlashErase)
 {
     hsimemu::Emulator& emulator = connect();
     emulator.clearReceived();
-    EXPECT_FALSE(SetHWInfo(0x66, 0x77));
     MODEL_INFORMATION info{0x41, 0x42, 0x01, 0x02, 3, 4};
-    EXPECT_FALSE(SetModelInfo(&info));
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        EXPECT_NE(hsim::SetHWInfo(0x66, 0x77), hsim::Status::Ok);
+        EXPECT_NE(hsim::SetModelInfo(info), hsim::Status::Ok);
+    }
     // Each read the block once with command 0x0C and wrote nothing back.
     auto reads = emulator.received("info-read");
     ASSERT_EQ(reads.size(), 2u);
@@ -99,11 +103,11 @@ TEST(NoDevice, NullPointersAreRefused)
 
 TEST(NoDevice, EnableRespirationOffClearsTheModulation)
 {
-    s_BaselineModV = 0.2;
-    s_AmpModV = 0.3;
-    s_FreqModHz = 0.1;
+    hsim::g_Engine.synth.resp.BaselineModV = 0.2;
+    hsim::g_Engine.synth.resp.AmpModV = 0.3;
+    hsim::g_Engine.synth.resp.FreqModHz = 0.1;
     EXPECT_FALSE(EnableRespiration(false));
-    EXPECT_EQ(s_BaselineModV, 0.0);
-    EXPECT_EQ(s_AmpModV, 0.0);
-    EXPECT_EQ(s_FreqModHz, 0.0);
+    EXPECT_EQ(hsim::g_Engine.synth.resp.BaselineModV, 0.0);
+    EXPECT_EQ(hsim::g_Engine.synth.resp.AmpModV, 0.0);
+    EXPECT_EQ(hsim::g_Engine.synth.resp.FreqModHz, 0.0);
 }

@@ -20,8 +20,8 @@ protected:
     std::vector<double> StreamCycles(int cycles)
     {
         std::vector<double> v;
-        const int n = static_cast<int>(std::lround(cycles * g_fTimePeriod * kRate));
-        g_fOutputTime = 0.0;
+        const int n = static_cast<int>(std::lround(cycles * S.clock.fTimePeriod * kRate));
+        S.clock.fOutputTime = 0.0;
         for (int i = 0; i < n; ++i) {
             v.push_back(StreamSample().v);
         }
@@ -31,8 +31,8 @@ protected:
 
 TEST_F(FunctionGeneratorTest, SineCyclesArePeakedAndAntisymmetric)
 {
-    g_Amplitude = 2.0;  // 2 mV peak to peak: +-1 mV
-    g_F = 50.0;         // 800 samples per cycle
+    S.out.Amplitude = 2.0;  // 2 mV peak to peak: +-1 mV
+    S.out.F = 50.0;         // 800 samples per cycle
     Apply(1);
     const std::vector<double> v = StreamCycles(3);
     ASSERT_EQ(v.size(), 2400u);
@@ -51,13 +51,13 @@ TEST_F(FunctionGeneratorTest, SineCyclesArePeakedAndAntisymmetric)
 
 TEST_F(FunctionGeneratorTest, TriangleCyclesAreSymmetricWithConstantSlope)
 {
-    g_Amplitude = 2.0;  // +-1 mV
-    g_F = 10.0;         // 4000 samples per cycle, slope 40 mV/s
+    S.out.Amplitude = 2.0;  // +-1 mV
+    S.out.F = 10.0;         // 4000 samples per cycle, slope 40 mV/s
     Apply(2);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.025), 1.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.05), 0.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.075), -1.0, 1e-12);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.025), 1.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.05), 0.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.075), -1.0, 1e-12);
 
     const std::vector<double> v = StreamCycles(2);
     ASSERT_EQ(v.size(), 8000u);
@@ -75,8 +75,8 @@ TEST_F(FunctionGeneratorTest, TriangleCyclesAreSymmetricWithConstantSlope)
 
 TEST_F(FunctionGeneratorTest, SquareHalvesAndDynamicRangeOverlay)
 {
-    g_Amplitude = 2.0;
-    g_F = 10.0;
+    S.out.Amplitude = 2.0;
+    S.out.F = 10.0;
     Apply(3);
     const std::vector<double> v = StreamCycles(1);
     for (size_t i = 0; i < v.size(); ++i) {
@@ -91,24 +91,24 @@ TEST_F(FunctionGeneratorTest, SquareHalvesAndDynamicRangeOverlay)
 
     // The 40 Hz overlay of 1 mV peak to peak runs on the output clock: at
     // clock 1/160 s it is at its +0.5 mV crest whatever the phase.
-    g_DynamicRangeTest = true;
+    S.test.DynamicRangeTest = true;
     Apply(3);
-    g_fOutputTime = 1.0 / 160;
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.0), 1.5, 1e-6);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.07), -0.5, 1e-6);
+    S.clock.fOutputTime = 1.0 / 160;
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.0), 1.5, 1e-6);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.07), -0.5, 1e-6);
     Apply(2);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.0), 0.5, 1e-6);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.0), 0.5, 1e-6);
     // The sine carries no overlay.
     Apply(1);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
 }
 
 TEST_F(FunctionGeneratorTest, DynamicRangeOverlayIsClippedToFiveMillivolts)
 {
-    g_DynamicRangeTest = true;
-    g_F = 10.0;
+    S.test.DynamicRangeTest = true;
+    S.out.F = 10.0;
     Apply(3);
-    s_A = 4.8;  // carrier plus the 0.5 mV overlay would reach 5.3 mV
+    S.work.A = 4.8;  // carrier plus the 0.5 mV overlay would reach 5.3 mV
     const std::vector<double> v = StreamCycles(1);
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     EXPECT_EQ(*hi, 5.0);
@@ -119,16 +119,16 @@ TEST_F(FunctionGeneratorTest, DynamicRangeOverlayIsClippedToFiveMillivolts)
 
 TEST_F(FunctionGeneratorTest, RectangularPulse)
 {
-    g_Amplitude = 2.0;  // pulse height 2 mV
+    S.out.Amplitude = 2.0;  // pulse height 2 mV
     Apply(4);           // 100 ms in a 1 s cycle
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 2.0);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0999), 2.0);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.1001), 0.0);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.9), 0.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 2.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0999), 2.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.1001), 0.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.9), 0.0);
 
     // A pulse at least as wide as the cycle fills it.
-    g_F = 5.0;
-    g_PulseWidth = 300.0;
+    S.out.F = 5.0;
+    S.out.PulseWidth = 300.0;
     Apply(4);
     const std::vector<double> v = StreamCycles(2);
     EXPECT_EQ(std::count(v.begin(), v.end(), 2.0), static_cast<long>(v.size()));
@@ -136,39 +136,39 @@ TEST_F(FunctionGeneratorTest, RectangularPulse)
 
 TEST_F(FunctionGeneratorTest, TriangularPulseStartsAfterThePacingDelay)
 {
-    g_Amplitude = 2.0;  // peak 2 mV at half the 100 ms width
+    S.out.Amplitude = 2.0;  // peak 2 mV at half the 100 ms width
     Apply(5);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.025), 1.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.05), 2.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.075), 1.0, 1e-12);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.1001), 0.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.025), 1.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.05), 2.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.075), 1.0, 1e-12);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.1001), 0.0);
 
-    g_PA = 1.0;  // with a pacing amplitude the pulse starts 10 ms later
+    S.pacing.PA = 1.0;  // with a pacing amplitude the pulse starts 10 ms later
     Apply(5);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.005), 0.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.035), 1.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.06), 2.0, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.085), 1.0, 1e-12);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.1101), 0.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.005), 0.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.035), 1.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.06), 2.0, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.085), 1.0, 1e-12);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.1101), 0.0);
 }
 
 TEST_F(FunctionGeneratorTest, ExponentialDecays)
 {
-    g_Amplitude = 2.0;
+    S.out.Amplitude = 2.0;
     Apply(6);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 2.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.05), 2.0 / M_E, 1e-12);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.1), 2.0 / (M_E * M_E), 1e-12);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 2.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.05), 2.0 / M_E, 1e-12);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.1), 2.0 / (M_E * M_E), 1e-12);
 
-    Apply(13);  // biphasic: +-s_A edges, 50 ms decay, 1 s cycle forced
-    EXPECT_EQ(g_F, 1.0);
-    EXPECT_EQ(g_PulseWidth, 50.0);
-    EXPECT_EQ(g_fTimePeriod, 1.0);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 1.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.05), 1.0 / M_E, 1e-12);
-    EXPECT_EQ(_GetMainFunctionVoltage(0.5), -1.0);
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.55), -1.0 / M_E, 1e-12);
+    Apply(13);  // biphasic: +-S.work.A edges, 50 ms decay, 1 s cycle forced
+    EXPECT_EQ(S.out.F, 1.0);
+    EXPECT_EQ(S.out.PulseWidth, 50.0);
+    EXPECT_EQ(S.clock.fTimePeriod, 1.0);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 1.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.05), 1.0 / M_E, 1e-12);
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.5), -1.0);
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.55), -1.0 / M_E, 1e-12);
 }
 
 TEST_F(FunctionGeneratorTest, CodesWithoutWaveformGiveZero)
@@ -176,7 +176,7 @@ TEST_F(FunctionGeneratorTest, CodesWithoutWaveformGiveZero)
     for (int code : {0, 11, 12, 19, 42, -3}) {
         SCOPED_TRACE(code);
         Apply(code);
-        g_fTimePeriod = 1.0;
+        S.clock.fTimePeriod = 1.0;
         const std::vector<double> v = StreamCycles(1);
         EXPECT_EQ(std::count(v.begin(), v.end(), 0.0), static_cast<long>(v.size()));
     }
@@ -189,44 +189,44 @@ TEST_F(FunctionGeneratorTest, EcgFilePlayback)
     EXPECT_EQ(std::count(v.begin(), v.end(), 0.0), static_cast<long>(v.size()));
 
     double file[] = {1000.0, 2000.0, -500.0, 250.0};  // microvolts, 4 per second
-    ECGFile = file;
-    ECGFileSize = 4;
-    ECGFileFreq = 4.0;
+    S.file.ECGFile = file;
+    S.file.ECGFileSize = 4;
+    S.file.ECGFileFreq = 4.0;
     for (int code : {14, 18}) {
         SCOPED_TRACE(code);
-        ECGFileUnitMV = false;
+        S.file.ECGFileUnitMV = false;
         Apply(code);
-        EXPECT_EQ(g_fTimePeriod, 1.0);
-        EXPECT_EQ(_GetMainFunctionVoltage(0.0), 1.0);
-        EXPECT_EQ(_GetMainFunctionVoltage(0.3), 2.0);
-        EXPECT_EQ(_GetMainFunctionVoltage(0.6), -0.5);
-        EXPECT_EQ(_GetMainFunctionVoltage(0.99), 0.25);
+        EXPECT_EQ(S.clock.fTimePeriod, 1.0);
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 1.0);
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 0.3), 2.0);
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 0.6), -0.5);
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 0.99), 0.25);
         // A phase at the very end of the cycle reads the last sample.
-        EXPECT_EQ(_GetMainFunctionVoltage(1.0), 0.25);
-        ECGFileUnitMV = true;
-        EXPECT_EQ(_GetMainFunctionVoltage(0.3), 2000.0);
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 1.0), 0.25);
+        S.file.ECGFileUnitMV = true;
+        EXPECT_EQ(_GetMainFunctionVoltage(S, 0.3), 2000.0);
     }
 
-    ECGFileSize = 0;  // an empty file plays nothing
-    EXPECT_EQ(_GetMainFunctionVoltage(0.3), 0.0);
+    S.file.ECGFileSize = 0;  // an empty file plays nothing
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.3), 0.0);
 }
 
 TEST_F(FunctionGeneratorTest, MainsNoiseOnTheEcg)
 {
-    g_Amplitude = 0.0;  // flat beat: only the overlay remains
-    g_CusT = 0.0;
-    g_MainNoise = 1;
+    S.out.Amplitude = 0.0;  // flat beat: only the overlay remains
+    S.ecg.CusT = 0.0;
+    S.test.MainNoise = 1;
     Apply(7);  // noise amplitude 0.1 mV peak to peak: +-0.05 mV
-    g_fOutputTime = 0.005;  // crest of 50 Hz
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.5), 0.05, 1e-9);
-    g_fOutputTime = 1.0 / 240;  // crest of 60 Hz, 75 degrees of 50 Hz
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.5), 0.05 * std::sin(5 * M_PI / 12), 1e-9);
+    S.clock.fOutputTime = 0.005;  // crest of 50 Hz
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.5), 0.05, 1e-9);
+    S.clock.fOutputTime = 1.0 / 240;  // crest of 60 Hz, 75 degrees of 50 Hz
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.5), 0.05 * std::sin(5 * M_PI / 12), 1e-9);
     for (int mode : {2, 7}) {
-        g_MainNoise = mode;
-        EXPECT_NEAR(_GetMainFunctionVoltage(0.5), 0.05, 1e-9) << mode;
+        S.test.MainNoise = mode;
+        EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.5), 0.05, 1e-9) << mode;
     }
 
-    g_MainNoise = 3;  // uniform in [-1, 1] times 0.05 mV
+    S.test.MainNoise = 3;  // uniform in [-1, 1] times 0.05 mV
     std::vector<double> v = StreamCycles(1);
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     EXPECT_GE(*lo, -0.05);
@@ -241,32 +241,32 @@ TEST_F(FunctionGeneratorTest, MainsNoiseOnTheEcg)
     EXPECT_GT(std::set<double>(v.begin(), v.end()).size(), v.size() / 2);
 
     // The sine carries no mains noise.
-    g_MainNoise = 1;
+    S.test.MainNoise = 1;
     Apply(1);
-    g_fOutputTime = 0.005;
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
+    S.clock.fOutputTime = 0.005;
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
 }
 
 TEST_F(FunctionGeneratorTest, BaselineDriftIsATriangleOnTheClock)
 {
-    g_Amplitude = 0.0;
-    g_CusT = 0.0;
-    g_AAMIDriftTest = true;  // 4 mV peak to peak over 10 s
+    S.out.Amplitude = 0.0;
+    S.ecg.CusT = 0.0;
+    S.test.AAMIDriftTest = true;  // 4 mV peak to peak over 10 s
     Apply(8);
     const struct {
         double clock, v;
     } points[] = {{1.0, 0.8}, {2.5, 2.0}, {5.0, 0.0}, {7.5, -2.0}, {9.0, -0.8}, {12.5, 2.0}};
     for (const auto& p : points) {
-        g_fOutputTime = p.clock;
-        EXPECT_NEAR(_GetMainFunctionVoltage(0.7), p.v, 1e-9) << p.clock;
+        S.clock.fOutputTime = p.clock;
+        EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.7), p.v, 1e-9) << p.clock;
     }
 
-    g_RangeV4Ch2On = 1.5;  // the ECG clamp applies after the drift
+    S.work.RangeV4Ch2On = 1.5;  // the ECG clamp applies after the drift
     Apply(8);
-    g_fOutputTime = 2.5;
-    EXPECT_EQ(_GetMainFunctionVoltage(0.7), 1.5);
-    g_fOutputTime = 7.5;
-    EXPECT_EQ(_GetMainFunctionVoltage(0.7), -1.5);
+    S.clock.fOutputTime = 2.5;
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.7), 1.5);
+    S.clock.fOutputTime = 7.5;
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.7), -1.5);
 }
 
 TEST_F(FunctionGeneratorTest, FoldTimeUsesThirtyTwoBitTruncation)

@@ -15,15 +15,15 @@ class InputDynamicRangeTest : public SynthTest {};
 
 struct Callback {
     static inline std::vector<std::pair<double, int>> calls;  // (clock, mV)
-    static void Record(int mv) { calls.emplace_back(g_fOutputTime, mv); }
+    static void Record(int mv) { calls.emplace_back(S.clock.fOutputTime, mv); }
 };
 
 TEST_F(InputDynamicRangeTest, WholeRunStepsOncePerHalfSecondAndTheSumIsARamp)
 {
     Callback::calls.clear();
-    g_SyncDCOffsetCB = Callback::Record;
+    S.hooks.SyncDCOffsetCB = Callback::Record;
     Apply(15);
-    ASSERT_EQ(s_InputDynamicRangeDC, -300.0);
+    ASSERT_EQ(S.range.InputDynamicRangeDC, -300.0);
 
     const double dt = SampleStep();
     int upSteps = 0, downSteps = 0, badSteps = 0, badStepTimes = 0;
@@ -111,31 +111,31 @@ TEST_F(InputDynamicRangeTest, WholeRunStepsOncePerHalfSecondAndTheSumIsARamp)
 TEST_F(InputDynamicRangeTest, SignalChannelIsZeroOutsideTheTest)
 {
     Apply(15);
-    s_InputDynamicRangeAC = 7.0;
-    g_fOutputTime = 10.0;
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
-    g_fOutputTime = 1300.0;
-    EXPECT_EQ(_GetMainFunctionVoltage(0.0), 0.0);
-    EXPECT_EQ(s_InputDynamicRangeAC, 7.0);  // left alone
-    g_fOutputTime = 100.2;
-    EXPECT_NEAR(_GetMainFunctionVoltage(0.0), 7.0 + 1.0 / kRate, 1e-15);  // one step up
+    S.range.InputDynamicRangeAC = 7.0;
+    S.clock.fOutputTime = 10.0;
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
+    S.clock.fOutputTime = 1300.0;
+    EXPECT_EQ(_GetMainFunctionVoltage(S, 0.0), 0.0);
+    EXPECT_EQ(S.range.InputDynamicRangeAC, 7.0);  // left alone
+    S.clock.fOutputTime = 100.2;
+    EXPECT_NEAR(_GetMainFunctionVoltage(S, 0.0), 7.0 + 1.0 / kRate, 1e-15);  // one step up
 }
 
 TEST_F(InputDynamicRangeTest, RepeatedSampleOnAMarkStepsOnce)
 {
     Apply(15);
-    g_fOutputTime = 30.0;
+    S.clock.fOutputTime = 30.0;
     double pace = 0.0;
-    EXPECT_EQ(_GetPacingV5(pace), -300.0);  // the step shows from the next sample
-    EXPECT_EQ(s_InputDynamicRangeDC, -299.5);
-    EXPECT_EQ(_GetPacingV5(pace), -299.5);
-    g_fOutputTime = 30.000025;  // same mark run
-    EXPECT_EQ(_GetPacingV5(pace), -299.5);
-    g_fOutputTime = 30.2;
-    EXPECT_EQ(_GetPacingV5(pace), -299.5);
-    g_fOutputTime = 30.5;
-    _GetPacingV5(pace);
-    EXPECT_EQ(s_InputDynamicRangeDC, -299.0);
+    EXPECT_EQ(_GetPacingV5(S, pace), -300.0);  // the step shows from the next sample
+    EXPECT_EQ(S.range.InputDynamicRangeDC, -299.5);
+    EXPECT_EQ(_GetPacingV5(S, pace), -299.5);
+    S.clock.fOutputTime = 30.000025;  // same mark run
+    EXPECT_EQ(_GetPacingV5(S, pace), -299.5);
+    S.clock.fOutputTime = 30.2;
+    EXPECT_EQ(_GetPacingV5(S, pace), -299.5);
+    S.clock.fOutputTime = 30.5;
+    _GetPacingV5(S, pace);
+    EXPECT_EQ(S.range.InputDynamicRangeDC, -299.0);
     EXPECT_EQ(pace, 0.0);
 }
 

@@ -54,34 +54,34 @@ protected:
 TEST_F(PacingTest, SetUpFollowsTheSettings)
 {
     Apply(7);
-    EXPECT_EQ(s_PulsesRequired, 0);
-    EXPECT_EQ(s_PacDelayTP, 0.0);
+    EXPECT_EQ(S.pulse.PulsesRequired, 0);
+    EXPECT_EQ(S.pulse.PacDelayTP, 0.0);
 
-    g_PA = -3.0;
-    g_PacingPulse = 2;
-    g_PacingOvershootTC = 25;
+    S.pacing.PA = -3.0;
+    S.pacing.PacingPulse = 2;
+    S.pacing.PacingOvershootTC = 25;
     Apply(7);
-    EXPECT_EQ(s_PulsesRequired, 2);
-    EXPECT_EQ(s_PacDelayTP, 0.01);
-    EXPECT_EQ(s_OTC, 0.025);
-    EXPECT_EQ(s_ppc, 1000);
-    EXPECT_TRUE(s_PacingHighRange);
-    EXPECT_EQ(s_pp, 1.0);
+    EXPECT_EQ(S.pulse.PulsesRequired, 2);
+    EXPECT_EQ(S.pulse.PacDelayTP, 0.01);
+    EXPECT_EQ(S.pulse.OTC, 0.025);
+    EXPECT_EQ(S.pulse.ppc, 1000);
+    EXPECT_TRUE(S.pulse.PacingHighRange);
+    EXPECT_EQ(S.pulse.pp, 1.0);
 
-    g_PA = 2.9;
-    g_PacingPulse = 0;
-    g_pacingSynchronized = false;
-    g_PacingRate = 45;
+    S.pacing.PA = 2.9;
+    S.pacing.PacingPulse = 0;
+    S.pacing.pacingSynchronized = false;
+    S.pacing.PacingRate = 45;
     Apply(7);
-    EXPECT_EQ(s_PulsesRequired, 1);
-    EXPECT_FALSE(s_PacingHighRange);
-    EXPECT_NEAR(s_pp, 60.0 / 45, 1e-15);  // not the integer quotient
+    EXPECT_EQ(S.pulse.PulsesRequired, 1);
+    EXPECT_FALSE(S.pulse.PacingHighRange);
+    EXPECT_NEAR(S.pulse.pp, 60.0 / 45, 1e-15);  // not the integer quotient
 }
 
 TEST_F(PacingTest, FreeRunningPulsesLeadTheStandardBeat)
 {
-    g_PA = 2.0;
-    g_pacingSynchronized = false;  // 60 per minute, free running
+    S.pacing.PA = 2.0;
+    S.pacing.pacingSynchronized = false;  // 60 per minute, free running
     Apply(7);
     const std::vector<Pulse> pulses = StreamPulses(3.5);
     // 30 ms ahead of the QRS onset at 0.01 s into each 1 s beat.
@@ -89,22 +89,22 @@ TEST_F(PacingTest, FreeRunningPulsesLeadTheStandardBeat)
     for (const Pulse& p : pulses) {
         EXPECT_EQ(p.length, 80);
     }
-    EXPECT_TRUE(s_PacingIndicationNeeded);
+    EXPECT_TRUE(S.pulse.PacingIndicationNeeded);
     EXPECT_EQ(maxAbsPace, 0.0);  // no overshoot configured
 }
 
 TEST_F(PacingTest, PulseIsFlatWithoutOvershootAndMarksItsLastSample)
 {
-    g_PA = 2.0;
-    g_PacingDuration = 0.1;  // 4 samples
+    S.pacing.PA = 2.0;
+    S.pacing.PacingDuration = 0.1;  // 4 samples
     Apply(7);
-    g_fOutputTime = 0.979;
+    S.clock.fOutputTime = 0.979;
     std::vector<double> dc;
     std::vector<bool> last;
     StreamUntil(0.9815, [&](const Sample& s) {
         if (s.dc != 0.0) {
             dc.push_back(s.dc);
-            last.push_back(s_PacingShortPulseNeeded);
+            last.push_back(S.pulse.PacingShortPulseNeeded);
         }
     });
     ASSERT_EQ(dc.size(), 4u);
@@ -114,7 +114,7 @@ TEST_F(PacingTest, PulseIsFlatWithoutOvershootAndMarksItsLastSample)
 
 TEST_F(PacingTest, SynchronizedPulseLeadsTheCustomQrsOnset)
 {
-    g_PA = 1.0;
+    S.pacing.PA = 1.0;
     Apply(8);  // QRS onset at 0.16 s
     const std::vector<Pulse> pulses = StreamPulses(2.5);
     ASSERT_EQ(pulses.size(), 3u);
@@ -133,38 +133,38 @@ TEST_F(PacingTest, SynchronizedPulseLeadsTheCustomQrsOnset)
 
 TEST_F(PacingTest, SecondPulseRunsAheadOfTheMainPulse)
 {
-    g_PA = 1.0;
-    g_PacingPulse = 1;
+    S.pacing.PA = 1.0;
+    S.pacing.PacingPulse = 1;
     Apply(7);
     ExpectStarts(StreamPulses(2.0), {0.83, 0.98, 1.83, 1.98});
 
     ResetSynthState();
-    g_PA = 1.0;
-    g_PacingPulse = 2;
+    S.pacing.PA = 1.0;
+    S.pacing.PacingPulse = 2;
     Apply(7);
     ExpectStarts(StreamPulses(1.5), {0.73, 0.98});
 }
 
 TEST_F(PacingTest, PacingPeriodFollowsTheBeatOnlyWithinTenToThreeHundredSixtyPerMinute)
 {
-    g_PA = 1.0;
-    g_F = 2.0;  // 0.5 s beats, synchronized: a pulse every beat
+    S.pacing.PA = 1.0;
+    S.out.F = 2.0;  // 0.5 s beats, synchronized: a pulse every beat
     Apply(7);
-    EXPECT_EQ(s_pp, 0.5);
+    EXPECT_EQ(S.pulse.pp, 0.5);
     ExpectStarts(StreamPulses(1.6), {0.48, 0.98, 1.48});
 
     ResetSynthState();
-    g_PA = 1.0;
-    g_F = 0.1;  // 10 s beats: synchronized pacing falls back to 60 per minute
+    S.pacing.PA = 1.0;
+    S.out.F = 0.1;  // 10 s beats: synchronized pacing falls back to 60 per minute
     Apply(7);
-    EXPECT_EQ(s_pp, 1.0);
+    EXPECT_EQ(S.pulse.pp, 1.0);
     ExpectStarts(StreamPulses(2.5), {0.98, 1.98});
 
     ResetSynthState();
-    g_PA = 1.0;
-    g_F = 2.0;
-    g_pacingSynchronized = false;
-    g_PacingRate = 30;
+    S.pacing.PA = 1.0;
+    S.out.F = 2.0;
+    S.pacing.pacingSynchronized = false;
+    S.pacing.PacingRate = 30;
     Apply(7);
     ExpectStarts(StreamPulses(4.5), {1.98, 3.98});
 }
@@ -174,12 +174,12 @@ TEST_F(PacingTest, OvershootOpposesThePulse)
     for (double pa : {-5.0, 5.0}) {
         SCOPED_TRACE(pa);
         ResetSynthState();
-        g_PA = pa;
-        g_PacingOvershootTC = 10;  // 10 ms: 400 samples
-        g_POA = 1.0;
+        S.pacing.PA = pa;
+        S.pacing.PacingOvershootTC = 10;  // 10 ms: 400 samples
+        S.pacing.POA = 1.0;
         Apply(7);
         const double sign = (pa > 0) ? -1.0 : 1.0;
-        g_fOutputTime = 0.9799;
+        S.clock.fOutputTime = 0.9799;
         std::vector<Sample> samples;
         StreamUntil(0.9925, [&](const Sample& s) { samples.push_back(s); });
         size_t first = 0;
@@ -204,9 +204,9 @@ TEST_F(PacingTest, OvershootOpposesThePulse)
 
 TEST_F(PacingTest, AnAppliedChangeCutsTheOvershootTail)
 {
-    g_PA = 5.0;
-    g_PacingOvershootTC = 10;
-    g_POA = 2.0;
+    S.pacing.PA = 5.0;
+    S.pacing.PacingOvershootTC = 10;
+    S.pacing.POA = 2.0;
     Apply(7);
     StreamUntil(0.985, [](const Sample&) {});
     EXPECT_LT(StreamSample().pace, -1.0);
@@ -217,19 +217,19 @@ TEST_F(PacingTest, AnAppliedChangeCutsTheOvershootTail)
 TEST_F(PacingTest, DcChannelWithPacingOff)
 {
     Apply(7);
-    g_DCSetting = 250;
+    S.dc.DCSetting = 250;
     double pace = 0.75;
-    EXPECT_EQ(_GetPacingV5(pace), 250.0);
+    EXPECT_EQ(_GetPacingV5(S, pace), 250.0);
     EXPECT_EQ(pace, 0.75);  // left alone
-    g_BaseLineOverload = 2;
-    EXPECT_EQ(_GetPacingV5(pace), -500.0);
+    S.test.BaseLineOverload = 2;
+    EXPECT_EQ(_GetPacingV5(S, pace), -500.0);
 
     // With pacing on, code 15 carries the pulses instead of its staircase.
     ResetSynthState();
-    g_PA = 3.0;
+    S.pacing.PA = 3.0;
     Apply(15);
-    g_fOutputTime = 100.0;
-    EXPECT_EQ(_GetPacingV5(pace), 0.0);
+    S.clock.fOutputTime = 100.0;
+    EXPECT_EQ(_GetPacingV5(S, pace), 0.0);
     ExpectStarts(StreamPulses(101.0), {100.98});
 }
 

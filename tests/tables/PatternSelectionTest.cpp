@@ -1,9 +1,9 @@
 // Selecting standard patterns and leads: the range of each family, the shared
 // index, the loop switches and the end-of-pattern rule.
 #include "hsim.h"
-#include "link/Globals.h"
-#include "synth/Parameters.h"
-#include "synth/StandardPatterns.h"
+#include "output/Engine.h"
+#include "runtime/Sync.h"
+#include "synth/Patterns.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,11 @@
 #include <chrono>
 #include <thread>
 
+using namespace hsim;
+
 namespace {
 
+SynthState& S = g_Engine.synth;
 int s_stopCalls = 0;
 
 void CountStop()
@@ -89,52 +92,52 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
 TEST(StandardLoop, SwitchesStartOnAndAreStored)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    EXPECT_TRUE(s_loopPlay);
-    EXPECT_TRUE(s_loopFile);
+    EXPECT_TRUE(S.pattern.loopPlay);
+    EXPECT_TRUE(S.pattern.loopFile);
     SetStandardWaveformLoop(false);
-    EXPECT_FALSE(s_loopPlay);
-    EXPECT_TRUE(s_loopFile);
+    EXPECT_FALSE(S.pattern.loopPlay);
+    EXPECT_TRUE(S.pattern.loopFile);
     HSIMEnableLoop(false);
-    EXPECT_FALSE(s_loopFile);
+    EXPECT_FALSE(S.pattern.loopFile);
     SetStandardWaveformLoop(true);
     HSIMEnableLoop(true);
-    EXPECT_TRUE(s_loopPlay);
-    EXPECT_TRUE(s_loopFile);
+    EXPECT_TRUE(S.pattern.loopPlay);
+    EXPECT_TRUE(S.pattern.loopFile);
 }
 
 TEST(StandardLoop, StopsOnlyPastTheEndOfANonLoopingPattern)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    void (*const registered)(void) = g_StandardStopCB;
+    void (*const registered)() = g_Engine.callbacks.StandardStopCB;
     s_stopCalls = 0;
-    g_StandardStopCB = CountStop;
-    g_fTimePeriod = 47.931944;
+    g_Engine.callbacks.StandardStopCB = CountStop;
+    S.clock.fTimePeriod = 47.931944;
 
     // Looping: the pattern repeats, nothing happens.
     SetStandardWaveformLoop(true);
-    g_fOutputTime = 100.0;
-    _CheckStandardLoop();
+    S.clock.fOutputTime = 100.0;
+    _CheckStandardLoop(S);
     EXPECT_EQ(s_stopCalls, 0);
 
     // Not looping: up to and including the cycle length it plays on.
     SetStandardWaveformLoop(false);
-    g_fOutputTime = 0.0;
-    _CheckStandardLoop();
-    g_fOutputTime = g_fTimePeriod;
-    _CheckStandardLoop();
+    S.clock.fOutputTime = 0.0;
+    _CheckStandardLoop(S);
+    S.clock.fOutputTime = S.clock.fTimePeriod;
+    _CheckStandardLoop(S);
     EXPECT_EQ(s_stopCalls, 0);
 
     // The first sample past it stops the output, telling the application first.
-    g_fOutputTime = g_fTimePeriod + 1.0 / 40000;
-    _CheckStandardLoop();
+    S.clock.fOutputTime = S.clock.fTimePeriod + 1.0 / 40000;
+    _CheckStandardLoop(S);
     EXPECT_EQ(s_stopCalls, 1);
 
     // Without a notification registered it still stops.
-    g_StandardStopCB = nullptr;
-    _CheckStandardLoop();
+    g_Engine.callbacks.StandardStopCB = nullptr;
+    _CheckStandardLoop(S);
     EXPECT_EQ(s_stopCalls, 1);
 
-    g_StandardStopCB = registered;
+    g_Engine.callbacks.StandardStopCB = registered;
     SetStandardWaveformLoop(true);
-    g_fOutputTime = 0.0;
+    S.clock.fOutputTime = 0.0;
 }

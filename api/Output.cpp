@@ -1,0 +1,135 @@
+// Exported control of what the simulator outputs: the output function, the
+// respiration modulation and the standard pattern selection.
+#include "api/Frame.h"
+#include "hsim.h"
+#include "output/ChangeScheduler.h"
+#include "output/Engine.h"
+#include "output/Output.h"
+#include "runtime/Platform.h"
+#include "synth/Respiration.h"
+#include "synth/tables/StandardTables.h"
+#include "transport/Port.h"
+
+using namespace hsim;
+
+namespace {
+
+// Gives the device time to settle its relays after a change of function.
+constexpr unsigned int kSettleMs = 100;
+
+// One index serves the three pattern families (codes 9, 10 and 16), which
+// have 10, 16 and 5 patterns; the function generator indexes the tables with
+// it directly. Each family's setter therefore accepts only its own indexes
+// and refuses anything else with -1, changing nothing. A new selection
+// applies from the next sample (an immediate change).
+int SelectPattern(int index, int patterns)
+{
+    int result = -1;
+    if (index >= 0 && index < patterns) {
+        CAutoCriticalSection lock(g_CriticalSection);
+        g_Engine.synth.pattern.nSpecialWaveform = index;
+        _Change();
+        result = 0;
+    }
+    return result;
+}
+
+int SelectedPattern()
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    return g_Engine.synth.pattern.nSpecialWaveform;
+}
+
+}  // namespace
+
+extern "C" int HSIMSetOutputFunction(int outputFunction)
+{
+    int result;
+    {
+        DeviceFrame frame;
+        if (!frame.open())
+            return kSetterRefused;
+        result = SetterResult(SelectOutputFunction(outputFunction));
+    }
+    SleepEx(kSettleMs);
+    return result;
+}
+
+extern "C" int HSIMGetOutputFunction(void)
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    return g_Engine.synth.out.MainOutput;
+}
+
+// 1 when the model was set; 0 without a device or without a breath.
+extern "C" int SetRespireAlgorithmParam(int breathsPerMinute, int ratio, int apneaSeconds, int baselinePercent,
+                                        int amplitudePercent, int frequencyPercent)
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    return DeviceIsConnected() && SetRespirationModel(g_Engine.synth, breathsPerMinute, ratio, apneaSeconds,
+                                                      baselinePercent, amplitudePercent, frequencyPercent)
+               ? 1
+               : 0;
+}
+
+extern "C" int SetSpecialWave227(int index)
+{
+    return SelectPattern(index, kIEC227Patterns);
+}
+
+extern "C" int SetSpecialWave251(int index)
+{
+    return SelectPattern(index, kIEC251Patterns);
+}
+
+extern "C" int SetSpecialWave247(int index)
+{
+    return SelectPattern(index, kIEC247Patterns);
+}
+
+extern "C" int GetSpecialWave227(void)
+{
+    return SelectedPattern();
+}
+
+extern "C" int GetSpecialWave251(void)
+{
+    return SelectedPattern();
+}
+
+extern "C" int GetSpecialWave247(void)
+{
+    return SelectedPattern();
+}
+
+extern "C" int SetANE20000Lead(int lead)
+{
+    int result = -1;
+    if (lead >= 0 && lead < kANE20000Leads) {
+        CAutoCriticalSection lock(g_CriticalSection);
+        g_Engine.synth.pattern.nANE20000ChannelNumber = lead;
+        _Change();
+        result = 0;
+    }
+    return result;
+}
+
+extern "C" int GetANE20000Lead(void)
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    return g_Engine.synth.pattern.nANE20000ChannelNumber;
+}
+
+// The loop flags are read on the poll thread with the lock held, so they are
+// written under it too.
+extern "C" void SetStandardWaveformLoop(bool loop)
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    g_Engine.synth.pattern.loopPlay = loop;
+}
+
+extern "C" void HSIMEnableLoop(bool loop)
+{
+    CAutoCriticalSection lock(g_CriticalSection);
+    g_Engine.synth.pattern.loopFile = loop;
+}

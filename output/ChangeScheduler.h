@@ -1,0 +1,19 @@
+// Applying parameter changes: the settings are turned into the working values
+// the generators read per sample. While output streams most changes wait for
+// the end of the running cycle. Every function here works on g_Engine and is
+// called with g_CriticalSection held.
+#pragma once
+
+namespace hsim {
+
+// Applies all settings now.
+void _Change();
+// Applies now when idle or when stopping, otherwise at the next cycle boundary.
+void _ChangeRequested();
+// Called by the streaming loop after every sample with that sample's phase t
+// (taken before the clock advanced): applies a pending change in the last
+// 0.4 ms of the cycle, or at once for cycles longer than 6.7 s (F < 0.15),
+// and rewrites the control block.
+void _CheckIfChangeRequired(double t);
+
+}  // namespace hsim

@@ -1,0 +1,38 @@
+// The output engine's operations behind the exported setters, the connect
+// thread's resets and the end of a pattern. None of them takes the lock or
+// waits for the command window: the caller holds g_CriticalSection and has
+// entered the window (or is the poll thread, which owns it).
+#pragma once
+
+#include "hsim_types.h"
+#include "protocol/Exchange.h"
+
+namespace hsim {
+
+// The control block's relay byte and sample rate from the engine's output
+// function and rate. The flag tells why it is written; the message is the
+// same.
+Status SetRelays(bool starting);
+// The DC offset code of a channel from the engine's DC settings.
+Status SetDcOffset(int channel);
+
+// Selects an output function: streaming rate 40000, the stop signal
+// withdrawn, the code stored, the control block written, and the change
+// applied (at once for code 13, otherwise as requested). The status of the
+// control block write.
+Status SelectOutputFunction(int code);
+// Control block rewritten, then the channel's lead flag.
+Status SetChannelLead(int channel, OutputLead lead);
+// Stores the DC offset (mV, shared by all channels), then writes the control
+// block and the channel's DC offset code. The first failed write's status.
+Status SetChannelDcOffset(int channel, int mv);
+// Stores the channel's variable-DC mode, then writes as SetChannelDcOffset.
+Status SetChannelDcVariableMode(int channel, bool variable);
+
+// Tells the signal-output callback that output has stopped: (-1, 0).
+void NotifyOutputStopped();
+
+// Computes and sends the next streaming transfer.
+void _SendNextPacket();
+
+}  // namespace hsim

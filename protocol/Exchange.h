@@ -1,0 +1,84 @@
+// The one way every message reaches the device.
+//
+// An operation on the device goes through two steps, both here:
+//  1. EnterCommandWindow: the device check (a closed port refuses at once),
+//     then, while output streams, the wait for the command window. Entry
+//     points run it once per call, with g_CriticalSection held.
+//  2. Exchange, once per message: one write of the message's exact length, the
+//     pause the device needs to prepare its answer, one read of the answer's
+//     exact length, and the acceptance check of the answer.
+// Both report one set of results (Status); callers map them to their own
+// result values, keeping caller errors (BadArgument) apart from device and
+// I/O failures.
+//
+// The command window. While output streams, the device sends unsolicited
+// reports, and the poll thread reads them without the global lock. A thread
+// that wants to talk to the device takes the lock and waits for the window:
+// the poll thread opens it when a report has arrived, before it asks for the
+// lock itself, and closes it when it has answered. The waiting thread's
+// exchange thus falls between a report and its answer, when the device says
+// nothing. In addition every exchange holds the reader lock, so the poll
+// thread never reads in the middle of an exchange (streaming starts and stops
+// inside exchanges of the thread that holds the global lock).
+#pragma once
+
+#include "hsim_events.hpp"
+
+#include <atomic>
+
+namespace hsim {
+
+enum class Status {
+    Ok,
+    NoDevice,     // no port open
+    Busy,         // output streams and the command window did not open in time
+    BadArgument,  // refused before anything was sent (a channel outside 0..3)
+    WriteFailed,  // the message did not go out whole
+    ReadFailed,   // the answer was short, late or missing
+    Refused,      // the answer arrived but does not accept the message
+};
+
+inline bool IsIoFailure(Status s)
+{
+    return s == Status::WriteFailed || s == Status::ReadFailed || s == Status::Refused;
+}
+
+// How long a thread that wants to talk to the device waits for the command
+// window while output streams: a device that has not asked for data by then
+// has stopped working.
+constexpr unsigned int kCommandWindowMs = 3000;
+
+// One host message and its answer.
+struct Message {
+    const unsigned char* bytes;
+    int length;
+    unsigned char* answer = nullptr;  // null: nothing is read
+    int answerLength = 0;
+    unsigned int pauseMs = 0;        // between the write and the read
+    unsigned int settleMs = 0;       // after the read
+    unsigned int readTimeoutMs = 0;  // 0: the port's read time-out
+    int acceptByte = -1;             // when >= 0, answer[acceptByte] == 0xFF accepts
+};
+
+// Sends one message and reads its answer. Caller holds g_CriticalSection.
+Status Exchange(const Message& message);
+
+// Device check, then the command window while output streams (waiting at
+// most timeoutMs, and giving up as soon as the device is closed). Caller
+// holds g_CriticalSection.
+Status EnterCommandWindow(unsigned int timeoutMs = kCommandWindowMs);
+
+// The poll thread's side: reads one 64-byte report, without the global lock,
+// while output streams. The bytes read (-1 or a short count when nothing or
+// too little came), or 0 when nothing streams.
+int ReadReport(unsigned char* report, unsigned int timeoutMs);
+void OpenCommandWindow();
+void CloseCommandWindow();
+
+}  // namespace hsim
+
+// Output streams: the poll thread reads reports, and exchanges wait for the
+// command window. Written with g_CriticalSection held.
+extern std::atomic<bool> g_bECGGoing;
+// Signalled from the arrival of a report until the poll thread has answered it.
+extern CManualResetEvent g_hProcessRequestEvent;

@@ -1,0 +1,187 @@
+// Device node and lock file locations.
+//
+// The port path is a printf format with one "%d". The presence test lists
+// the nodes with a shell command; the part of the format before and after
+// "%d" is put in single quotes there, so no character of a configured path
+// is ever interpreted by the shell (a single quote inside is written as
+// '\''). The defaults need no quoting and give exactly
+// "/bin/ls /dev/ttyACM* 2>/dev/null".
+#include "transport/DeviceLocation.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr const char* kDefaultFormat = "/dev/ttyACM%d";
+constexpr const char* kDefaultLockDirectory = "/var/lock";
+constexpr const char* kLockFileName = "norvale.ACM%d.lock";
+
+// Plain arrays: the monitor thread reads them until the very end of the
+// process, after which no destructor may have run on them.
+std::mutex s_Mutex;
+char s_szPrefix[kDevicePathSize] = "/dev/ttyACM";  // format before "%d"
+char s_szSuffix[kDevicePathSize] = "";             // format after "%d"
+char s_szLockDirectory[kLockPathSize] = "/var/lock";
+bool s_bLocked = false;
+
+// Splits a format at its one "%d"; false unless there is exactly one
+// conversion and it is "%d".
+bool SplitFormat(const char* format, char* prefix, char* suffix)
+{
+    const char* conversion = nullptr;
+    for (const char* p = format; *p; ++p) {
+        if (*p != '%')
+            continue;
+        if (p[1] != 'd' || conversion)
+            return false;
+        conversion = p;
+        ++p;
+    }
+    if (!conversion)
+        return false;
+    size_t prefixLength = size_t(conversion - format);
+    size_t suffixLength = strlen(conversion + 2);
+    // The longest port number, 127, takes three digits.
+    if (prefixLength + 3 + suffixLength + 1 > kDevicePathSize)
+        return false;
+    memcpy(prefix, format, prefixLength);
+    prefix[prefixLength] = '\0';
+    memcpy(suffix, conversion + 2, suffixLength + 1);
+    return true;
+}
+
+bool NeedsQuoting(const char* s)
+{
+    for (; *s; ++s) {
+        char c = *s;
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '/' || c == '.' || c == '_' || c == '-';
+        if (!plain)
+            return true;
+    }
+    return false;
+}
+
+// Appends s to out, single-quoted for the shell when it needs quoting.
+bool AppendShellWord(char* out, size_t size, const char* s)
+{
+    size_t n = strlen(out);
+    bool quote = NeedsQuoting(s);
+    auto put = [&](char c) {
+        if (n + 1 >= size)
+            return false;
+        out[n++] = c;
+        out[n] = '\0';
+        return true;
+    };
+    bool ok = !quote || put('\'');
+    for (; ok && *s; ++s) {
+        if (quote && *s == '\'')
+            ok = put('\'') && put('\\') && put('\'') && put('\'');
+        else
+            ok = put(*s);
+    }
+    return ok && (!quote || put('\''));
+}
+
+}  // namespace
+
+bool FormatDevicePath(int port, char* out, size_t size)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    int n = snprintf(out, size, "%s%d%s", s_szPrefix, port, s_szSuffix);
+    return n > 0 && size_t(n) < size;
+}
+
+bool FormatLockPath(int port, char* out, size_t size)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    char name[64];
+    snprintf(name, sizeof name, kLockFileName, port);
+    int n = snprintf(out, size, "%s/%s", s_szLockDirectory, name);
+    return n > 0 && size_t(n) < size;
+}
+
+bool CopyLockDirectory(char* out, size_t size)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    int n = snprintf(out, size, "%s", s_szLockDirectory);
+    return n >= 0 && size_t(n) < size;
+}
+
+bool FormatPresenceCommand(char* out, size_t size)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    if (size == 0)
+        return false;
+    // "/bin/ls <prefix>*<suffix> 2>/dev/null", prefix and suffix quoted.
+    int n = snprintf(out, size, "/bin/ls ");
+    bool ok = n > 0 && size_t(n) < size;
+    ok = ok && AppendShellWord(out, size, s_szPrefix);
+    if (ok) {
+        size_t len = strlen(out);
+        ok = len + 2 < size;
+        if (ok) {
+            out[len] = '*';
+            out[len + 1] = '\0';
+        }
+    }
+    ok = ok && AppendShellWord(out, size, s_szSuffix);
+    if (ok) {
+        size_t len = strlen(out);
+        int m = snprintf(out + len, size - len, " 2>/dev/null");
+        ok = m > 0 && size_t(m) < size - len;
+    }
+    return ok;
+}
+
+void DeviceLocationSetLocked(bool locked)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    s_bLocked = locked;
+}
+
+int DeviceLocationSet(const char* devicePathFormat, const char* lockDirectory)
+{
+    const char* format = devicePathFormat ? devicePathFormat : kDefaultFormat;
+    const char* directory = lockDirectory ? lockDirectory : kDefaultLockDirectory;
+    char prefix[kDevicePathSize];
+    char suffix[kDevicePathSize];
+    int result = 0;
+    // "<dir>/norvale.ACM127.lock" must fit the lock path buffer.
+    size_t directoryLength = strlen(directory);
+    size_t longestName = strlen("norvale.ACM127.lock");
+
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    if (s_bLocked)
+        result = -1;
+    else if (!SplitFormat(format, prefix, suffix))
+        result = -2;
+    else if (directoryLength == 0 || directoryLength + 1 + longestName + 1 > kLockPathSize)
+        result = -3;
+    if (result == 0) {
+        memcpy(s_szPrefix, prefix, sizeof s_szPrefix);
+        memcpy(s_szSuffix, suffix, sizeof s_szSuffix);
+        memcpy(s_szLockDirectory, directory, directoryLength + 1);
+    }
+    return result;
+}
+
+int DeviceLocationGet(char* devicePathFormat, size_t formatSize, char* lockDirectory, size_t lockSize)
+{
+    std::lock_guard<std::mutex> guard(s_Mutex);
+    int result = 0;
+    if (devicePathFormat) {
+        int n = snprintf(devicePathFormat, formatSize, "%s%%d%s", s_szPrefix, s_szSuffix);
+        if (n < 0 || size_t(n) >= formatSize)
+            result = -1;
+    }
+    if (lockDirectory) {
+        int n = snprintf(lockDirectory, lockSize, "%s", s_szLockDirectory);
+        if (n < 0 || size_t(n) >= lockSize)
+            result = -1;
+    }
+    return result;
+}

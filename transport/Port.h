@@ -1,0 +1,51 @@
+// The serial port to the simulator: one process-wide descriptor, the
+// exact-length transfers every device message travels through, and the
+// tear-down that is safe against transfers in progress on other threads.
+#pragma once
+
+#include <atomic>
+
+// Descriptor of the open port, -1 when closed. A copy of the number is only
+// meaningful inside a transfer: the descriptor is closed when the last
+// transfer using it has ended.
+extern std::atomic<long> g_hDevice;
+extern std::atomic<unsigned int> g_nDeviceReadTimeout;   // ms
+extern std::atomic<unsigned int> g_nDeviceWriteTimeout;  // ms
+
+// True when an identified device is open (the port is published).
+bool DeviceIsConnected();
+// True when a port is open, identified or still being identified.
+bool PortIsOpen();
+
+// Takes ownership of an open descriptor as the current port; transfers use
+// it from now on, but it is published in g_hDevice only by PortSetPath. A
+// port still open is closed first. False (and fd closed) when the port cannot
+// be set up.
+bool PortAdopt(int fd);
+
+// Closes the port (and releases the lock file). Safe to call from any
+// thread at any time; a transfer in progress on another thread ends at once
+// with a short count, and the descriptor is closed when it has.
+void DeviceClose();
+
+// Exact-length transfers. Any result other than len is a failure.
+// WriteData returns the bytes written (0 on time-out or with no port);
+// ReadDataEx the bytes read, -1 when nothing arrived within the time-out.
+int WriteData(const unsigned char* buffer, int len, int mode);
+int ReadData(unsigned char* buffer, int len);
+int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs);
+
+void DeviceCancelIO();
+
+// Records the path of the identified device and publishes the port in
+// g_hDevice, once the handshake succeeded; DeviceClose clears both.
+void PortSetPath(const char* path);
+// True when a device is recorded and path equals its path exactly.
+bool DeviceCheckPath(const char* path);
+void SetDeviceTimeoutSetting(unsigned int readMs, unsigned int writeMs);
+
+// Puts an open terminal into the raw mode the device needs: no translation,
+// no echo, no signals, 115200 baud out.
+void SetRawLine(int fd);
+// True while the recorded device node is still listed.
+bool DeviceIsAlive();
