@@ -104,17 +104,17 @@ extern "C" bool SetRespiration(int variation, int frequency, int ratio, int base
 // command window does not open).
 extern "C" bool EnableRespiration(bool on)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    DeviceFrame frame;
     g_Respiration.RespirationEnabled = on;
     if (!on) {
         ClearRespirationSettings();
         _ResetRespireModulation(g_Engine.synth);
     }
-    return Framed([] {
-        _ChangeRequested();
-        hsim::SetRelays(true);
-        return Status::Ok;
-    });
+    if (!frame.open())
+        return false;
+    _ChangeRequested();
+    hsim::SetRelays(true);
+    return true;
 }
 
 // Calibration runs with output stopped; should output stream anyway, the

@@ -6,19 +6,11 @@
 #include "protocol/Exchange.h"
 #include "runtime/Sync.h"
 
-// Holds g_CriticalSection for the whole call; refuses when no device is open
-// (at once) and, while output streams, waits up to 3000 ms for the command
+// The frame of the exported functions that talk to the device: holds
+// g_CriticalSection for the whole call; refuses when no device is open (at
+// once) and, while output streams, waits up to 3000 ms for the command
 // window. A frame that is not open has sent and stored nothing.
-class DeviceFrame {
-public:
-    DeviceFrame() : m_Lock(g_CriticalSection), m_Status(hsim::EnterCommandWindow()) {}
-    bool open() const { return m_Status == hsim::Status::Ok; }
-    hsim::Status status() const { return m_Status; }
-
-private:
-    CAutoCriticalSection m_Lock;
-    hsim::Status m_Status;
-};
+using DeviceFrame = hsim::CommandFrame;
 
 constexpr int kSetterOk = 0;
 constexpr int kSetterRefused = -1;    // no device, or no command window

@@ -68,8 +68,8 @@ bool IsLibraryThread()
 template <class Operation>
 void WithDevice(Operation operation)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    if (EnterCommandWindow() == Status::Ok)
+    CommandFrame frame;
+    if (frame.open())
         operation();
 }
 
@@ -112,8 +112,8 @@ void WatchConnection()
         // has stopped working: the link is taken down.
         bool alive;
         {
-            CAutoCriticalSection lock(g_CriticalSection);
-            alive = EnterCommandWindow() == Status::Ok && WatchDog();
+            CommandFrame frame;
+            alive = frame.open() && WatchDog();
             if (!alive)
                 DeviceClose();
         }

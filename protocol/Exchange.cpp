@@ -5,6 +5,8 @@
 #include "runtime/Sync.h"
 #include "transport/Port.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -22,6 +24,27 @@ constexpr int kWindowSliceMs = 50;
 
 // Held by the poll thread while it reads a report and by every exchange.
 std::mutex s_ReaderMutex;
+
+// From the opening of the window until the answer is sent, the poll thread
+// waits for the lock with a request in hand. A frame that is not nested in
+// another lets it go first: without this, threads that take the lock one
+// after the other would all make their exchanges in the same window (the
+// lock favours a thread that takes it again at once) while the device waits
+// for its data. So each thread makes at most one exchange per request.
+std::mutex s_AnswerMutex;
+std::condition_variable s_AnswerSent;
+bool s_bAnswerPending = false;
+// Bound of that wait: an answer takes one transfer, a few milliseconds.
+constexpr auto kAnswerWaitLimit = std::chrono::milliseconds(100);
+
+thread_local int t_nFrames = 0;           // frames open on this thread
+thread_local bool t_bPollThread = false;  // this thread answers the device
+
+void LetPendingAnswerGoFirst()
+{
+    std::unique_lock<std::mutex> guard(s_AnswerMutex);
+    s_AnswerSent.wait_for(guard, kAnswerWaitLimit, [] { return !s_bAnswerPending; });
+}
 
 }  // namespace
 
@@ -79,12 +102,39 @@ int ReadReport(unsigned char* report, unsigned int timeoutMs)
 
 void OpenCommandWindow()
 {
+    t_bPollThread = true;
+    {
+        std::lock_guard<std::mutex> guard(s_AnswerMutex);
+        s_bAnswerPending = true;
+    }
     g_hProcessRequestEvent.SetEvent();
 }
 
 void CloseCommandWindow()
 {
     g_hProcessRequestEvent.ResetEvent();
+    {
+        std::lock_guard<std::mutex> guard(s_AnswerMutex);
+        s_bAnswerPending = false;
+    }
+    s_AnswerSent.notify_all();
+}
+
+// A frame nested in another, or opened on the poll thread (by a callback it
+// runs), already holds the lock the poll thread needs: it does not wait.
+CommandFrame::CommandFrame(unsigned int timeoutMs)
+{
+    if (t_nFrames == 0 && !t_bPollThread)
+        LetPendingAnswerGoFirst();
+    ++t_nFrames;
+    g_CriticalSection.Lock();
+    m_Status = EnterCommandWindow(timeoutMs);
+}
+
+CommandFrame::~CommandFrame()
+{
+    g_CriticalSection.Unlock();
+    --t_nFrames;
 }
 
 }  // namespace hsim

@@ -68,11 +68,35 @@ Status Exchange(const Message& message);
 // holds g_CriticalSection.
 Status EnterCommandWindow(unsigned int timeoutMs = kCommandWindowMs);
 
+// The frame of every operation that talks to the device from outside the
+// poll thread: takes g_CriticalSection for its whole life, then
+// EnterCommandWindow. A frame that is not open sends nothing. Before it takes
+// the lock, a frame that is not nested in another lets the poll thread answer
+// a request it holds first, so that threads queueing for the lock cannot keep
+// the device waiting for its data. Code that holds g_CriticalSection and then
+// opens a frame must do so through a frame of its own.
+class CommandFrame {
+public:
+    explicit CommandFrame(unsigned int timeoutMs = kCommandWindowMs);
+    ~CommandFrame();
+    CommandFrame(const CommandFrame&) = delete;
+    CommandFrame& operator=(const CommandFrame&) = delete;
+
+    bool open() const { return m_Status == Status::Ok; }
+    Status status() const { return m_Status; }
+
+private:
+    Status m_Status;
+};
+
 // The poll thread's side: reads one 64-byte report, without the global lock,
 // while output streams. The bytes read (-1 or a short count when nothing or
 // too little came), or 0 when nothing streams.
 int ReadReport(unsigned char* report, unsigned int timeoutMs);
+// Opens the window for the report just read; the poll thread then takes the
+// lock and answers.
 void OpenCommandWindow();
+// Closes it once the answer is sent (the lock still held).
 void CloseCommandWindow();
 
 }  // namespace hsim

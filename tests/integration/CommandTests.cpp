@@ -1,134 +1,104 @@
-// Configuration commands, byte for byte as the device receives them.
+// Configuration commands, byte for byte as the device receives them, and the
+// results the exported functions give for them.
 #include "Fixture.h"
 
 #include "output/Engine.h"
 #include "protocol/Commands.h"
+#include "runtime/Sync.h"
 
 #include <array>
-#include <cstring>
 
 using namespace hsimtest;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes LastOf(const hsimemu::Emulator& emulator, const std::string& kind)
+// SetRelays writes what the engine holds.
+bool SelectAndWriteRelays(int function, int rate)
 {
-    auto messages = emulator.received(kind);
-    return messages.empty() ? Bytes{} : messages.back().bytes;
+    CAutoCriticalSection lock(g_CriticalSection);
+    hsim::g_Engine.synth.out.MainOutput = function;
+    hsim::g_Engine.synth.out.nSampleRate = rate;
+    return !SetRelays(function != 0);
 }
 
-// Every byte of `written` equals `before` except those listed.
-void ExpectOnlyChanged(const std::array<uint8_t, 64>& before, const Bytes& written,
-                       std::initializer_list<int> changed)
+Bytes Message(std::initializer_list<uint8_t> lead, size_t length)
 {
-    ASSERT_EQ(written.size(), 64u);
-    for (int i = 0; i < 64; ++i) {
-        bool listed = false;
-        for (int c : changed)
-            listed = listed || c == i;
-        if (!listed) {
-            EXPECT_EQ(written[i], before[i]) << "byte " << i << " must go back as the device sent it";
-        }
-    }
+    Bytes b(lead);
+    b.resize(length, 0);
+    return b;
 }
 
 }  // namespace
 
-TEST_F(EmulatorTest, SetRelaysWritesRelayByteAndSampleRate)
+// Each command reads the control block and writes it back with byte 1 =
+// 0xFF and only its own bytes changed.
+TEST_F(EmulatorTest, ControlBlockCommandsChangeOnlyTheirBytes)
 {
-    hsimemu::Emulator& emulator = connect();
-    auto before = emulator.controlBlock();
-    emulator.clearReceived();
-    // Output function 0 at 40000 samples per second.
-    EXPECT_FALSE(SetRelays(false)) << "false means every transfer completed";
-    ASSERT_EQ(emulator.received("control-read").size(), 1u);
-    EXPECT_EQ(emulator.received("control-read")[0].bytes, Bytes(64, 0));
-    Bytes written = LastOf(emulator, "control-write");
-    ExpectOnlyChanged(before, written, {1, 2, 5, 6});
-    EXPECT_EQ(written[1], 0xFF);
-    EXPECT_EQ(written[2], 8);
-    EXPECT_EQ(written[5], 0x9C);
-    EXPECT_EQ(written[6], 0x40);
-}
-
-TEST_F(EmulatorTest, SetRelaysReportsFailureAsTrue)
-{
-    hsimemu::Emulator& emulator = connect();
-    emulator.setFault(hsimemu::Fault::Mute, true);
-    EXPECT_TRUE(SetRelays(true));
-}
-
-TEST_F(EmulatorTest, InputImpedanceModeTravelsInTheChannelRecord)
-{
-    hsimemu::Emulator& emulator = connect();
-    auto before = emulator.controlBlock();
-    emulator.clearReceived();
-    EXPECT_TRUE(SetInputImpedanceMode(2, 3));
-    Bytes written = LastOf(emulator, "control-write");
-    ExpectOnlyChanged(before, written, {1, 48, 49, 52});
-    EXPECT_EQ(written[48], 0x00);
-    EXPECT_EQ(written[49], 0x00);
-    EXPECT_EQ(written[52], 0xFF);
-    EXPECT_EQ(GetInputImpedanceMode(2), 3);
-    EXPECT_EQ(HSIMGetInputImpedanceMode(2), 3);
-
-    EXPECT_EQ(HSIMSetInputImpedanceMode(2, 1), 0);
-    EXPECT_EQ(GetInputImpedanceMode(2), 1);
-    EXPECT_EQ(HSIMSetInputImpedanceMode(2, 2), 0);
-    EXPECT_EQ(GetInputImpedanceMode(2), 2);
-    EXPECT_EQ(HSIMSetInputImpedanceMode(2, 0), 0);
+    connect();
+    struct Case {
+        const char* what;
+        std::function<bool()> send;
+        std::vector<std::pair<int, uint8_t>> changed;
+    } cases[] = {
+        // Relays on (1) while a function is selected, off (8) when none; the
+        // rate big-endian.
+        {"relays on", [] { return SelectAndWriteRelays(7, 1000); }, {{2, 1}, {5, 0x03}, {6, 0xE8}}},
+        {"relays off", [] { return SelectAndWriteRelays(0, 40000); }, {{2, 8}, {5, 0x9C}, {6, 0x40}}},
+        {"impedance 3 on channel 2", [] { return SetInputImpedanceMode(2, 3); }, {{48, 0}, {49, 0}, {52, 0xFF}}},
+        {"impedance 1", [] { return HSIMSetInputImpedanceMode(2, 1) == 0; }, {{48, 0xFF}, {49, 0}, {52, 0}}},
+        {"impedance 2", [] { return HSIMSetInputImpedanceMode(2, 2) == 0; }, {{48, 0}, {49, 0xFF}, {52, 0}}},
+        {"impedance 0", [] { return HSIMSetInputImpedanceMode(2, 0) == 0; }, {{48, 0}, {49, 0}, {52, 0}}},
+        {"signal ground", [] { return HSIMSetSignalGroundToGNDGround(1, true) == 0; }, {{45, 0xFF}}},
+        // The lead flag is raised for lead 0 and cleared for any other lead.
+        {"secondary lead", [] { return SetOutputLead(3, OUTPUT_LEAD_SECONDARY); }, {{59, 0x00}}},
+        {"primary lead", [] { return SetOutputLead(3, OUTPUT_LEAD_PRIMARY); }, {{59, 0xFF}}},
+    };
+    for (const Case& c : cases) {
+        auto before = emulator_->controlBlock();
+        emulator_->clearReceived();
+        ASSERT_TRUE(c.send()) << c.what;
+        ASSERT_EQ(emulator_->received("control-read").back().bytes, Bytes(64, 0)) << c.what;
+        Bytes expected(before.begin(), before.end());
+        expected[1] = 0xFF;
+        for (auto [index, value] : c.changed)
+            expected[index] = value;
+        EXPECT_EQ(lastOf("control-write"), expected) << c.what;
+    }
+    // The queries read back what the device holds.
     EXPECT_EQ(GetInputImpedanceMode(2), 0);
-    EXPECT_EQ(HSIMSetInputImpedanceMode(2, 4), -2);
-    EXPECT_EQ(HSIMSetInputImpedanceMode(2, -1), -2);
-}
-
-TEST_F(EmulatorTest, SignalGroundAndLeadFlags)
-{
-    hsimemu::Emulator& emulator = connect();
-    EXPECT_EQ(HSIMSetSignalGroundToGNDGround(1, true), 0);
-    EXPECT_EQ(emulator.controlBlock()[32 + 8 + 5], 0xFF);
     EXPECT_EQ(HSIMGetSignalGroundToGNDGround(1), 1);
     EXPECT_TRUE(GetSignalGroundToGNDGround(1));
     EXPECT_EQ(HSIMSetSignalGroundToGNDGround(1, false), 0);
     EXPECT_EQ(HSIMGetSignalGroundToGNDGround(1), 0);
-
-    // The lead flag is raised for lead 0 and cleared for any other lead.
-    EXPECT_EQ(HSIMSetOutputLead(3, OUTPUT_LEAD_SECONDARY), 0);
-    EXPECT_EQ(emulator.controlBlock()[32 + 24 + 3], 0x00);
-    EXPECT_EQ(HSIMSetOutputLead(3, OUTPUT_LEAD_PRIMARY), 0);
-    EXPECT_EQ(emulator.controlBlock()[32 + 24 + 3], 0xFF);
+    EXPECT_EQ(HSIMSetInputImpedanceMode(0, 3), 0);
+    EXPECT_EQ(HSIMGetInputImpedanceMode(0), 3);
 }
 
-TEST_F(EmulatorTest, DcOffsetCodeFollowsVariableModeAndSetting)
+TEST_F(EmulatorTest, DcOffsetCodeFollowsVariableModeSettingAndRawData)
 {
     hsimemu::Emulator& emulator = connect();
-    auto code = [&] { return emulator.controlBlock()[32 + 2]; };
-    // In variable mode the code is 0x10 whatever the setting.
-    ASSERT_EQ(HSIMSetDCOffsetVariableMode(0, true), 0);
-    EXPECT_TRUE(HSIMGetDCOffsetVariableMode());
-    EXPECT_EQ(HSIMSetDCOffset(0, -300), 0);
-    EXPECT_EQ(code(), 0x10);
-    EXPECT_EQ(HSIMGetDCOffset(), -300);
-
-    EXPECT_EQ(HSIMSetDCOffsetVariableMode(0, false), 0);
-    EXPECT_FALSE(HSIMGetDCOffsetVariableMode());
-    EXPECT_EQ(code(), 0x02);  // fixed -300 mV
-    EXPECT_EQ(HSIMSetDCOffset(0, 300), 0);
-    EXPECT_EQ(code(), 0x01);  // fixed +300 mV
-    EXPECT_EQ(HSIMSetDCOffset(0, 299), 0);
-    EXPECT_EQ(code(), 0x00);
-    // Raw data on the DC channel suppress the fixed offsets.
-    hsim::g_Engine.synth.dc.bRawVariableDC = true;
-    EXPECT_EQ(HSIMSetDCOffset(0, 300), 0);
-    EXPECT_EQ(code(), 0x00);
+    struct Case {
+        bool variable;
+        int mv;
+        bool raw;
+        uint8_t code;
+    } cases[] = {
+        {true, -300, false, 0x10},  // variable mode: 0x10 whatever the setting
+        {false, -300, false, 0x02}, {false, 300, false, 0x01}, {false, 299, false, 0x00},
+        {false, 1000, false, 0x00}, {false, 300, true, 0x00},  // raw data suppress the fixed relays
+    };
+    for (const Case& c : cases) {
+        hsim::g_Engine.synth.dc.bRawVariableDC = c.raw;
+        ASSERT_EQ(HSIMSetDCOffsetVariableMode(0, c.variable), 0);
+        EXPECT_EQ(HSIMGetDCOffsetVariableMode(), c.variable);
+        ASSERT_EQ(HSIMSetDCOffset(0, c.mv), 0);
+        EXPECT_EQ(HSIMGetDCOffset(), c.mv);
+        EXPECT_EQ(emulator.controlBlock()[32 + 2], c.code) << c.mv << (c.variable ? " variable" : "");
+    }
     hsim::g_Engine.synth.dc.bRawVariableDC = false;
-
     EXPECT_EQ(HSIMSetDCOffset(0, 1001), -2);
     EXPECT_EQ(HSIMSetDCOffset(0, -1001), -2);
     EXPECT_EQ(HSIMGetDCOffset(), 300) << "a refused call stores nothing";
-    EXPECT_EQ(HSIMSetDCOffset(0, 1000), 0);
     EXPECT_EQ(HSIMSetDCOffset(0, -1000), 0);
 }
 
@@ -144,91 +114,60 @@ TEST_F(EmulatorTest, ChannelMasksOfRegister0D)
     prepare();
     ASSERT_EQ(emulator.enableMask(), 0x0F);
     ASSERT_EQ(emulator.leadMask(), 0x04);
-
     emulator.clearReceived();
     EXPECT_TRUE(SetSelectedChannelLeads(0x03, OUTPUT_LEAD_SECONDARY));
-    auto reads = emulator.received("register-read");
-    ASSERT_EQ(reads.size(), 1u);
-    EXPECT_EQ(reads[0].bytes, (Bytes{0xCC, 0x00, 0x0D, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(LastOf(emulator, "register-write"), (Bytes{0xCC, 0xFF, 0x0D, 0x00, 0x03, 0x07}));
-
+    EXPECT_EQ(emulator.received("register-read").at(0).bytes, (Bytes{0xCC, 0x00, 0x0D, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(lastOf("register-write"), (Bytes{0xCC, 0xFF, 0x0D, 0x00, 0x03, 0x07}));
     prepare();
-    emulator.clearReceived();
     EXPECT_TRUE(SetSelectedChannelEnabled(0x02, false));
-    EXPECT_EQ(LastOf(emulator, "register-write"), (Bytes{0xCC, 0xFF, 0x0D, 0x00, 0x0D, 0x04}));
+    EXPECT_EQ(lastOf("register-write"), (Bytes{0xCC, 0xFF, 0x0D, 0x00, 0x0D, 0x04}));
 }
 
 TEST_F(EmulatorTest, CalibrationRegisters)
 {
     hsimemu::Emulator& emulator = connect();
-    emulator.clearReceived();
     EXPECT_TRUE(SetOutputDac(0x1234, -1));
-    Bytes dac = LastOf(emulator, "register-write");
-    ASSERT_EQ(dac.size(), 64u);
-    EXPECT_EQ(Bytes(dac.begin(), dac.begin() + 8), (Bytes{0xCC, 0xFF, 0x07, 0x00, 0x12, 0x34, 0xFF, 0xFF}));
-    EXPECT_EQ(Bytes(dac.begin() + 8, dac.end()), Bytes(56, 0));
+    EXPECT_EQ(lastOf("register-write"), Message({0xCC, 0xFF, 0x07, 0x00, 0x12, 0x34, 0xFF, 0xFF}, 64));
     EXPECT_EQ(emulator.dacWord1(), 0x1234);
     EXPECT_EQ(emulator.dacWord2(), 0xFFFF);
-
     EXPECT_EQ(HSIMSetCalibrationMode(true), 1);
-    EXPECT_EQ(LastOf(emulator, "register-write")[4], 1);
+    EXPECT_EQ(lastOf("register-write"), Message({0xCC, 0xFF, 0x06, 0x00, 0x01}, 64));
     EXPECT_TRUE(emulator.calibrationMode());
     EXPECT_EQ(HSIMSetCalibrationMode(false), 1);
-    EXPECT_EQ(LastOf(emulator, "register-write")[4], 0) << "false switches calibration mode off";
-    EXPECT_FALSE(emulator.calibrationMode());
+    EXPECT_FALSE(emulator.calibrationMode()) << "false switches calibration mode off";
     EXPECT_EQ(HSIMSetOutputDac(1, 2), 1);
-
+    EXPECT_EQ(emulator.dacWord2(), 2);
     EXPECT_TRUE(ResetHwStatus());
-    Bytes reset = LastOf(emulator, "register-write");
-    Bytes expected(64, 0);
-    expected[0] = 0xCC;
-    expected[1] = 0xFF;
-    expected[2] = 0x0F;
-    EXPECT_EQ(reset, expected);
+    EXPECT_EQ(lastOf("register-write"), Message({0xCC, 0xFF, 0x0F}, 64));
 }
 
 TEST_F(EmulatorTest, RespirationSettingsAreKeptOnlyWhenAccepted)
 {
     hsimemu::Emulator& emulator = connect();
-    emulator.clearReceived();
+    const hsim::RespirationHardware& r = hsim::g_Respiration;
     ASSERT_TRUE(SetRespiration(3, 20, 2, 2, 20));
-    Bytes message = LastOf(emulator, "respiration");
-    Bytes expected(19, 0);
-    expected[0] = 0xEA;
-    expected[1] = 0xFF;
-    expected[2] = 0x01;
-    expected[8] = 20;  // frequency
-    expected[9] = 3;   // variation
-    expected[10] = 2;  // ratio
-    expected[11] = 2;  // baseline step
-    EXPECT_EQ(message, expected);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 1500);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 20);
-
+    // Frequency, variation, ratio and baseline step in bytes 8 to 11.
+    EXPECT_EQ(lastOf("respiration"), Message({0xEA, 0xFF, 0x01, 0, 0, 0, 0, 0, 20, 3, 2, 2}, 19));
+    EXPECT_EQ(r.nRespirationResistance, 1500);
+    EXPECT_EQ(r.nRespirationApneaTime, 20);
     ASSERT_TRUE(SetApnea(true));
-    EXPECT_EQ(LastOf(emulator, "respiration")[12], 1);
-    EXPECT_EQ(LastOf(emulator, "respiration")[8], 20) << "apnea resends the stored settings";
-    EXPECT_TRUE(hsim::g_Respiration.bRespirationApneaEnabled);
+    EXPECT_EQ(lastOf("respiration"), Message({0xEA, 0xFF, 0x01, 0, 0, 0, 0, 0, 20, 3, 2, 2, 1}, 19))
+        << "apnea resends the stored settings";
+    EXPECT_TRUE(r.bRespirationApneaEnabled);
+
+    emulator.clearReceived();
+    EXPECT_TRUE(EnableRespiration(true));
+    EXPECT_TRUE(r.RespirationEnabled);
+    EXPECT_EQ(emulator.received("control-write").size(), 1u);
 
     // A device that does not answer leaves the host copy as it was.
     emulator.setFault(hsimemu::Fault::Mute, true);
     EXPECT_FALSE(SetRespiration(1, 30, 1, 4, 10));
-    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 1500);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 20);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 20);
-}
-
-TEST_F(EmulatorTest, EnableRespirationWithDevice)
-{
-    hsimemu::Emulator& emulator = connect();
-    ASSERT_TRUE(SetRespiration(3, 20, 2, 2, 20));
-    emulator.clearReceived();
-    EXPECT_TRUE(EnableRespiration(true));
-    EXPECT_TRUE(hsim::g_Respiration.RespirationEnabled);
-    EXPECT_EQ(emulator.received("control-write").size(), 1u);
+    EXPECT_EQ(r.nRespirationResistance, 1500);
+    EXPECT_EQ(r.nRespirationFrequency, 20);
+    emulator.setFault(hsimemu::Fault::Mute, false);
     EXPECT_TRUE(EnableRespiration(false));
-    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 0);
+    EXPECT_EQ(r.nRespirationResistance, 0);
 }
 
 TEST_F(EmulatorTest, BadChannelsAreRefusedBeforeAnyTransfer)
@@ -236,22 +175,41 @@ TEST_F(EmulatorTest, BadChannelsAreRefusedBeforeAnyTransfer)
     hsimemu::Emulator& emulator = connect();
     emulator.clearReceived();
     for (int channel : {-1, 4, 1000}) {
-        EXPECT_EQ(HSIMSetOutputLead(channel, OUTPUT_LEAD_PRIMARY), -2);
-        EXPECT_EQ(HSIMSetInputImpedanceMode(channel, 0), -2);
-        EXPECT_EQ(HSIMGetInputImpedanceMode(channel), -2);
-        EXPECT_EQ(HSIMSetSignalGroundToGNDGround(channel, true), -2);
-        EXPECT_EQ(HSIMGetSignalGroundToGNDGround(channel), -2);
-        EXPECT_EQ(HSIMSetDCOffset(channel, 0), -2);
-        EXPECT_EQ(HSIMSetDCOffsetVariableMode(channel, true), -2);
-        EXPECT_FALSE(SetInputImpedanceMode(channel, 1));
+        for (int result : {HSIMSetOutputLead(channel, OUTPUT_LEAD_PRIMARY), HSIMSetInputImpedanceMode(channel, 0),
+                           HSIMGetInputImpedanceMode(channel), HSIMSetSignalGroundToGNDGround(channel, true),
+                           HSIMGetSignalGroundToGNDGround(channel), HSIMSetDCOffset(channel, 0),
+                           HSIMSetDCOffsetVariableMode(channel, true)})
+            EXPECT_EQ(result, -2) << channel;
+        for (bool ok : {SetInputImpedanceMode(channel, 1), SetSignalGroundToGNDGround(channel, true),
+                        GetSignalGroundToGNDGround(channel), SetOutputLead(channel, OUTPUT_LEAD_PRIMARY),
+                        SetDcOffset(channel)})
+            EXPECT_FALSE(ok) << channel;
         EXPECT_EQ(GetInputImpedanceMode(channel), 0);
-        EXPECT_FALSE(SetSignalGroundToGNDGround(channel, true));
-        EXPECT_FALSE(GetSignalGroundToGNDGround(channel));
-        EXPECT_FALSE(SetOutputLead(channel, OUTPUT_LEAD_PRIMARY));
-        EXPECT_FALSE(SetDcOffset(channel));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(HSIMSetInputImpedanceMode(0, 4), -2);
+    EXPECT_EQ(HSIMSetInputImpedanceMode(0, -1), -2);
+    SleepMs(50);
     EXPECT_TRUE(emulator.received().empty());
+}
+
+// A device that answers short fails the exchange: an I/O failure, never a
+// refused argument or a success.
+TEST_F(EmulatorTest, FailedExchangesAreReportedAsSuch)
+{
+    hsimemu::Emulator& emulator = connect();
+    emulator.setFault(hsimemu::Fault::ShortAnswers, true);
+    for (int result : {HSIMSetOutputLead(0, OUTPUT_LEAD_PRIMARY), HSIMSetInputImpedanceMode(0, 1),
+                       HSIMGetInputImpedanceMode(0), HSIMSetSignalGroundToGNDGround(0, true),
+                       HSIMGetSignalGroundToGNDGround(0), HSIMSetDCOffset(0, 5), HSIMSetDCOffsetVariableMode(0, true),
+                       SetDCOffsetCommonMode(true), SetAllOutputState(0), HSIMSetOutputFunction(OUTPUT_SINE)})
+        EXPECT_EQ(result, HSIM_ERROR_IO);
+    EXPECT_FALSE(SetInputImpedanceMode(0, 1));
+    EXPECT_EQ(GetInputImpedanceMode(0), 0);
+    EXPECT_TRUE(SetRelays(true)) << "SetRelays reports the failure as true";
+    EXPECT_EQ(HSIMSetCalibrationMode(true), 0);
+    emulator.setFault(hsimemu::Fault::ShortAnswers, false);
+    EXPECT_TRUE(SetInputImpedanceMode(0, 1));
+    EXPECT_EQ(HSIMGetInputImpedanceMode(0), 1);
 }
 
 TEST_F(EmulatorTest, OutputFunctionIsStoredAndWrittenToTheControlBlock)
@@ -269,80 +227,66 @@ TEST_F(EmulatorTest, OutputFunctionIsStoredAndWrittenToTheControlBlock)
     EXPECT_EQ(SetAllOutputState(0), 0);
 }
 
-TEST(NoDevice, FramedCallsRefuseWithMinusOne)
-{
-    // A refused call stores nothing.
-    int function = HSIMGetOutputFunction();
-    int offset = HSIMGetDCOffset();
-    bool variable = HSIMGetDCOffsetVariableMode();
-    bool common = GetDCOffsetCommonMode();
-    EXPECT_EQ(HSIMSetOutputFunction(function + 1), -1);
-    EXPECT_EQ(HSIMGetOutputFunction(), function);
-    EXPECT_EQ(HSIMSetOutputLead(0, OUTPUT_LEAD_PRIMARY), -1);
-    EXPECT_EQ(HSIMSetInputImpedanceMode(0, 1), -1);
-    EXPECT_EQ(HSIMSetSignalGroundToGNDGround(0, true), -1);
-    EXPECT_EQ(HSIMGetSignalGroundToGNDGround(0), 1);
-    EXPECT_EQ(HSIMSetDCOffset(0, offset + 100), -1);
-    EXPECT_EQ(HSIMGetDCOffset(), offset);
-    EXPECT_EQ(HSIMSetDCOffsetVariableMode(0, !variable), -1);
-    EXPECT_EQ(HSIMGetDCOffsetVariableMode(), variable);
-    EXPECT_EQ(SetDCOffsetCommonMode(!common), -1);
-    EXPECT_EQ(GetDCOffsetCommonMode(), common);
-    EXPECT_EQ(SetAllOutputState(0), -1);
-    EXPECT_EQ(HSIMGetInputImpedanceMode(0), -1);
-}
-
-TEST(NoDevice, CommandsFailWithoutWaiting)
-{
-    auto start = Clock::now();
-    EXPECT_TRUE(SetRelays(true));
-    EXPECT_FALSE(SetInputImpedanceMode(0, 1));
-    EXPECT_FALSE(SetSelectedChannelEnabled(1, true));
-    EXPECT_FALSE(SetSelectedChannelLeads(1, OUTPUT_LEAD_SECONDARY));
-    EXPECT_FALSE(SetCalibrationMode(true));
-    EXPECT_FALSE(SetOutputDac(1, 2));
-    EXPECT_FALSE(ResetHwStatus());
-    EXPECT_FALSE(SetApnea(true));
-    EXPECT_FALSE(SetRespiration(1, 2, 3, 4, 5));
-    EXPECT_EQ(HSIMSetCalibrationMode(true), 0);
-    EXPECT_EQ(HSIMSetOutputDac(1, 2), 0);
-    EXPECT_EQ(SendStopPacket(), 0);
-    EXPECT_LT(MsSince(start), 1000);
-}
-
-TEST(NoDevice, EnableRespirationOffClearsTheState)
-{
-    hsim::g_Respiration.nRespirationResistance = 1500;
-    hsim::g_Respiration.nRespirationApneaTime = 20;
-    hsim::g_Respiration.nRespirationFrequency = 20;
-    hsim::g_Respiration.nRespirationVariation = 3;
-    hsim::g_Respiration.nRespirationRatio = 2;
-    hsim::g_Respiration.nRespirationBaseline = 2;
-    EXPECT_FALSE(EnableRespiration(false));
-    EXPECT_FALSE(hsim::g_Respiration.RespirationEnabled);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationResistance, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationApneaTime, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationFrequency, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationVariation, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationRatio, 0);
-    EXPECT_EQ(hsim::g_Respiration.nRespirationBaseline, 0);
-}
-
 TEST_F(EmulatorTest, StopTransferHoldsBothOutputsAtZero)
 {
     hsimemu::Emulator& emulator = connect();
     emulator.clearReceived();
     EXPECT_EQ(SendStopPacket(), 3200);
     ASSERT_TRUE(emulator.waitForMessages(1, 2000, "stream"));
-    Bytes transfer = LastOf(emulator, "stream");
+    Bytes transfer = lastOf("stream");
     ASSERT_EQ(transfer.size(), 3200u);
     // Every packet: 01 01 00 00 00 0E FF 00, then fourteen times 80 00 00 00.
     Bytes packet = {0x01, 0x01, 0x00, 0x00, 0x00, 0x0E, 0xFF, 0x00};
-    for (int i = 0; i < 14; ++i) {
+    for (int i = 0; i < 14; ++i)
         packet.insert(packet.end(), {0x80, 0x00, 0x00, 0x00});
-    }
-    for (int p = 0; p < 50; ++p) {
-        EXPECT_EQ(Bytes(transfer.begin() + 64 * p, transfer.begin() + 64 * (p + 1)), packet)
-            << "packet " << p;
-    }
+    for (int p = 0; p < 50; ++p)
+        EXPECT_EQ(Bytes(transfer.begin() + 64 * p, transfer.begin() + 64 * (p + 1)), packet) << "packet " << p;
+}
+
+// Without a device every call refuses at once and stores nothing.
+TEST(NoDevice, EverythingRefusesAtOnceAndStoresNothing)
+{
+    const int function = HSIMGetOutputFunction();
+    const int offset = HSIMGetDCOffset();
+    const bool variable = HSIMGetDCOffsetVariableMode();
+    const bool common = GetDCOffsetCommonMode();
+    auto start = Clock::now();
+    for (int result : {HSIMSetOutputFunction(function + 1), HSIMSetOutputLead(0, OUTPUT_LEAD_PRIMARY),
+                       HSIMSetInputImpedanceMode(0, 1), HSIMGetInputImpedanceMode(0),
+                       HSIMSetSignalGroundToGNDGround(0, true), HSIMSetDCOffset(0, offset + 100),
+                       HSIMSetDCOffsetVariableMode(0, !variable), SetDCOffsetCommonMode(!common),
+                       SetAllOutputState(0)})
+        EXPECT_EQ(result, -1);
+    EXPECT_EQ(HSIMGetSignalGroundToGNDGround(0), 1) << "the device cannot be asked";
+    for (bool ok : {SetInputImpedanceMode(0, 1), SetSelectedChannelEnabled(1, true),
+                    SetSelectedChannelLeads(1, OUTPUT_LEAD_SECONDARY), SetCalibrationMode(true), SetOutputDac(1, 2),
+                    ResetHwStatus(), SetApnea(true), SetRespiration(1, 2, 3, 4, 5)})
+        EXPECT_FALSE(ok);
+    EXPECT_TRUE(SetRelays(true));
+    EXPECT_EQ(HSIMSetCalibrationMode(true) + HSIMSetOutputDac(1, 2) + SendStopPacket(), 0);
+    EXPECT_EQ(SetRespireAlgorithmParam(15, 2, 0, 10, 10, 10), 0);
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_EQ(HSIMGetOutputFunction(), function);
+    EXPECT_EQ(HSIMGetDCOffset(), offset);
+    EXPECT_EQ(HSIMGetDCOffsetVariableMode(), variable);
+    EXPECT_EQ(GetDCOffsetCommonMode(), common);
+}
+
+// Switching respiration off clears the hardware settings and the
+// modulation, with or without a device.
+TEST(NoDevice, EnableRespirationOffClearsTheState)
+{
+    hsim::RespirationHardware& r = hsim::g_Respiration;
+    r.nRespirationResistance = 1500;
+    r.nRespirationApneaTime = 20;
+    r.nRespirationFrequency = r.nRespirationVariation = r.nRespirationRatio = r.nRespirationBaseline = 2;
+    hsim::RespirationModel& model = hsim::g_Engine.synth.resp;
+    model.BaselineModV = 0.2;
+    model.AmpModV = 0.3;
+    model.FreqModHz = 0.1;
+    EXPECT_FALSE(EnableRespiration(false)) << "no device";
+    EXPECT_FALSE(r.RespirationEnabled);
+    EXPECT_EQ(r.nRespirationResistance + r.nRespirationApneaTime, 0);
+    EXPECT_EQ(r.nRespirationFrequency + r.nRespirationVariation + r.nRespirationRatio + r.nRespirationBaseline, 0);
+    EXPECT_EQ(model.BaselineModV + model.AmpModV + model.FreqModHz, 0.0);
 }

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -21,6 +21,7 @@
 namespace hsimtest {
 
 using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
 
 inline long long MsSince(Clock::time_point start)
 {
@@ -38,7 +39,12 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
     return condition();
 }
 
-// Records what the connection callback was told, with the time of each call.
+inline void SleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// What the connection callback was told, with the time of each call.
 struct CallbackLog {
     std::mutex mutex;
     std::condition_variable changed;
@@ -107,8 +113,7 @@ protected:
         std::filesystem::remove_all(dir_, ignored);
     }
 
-    hsimemu::Emulator& startEmulator(int port = kPort,
-                                     hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost)
+    hsimemu::Emulator& startEmulator(hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost, int port = kPort)
     {
         hsimemu::Options options;
         options.directory = dir_;
@@ -120,11 +125,18 @@ protected:
     }
 
     // Starts the emulator and connects to it on its port.
-    hsimemu::Emulator& connect()
+    hsimemu::Emulator& connect(hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost)
     {
-        hsimemu::Emulator& emulator = startEmulator();
+        startEmulator(pacing);
         EXPECT_TRUE(HSIMConnect(kPort, 10000));
-        return emulator;
+        return *emulator_;
+    }
+
+    // The last message of a kind the emulator received.
+    Bytes lastOf(const std::string& kind) const
+    {
+        auto messages = emulator_->received(kind);
+        return messages.empty() ? Bytes{} : messages.back().bytes;
     }
 
     std::string lockPath(int port = kPort) const

@@ -26,6 +26,10 @@ TEST(SampleEncoding, AcCountsAreSixThousandFourHundredPerMillivolt)
     // 5.12 mV would be 32768 counts: clipped to 32767.
     EXPECT_EQ(AcWord(ScaleAcCounts(5.12)), 32767);
     EXPECT_EQ(AcWord(ScaleAcCounts(-0.0001)), 0) << "truncation toward zero";
+    // A value that is not a number plays as 0 mV; its conversion to the word
+    // would be undefined.
+    EXPECT_EQ(ScaleAcCounts(NAN), 0.0);
+    EXPECT_EQ(AcWord(ScaleAcCounts(-NAN)), 0);
 }
 
 TEST(SampleEncoding, RespirationNetworkAttenuates)

@@ -1,6 +1,5 @@
 // Where the library looks for the simulator, and the presence listing that
 // must never let a path reach the shell unquoted.
-#include "hsim_ext.h"
 #include "transport/DeviceLocation.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +32,7 @@ std::string RunShell(const std::string& command)
 
 class DeviceLocation : public ::testing::Test {
 protected:
-    void TearDown() override { HSIMSetDeviceLocation(nullptr, nullptr); }
+    void TearDown() override { DeviceLocationSet(nullptr, nullptr); }
 };
 
 }  // namespace
@@ -51,17 +50,17 @@ TEST_F(DeviceLocation, DefaultsAreTheSystemOnes)
 
 TEST_F(DeviceLocation, UnusableFormatsAreRefusedAndChangeNothing)
 {
-    EXPECT_EQ(HSIMSetDeviceLocation("/dev/ttyACM", nullptr), -2);     // no port number
-    EXPECT_EQ(HSIMSetDeviceLocation("/dev/%s%d", nullptr), -2);       // another conversion
-    EXPECT_EQ(HSIMSetDeviceLocation("/dev/%d/tty%d", nullptr), -2);   // two port numbers
-    EXPECT_EQ(HSIMSetDeviceLocation("/dev/tty%%d", nullptr), -2);     // a literal percent
-    EXPECT_EQ(HSIMSetDeviceLocation(std::string(600, 'a').append("%d").c_str(), nullptr), -2);
-    EXPECT_EQ(HSIMSetDeviceLocation(nullptr, ""), -3);
-    EXPECT_EQ(HSIMSetDeviceLocation(nullptr, std::string(120, 'l').c_str()), -3);
+    EXPECT_EQ(DeviceLocationSet("/dev/ttyACM", nullptr), -2);     // no port number
+    EXPECT_EQ(DeviceLocationSet("/dev/%s%d", nullptr), -2);       // another conversion
+    EXPECT_EQ(DeviceLocationSet("/dev/%d/tty%d", nullptr), -2);   // two port numbers
+    EXPECT_EQ(DeviceLocationSet("/dev/tty%%d", nullptr), -2);     // a literal percent
+    EXPECT_EQ(DeviceLocationSet(std::string(600, 'a').append("%d").c_str(), nullptr), -2);
+    EXPECT_EQ(DeviceLocationSet(nullptr, ""), -3);
+    EXPECT_EQ(DeviceLocationSet(nullptr, std::string(120, 'l').c_str()), -3);
     EXPECT_EQ(PresenceCommand(), "/bin/ls /dev/ttyACM* 2>/dev/null");
     // A lock directory that leaves room for the longest lock file name fits.
     std::string longest(127 - 1 - 19 - 1, 'l');  // "/" + "norvale.ACM127.lock" + NUL
-    EXPECT_EQ(HSIMSetDeviceLocation(nullptr, longest.c_str()), 0);
+    EXPECT_EQ(DeviceLocationSet(nullptr, longest.c_str()), 0);
     char lock[kLockPathSize];
     EXPECT_TRUE(FormatLockPath(127, lock, sizeof lock));
 }
@@ -77,7 +76,7 @@ TEST_F(DeviceLocation, PathsReachTheShellOnlyQuoted)
     fs::create_directories(hostile);
     std::ofstream(hostile / "ttyACM7.x").put('\n');
     std::string format = (hostile / "ttyACM%d.x").string();
-    ASSERT_EQ(HSIMSetDeviceLocation(format.c_str(), nullptr), 0);
+    ASSERT_EQ(DeviceLocationSet(format.c_str(), nullptr), 0);
 
     std::string command = PresenceCommand();
     std::string listed = RunShell("cd " + base.string() + " && " + command);
@@ -87,8 +86,8 @@ TEST_F(DeviceLocation, PathsReachTheShellOnlyQuoted)
 
     char read[600];
     char locks[64];
-    ASSERT_EQ(HSIMGetDeviceLocation(read, sizeof read, locks, sizeof locks), 0);
+    ASSERT_EQ(DeviceLocationGet(read, sizeof read, locks, sizeof locks), 0);
     EXPECT_EQ(read, format);
-    EXPECT_EQ(HSIMGetDeviceLocation(read, 8, nullptr, 0), -1) << "too small a buffer";
+    EXPECT_EQ(DeviceLocationGet(read, 8, nullptr, 0), -1) << "too small a buffer";
     fs::remove_all(base);
 }

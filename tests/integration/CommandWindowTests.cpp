@@ -1,0 +1,120 @@
+// The poll thread and the command window, against a device that plays in
+// real time and asks for data before it runs dry: while output streams,
+// every other exchange falls between a data request and its answer.
+#include "Fixture.h"
+
+#include "output/Engine.h"
+#include "protocol/Exchange.h"
+#include "runtime/Sync.h"
+
+#include <atomic>
+
+using namespace hsimtest;
+
+namespace {
+
+class CommandWindow : public EmulatorTest {
+protected:
+    // Output streams: relays on, a first transfer (after which the device
+    // keeps asking), and the poll thread answering every request.
+    void startStreaming()
+    {
+        ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+        ASSERT_EQ(SendStopPacket(), 3200);
+        {
+            CAutoCriticalSection lock(g_CriticalSection);
+            g_bECGGoing = true;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return emulator_->streamStats().transfers >= 5; }, 5000));
+    }
+    // Output stops as a stop request does: the poll thread answers the next
+    // request with the control block (relays off), and nothing streams.
+    void TearDown() override
+    {
+        {
+            CAutoCriticalSection lock(g_CriticalSection);
+            hsim::g_Engine.synth.out.MainOutput = 0;
+            g_hStopPlayEvent.SetEvent();
+        }
+        if (emulator_ && emulator_->plugged()) {
+            EXPECT_TRUE(WaitUntil([&] { return !emulator_->streamStats().outputOn; }, 5000));
+        }
+        {
+            CAutoCriticalSection lock(g_CriticalSection);
+            g_bECGGoing = false;
+        }
+        EmulatorTest::TearDown();
+    }
+    uint64_t transfers() const { return emulator_->streamStats().transfers; }
+};
+
+TEST_F(CommandWindow, ExchangesFromManyThreadsMeetTheDeviceBetweenItsRequests)
+{
+    connect(hsimemu::Pacing::RealTime);
+    startStreaming();
+    const uint64_t before = transfers();
+    std::atomic<int> failures{0};
+    auto worker = [&](int channel) {
+        for (int i = 0; i < 10; ++i) {
+            const int mode = 1 + (channel + i) % 3;
+            failures += HSIMSetInputImpedanceMode(channel, mode) != 0;
+            failures += HSIMGetInputImpedanceMode(channel) != mode;
+            // The exported device commands enter the window too.
+            failures += !SetSelectedChannelEnabled(uint8_t(1 << channel), i % 2 == 0);
+            failures += SetRelays(true);  // true is its failure
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int channel = 0; channel < 3; ++channel)
+        workers.emplace_back(worker, channel);
+    for (auto& t : workers)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(emulator_->junkBytes(), 0u) << "no exchange was cut by a report or a transfer";
+    EXPECT_EQ(emulator_->streamStats().badPackets, 0u);
+    // Each thread makes at most one exchange per request, so the device got
+    // its data all along: at least one answer per three calls.
+    EXPECT_GE(transfers() - before, 3u * 10 * 4 / 3 - 2);
+    EXPECT_TRUE(HSIMIsConnected());
+
+    // The keep-alive, brought forward, also waits for the window.
+    emulator_->clearReceived();
+    WinEventCb(537, 0, 0);
+    ASSERT_TRUE(emulator_->waitForMessages(1, 5000, "probe"));
+    SleepMs(300);
+    EXPECT_TRUE(HSIMIsConnected());
+    EXPECT_EQ(emulator_->junkBytes(), 0u);
+}
+
+TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
+{
+    hsimemu::Emulator& emulator = startEmulator(hsimemu::Pacing::RealTime);
+    ASSERT_TRUE(HSIMInit(CallbackLog::callback));
+    ASSERT_TRUE(CallbackLog::instance().waitForCalls(1, 10000));
+    startStreaming();
+
+    // A device that stops asking for data opens no window: the setters give
+    // up after 3 s, the commands fail.
+    emulator.setFault(hsimemu::Fault::NoStreamReports, true);
+    SleepMs(100);
+    auto start = Clock::now();
+    EXPECT_EQ(HSIMSetDCOffset(0, 100), -1);
+    EXPECT_GE(MsSince(start), 2900);
+    EXPECT_FALSE(SetSelectedChannelEnabled(1, true));
+    EXPECT_NE(HSIMGetDCOffset(), 100) << "a refused call stores nothing";
+    emulator.setFault(hsimemu::Fault::NoStreamReports, false);
+    ASSERT_TRUE(WaitUntil([&] { return HSIMSetDCOffset(0, 100) == 0; }, 5000));
+
+    // A device lost while output streams is reported as quickly as any
+    // other loss: the wind-down's resets refuse at once without a device.
+    auto unplugged = Clock::now();
+    emulator.unplug();
+    ASSERT_TRUE(CallbackLog::instance().waitForCalls(2, 15000));
+    auto noticed = CallbackLog::instance().timeOf(1) - unplugged;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count(), 9000);
+    start = Clock::now();
+    EXPECT_EQ(HSIMSetDCOffset(0, 0), -1);
+    EXPECT_LT(MsSince(start), 1000) << "no device: refused before any window wait";
+}
+
+}  // namespace
