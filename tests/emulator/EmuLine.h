@@ -111,6 +111,19 @@ protected:
     // True when nothing arrives within ms.
     bool silentFor(int ms) { return readUpTo(1, ms).empty(); }
 
+    // One message and the answer it must get, byte for byte.
+    struct Step {
+        Bytes send;
+        Bytes answer;
+    };
+    void expectExchanges(const std::vector<Step>& steps) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            EXPECT_EQ(exchange(steps[i].send, steps[i].answer.size()), steps[i].answer)
+                << "step " << i;
+        }
+        EXPECT_TRUE(silentFor(30));  // nothing beyond the answers
+    }
+
     // The control block the emulator sends at power-on, written out by hand
     // from its documented layout.
     static Bytes powerOnControlBlock() {

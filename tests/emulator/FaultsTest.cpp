@@ -79,31 +79,6 @@ TEST_F(Faults, LateAnswersArriveAfterTheDelay) {
     EXPECT_LT(totalMs, 5000);
 }
 
-TEST_F(Faults, CorruptChunkEchoDiffersInOneByte) {
-    emu_->setFault(Fault::CorruptChunkEcho, true);
-    Bytes chunk = msg({0xEA, 0xFF, 0x04, 0, 0, 0, 0, 0}, 64);
-    for (size_t i = 8; i < 64; ++i) chunk[i] = static_cast<uint8_t>(i);
-    Bytes good = chunk;
-    good[3] = 0xFF;
-    Bytes echo = exchange(chunk, 64);
-    ASSERT_EQ(echo.size(), 64u);
-    int differences = 0;
-    for (size_t i = 0; i < 64; ++i) differences += echo[i] != good[i];
-    EXPECT_EQ(differences, 1);
-}
-
-TEST_F(Faults, RomNeverConfirmed) {
-    emu_->setFault(Fault::RomNeverConfirmed, true);
-    ASSERT_EQ(exchange({0xEA, 0xFF, 0x07, 0x00, 0x01}, 64).size(), 64u);
-    for (int poll = 0; poll < 6; ++poll) {
-        Bytes status = exchange({0xEA, 0x00, 0x07, 0x00, 0x01, 0x00}, 64);
-        ASSERT_EQ(status.size(), 64u);
-        EXPECT_EQ(status[0], 0xEA);
-        EXPECT_NE(status[3], 0xFF) << "poll " << poll;
-    }
-    EXPECT_FALSE(emu_->romSlot(1).has_value());
-}
-
 TEST_F(Faults, NoStreamReportsStopsAndResumesRequests) {
     setRelays(1);
     emu_->setFault(Fault::NoStreamReports, true);
