@@ -124,21 +124,6 @@ protected:
         EXPECT_TRUE(silentFor(30));  // nothing beyond the answers
     }
 
-    // The control block the emulator sends at power-on, written out by hand
-    // from its documented layout.
-    static Bytes powerOnControlBlock() {
-        Bytes b(64, 0);
-        b[0] = 0xC5;
-        b[2] = 0x08;
-        b[5] = 0x9C;
-        b[6] = 0x40;
-        const uint8_t sig[8] = {'E', 'M', 'U', '-', 'F', 'W', '0', '1'};
-        std::copy(sig, sig + 8, b.begin() + 8);
-        b[16] = 0x02;
-        b[63] = 0xA5;
-        return b;
-    }
-
     // Reads the control block and writes it back with the relay byte and the
     // sample rate set, as the host does.
     void setRelays(uint8_t relay, uint16_t rate = 40000) {

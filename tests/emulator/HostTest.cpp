@@ -1,0 +1,62 @@
+// The host side of the line: answers for a closed port, and the node the
+// emulator publishes.
+#include <sys/stat.h>
+
+#include "EmuLine.h"
+
+namespace emutest {
+namespace {
+
+using hsimemu::Fault;
+
+const Bytes kProbe = {0x55, 0x00, 0x00};
+
+class HostPresence : public EmuTest {};
+
+// An answer that falls due after the host closed its side, or that the host
+// left unread, must not greet the next host that opens the port.
+TEST_F(HostPresence, AnswersForAClosedPortAreDiscarded) {
+    startAndOpen();
+    for (int lateMs : {150, 0}) {
+        SCOPED_TRACE("answer delayed by " + std::to_string(lateMs) + " ms");
+        emu_->clearReceived();
+        emu_->setLateAnswerMs(lateMs);
+        emu_->setFault(Fault::LateAnswers, lateMs > 0);
+        send(kProbe);
+        ASSERT_TRUE(emu_->waitForMessages(1, 2000, "probe"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        closeNode();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        emu_->setFault(Fault::LateAnswers, false);
+        openNode();
+        EXPECT_TRUE(silentFor(200));
+        EXPECT_EQ(exchange(kProbe, 12).size(), 12u);
+    }
+}
+
+class Publishing : public EmuTest {};
+
+TEST_F(Publishing, StartReplacesAStaleNodeAndStopRemovesIt) {
+    std::string node = dir_ + "/ttyACM5";
+    ASSERT_EQ(symlink("/nonexistent/pts/99", node.c_str()), 0);
+    startAndOpen();
+    char target[256] = {};
+    ASSERT_GT(readlink(node.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+    EXPECT_EQ(exchange(kProbe, 12).size(), 12u);
+    closeNode();
+    emu_->stop();
+    struct stat st {};
+    EXPECT_NE(lstat(node.c_str(), &st), 0);
+}
+
+TEST_F(Publishing, StartFailsWithoutADirectory) {
+    options_.directory = dir_ + "/missing";
+    hsimemu::Emulator emu(options_);
+    EXPECT_FALSE(emu.start());
+    EXPECT_FALSE(emu.plugged());
+    EXPECT_FALSE(emu.lastError().empty());
+}
+
+}  // namespace
+}  // namespace emutest
