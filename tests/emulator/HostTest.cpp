@@ -4,10 +4,7 @@
 
 #include "EmuLine.h"
 
-namespace emutest {
 namespace {
-
-using hsimemu::Fault;
 
 const Bytes kProbe = {0x55, 0x00, 0x00};
 
@@ -18,18 +15,16 @@ class HostPresence : public EmuTest {};
 TEST_F(HostPresence, AnswersForAClosedPortAreDiscarded) {
     startAndOpen();
     for (int lateMs : {150, 0}) {
-        SCOPED_TRACE("answer delayed by " + std::to_string(lateMs) + " ms");
         emu_->clearReceived();
         emu_->setLateAnswerMs(lateMs);
-        emu_->setFault(Fault::LateAnswers, lateMs > 0);
+        emu_->setFault(hsimemu::Fault::LateAnswers, lateMs > 0);
         send(kProbe);
         ASSERT_TRUE(emu_->waitForMessages(1, 2000, "probe"));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         closeNode();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        emu_->setFault(Fault::LateAnswers, false);
         openNode();
-        EXPECT_TRUE(silentFor(200));
+        EXPECT_TRUE(silentFor(200)) << "answer delayed by " << lateMs << " ms";
         EXPECT_EQ(exchange(kProbe, 12).size(), 12u);
     }
 }
@@ -37,14 +32,10 @@ TEST_F(HostPresence, AnswersForAClosedPortAreDiscarded) {
 class Publishing : public EmuTest {};
 
 TEST_F(Publishing, StartReplacesAStaleNodeAndStopRemovesIt) {
-    std::string node = dir_ + "/ttyACM5";
+    std::string node = dir_ + "/ttyACM0";
     ASSERT_EQ(symlink("/nonexistent/pts/99", node.c_str()), 0);
-    startAndOpen();
-    char target[256] = {};
-    ASSERT_GT(readlink(node.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target).rfind("/dev/pts/", 0), 0u) << target;
+    startAndOpen();  // through the node
     EXPECT_EQ(exchange(kProbe, 12).size(), 12u);
-    closeNode();
     emu_->stop();
     struct stat st {};
     EXPECT_NE(lstat(node.c_str(), &st), 0);
@@ -59,4 +50,3 @@ TEST_F(Publishing, StartFailsWithoutADirectory) {
 }
 
 }  // namespace
-}  // namespace emutest

@@ -2,125 +2,109 @@
 // transfers with the relays off and real-time play-out.
 #include "EmuLine.h"
 
-namespace emutest {
 namespace {
 
-constexpr int kStop = -1;     // a transfer of stop packets
-constexpr int kRestart = -2;  // relays off and on again: a new run
+using namespace std::chrono_literals;
 
-struct Action {
-    int what;               // first sequence number of a transfer, kStop or kRestart
-    uint16_t nextExpected;  // the request's bytes 4-5 after a transfer
-};
-struct StreamCase {
-    const char* name;
-    std::vector<Action> actions;
-    uint64_t sequenceErrors;
-};
+// A transfer of 50 packets numbered from firstSeq, the k-th sample from base
+// on carrying DC k and AC -k; or of stop packets (sequence field FF 00, every
+// sample DC 0x8000, AC 0).
+Bytes transfer(unsigned firstSeq, unsigned base, bool stop = false) {
+    Bytes t(3200, 0);
+    for (unsigned p = 0; p < 50; ++p) {
+        t[64 * p] = t[64 * p + 1] = 0x01;
+        t[64 * p + 5] = 0x0E;
+        put16(t, 64 * p + 6, stop ? 0xFF00 : firstSeq + p);
+        for (unsigned i = 0, k = base + 14 * p; i < 14; ++i, ++k) {
+            put16(t, 64 * p + 8 + 4 * i, stop ? 0x8000 : k);
+            put16(t, 64 * p + 10 + 4 * i, stop ? 0 : 0x10000 - k);
+        }
+    }
+    return t;
+}
+
+constexpr int kStop = -1;       // a transfer of stop packets
+constexpr int kRestart = -2;    // relays off and on again: a new run
+constexpr int kRelaysOff = -3;  // relays off
+constexpr unsigned kNoRequest = 0x10000;
+
+// what: the transfer's first sequence number, or one of the above;
+// nextExpected: bytes 4-5 of the request that answers the transfer.
+struct Action { int what; unsigned nextExpected; };
+struct StreamCase { const char* name; std::vector<Action> actions; uint64_t sequenceErrors; };
 void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
 const StreamCase kCases[] = {
-    {"NumberedTransfers", {{0, 50}, {50, 100}}, 0},
     {"GapCountsOneError", {{0, 50}, {60, 110}, {110, 160}}, 1},
     {"NumbersWrapAt65536", {{0, 50}, {65500, 14}, {14, 64}}, 1},
     {"StopPacketsStandOutsideTheNumbering", {{0, 50}, {kStop, 50}, {50, 100}}, 0},
     {"RestartNumbersFromZero", {{0, 50}, {50, 100}, {kRestart, 0}, {0, 50}}, 0},
     {"RestartNotFromZeroIsAnError", {{0, 50}, {kRestart, 0}, {5, 55}}, 1},
+    // The first transfer after the host opened the port must start at 0.
+    {"RelaysOffTransfersAreCheckedNotPlayed", {{kRelaysOff, 0}, {5, kNoRequest}}, 1},
 };
 
 class StreamRun : public EmuTest, public ::testing::WithParamInterface<StreamCase> {};
 
 TEST_P(StreamRun, EachTransferIsAnsweredWithOneRequest) {
-    startAndOpen();  // paced as fast as the host: played on arrival
+    startAndOpen();  // paced as fast as the host: samples play on arrival
     setRelays(1);
     EXPECT_TRUE(silentFor(100));  // the host sends the first transfer unasked
-    std::vector<hsimemu::Sample> expected;
-    uint64_t transfers = 0, stops = 0;
+    std::vector<std::pair<int, int>> want, got;
+    size_t sent = 0;
     for (const Action& a : GetParam().actions) {
-        if (a.what == kRestart) {
+        if (a.what == kRestart || a.what == kRelaysOff) {
             setRelays(8);
-            setRelays(1);
+            if (a.what == kRestart) setRelays(1);
             continue;
         }
-        send(a.what == kStop ? stopTransfer() : transfer(static_cast<uint16_t>(a.what), 0));
-        // Nothing queued, the next number expected, no underrun.
-        EXPECT_EQ(readUpTo(64, 3000), msg({0x01, 0x55, 0, 0, static_cast<uint8_t>(a.nextExpected >> 8),
-                                           static_cast<uint8_t>(a.nextExpected)}, 64));
-        for (int k = 0; k < 700; ++k) {
-            expected.push_back(a.what == kStop ? hsimemu::Sample{0x8000, 0}
-                                               : hsimemu::Sample{static_cast<uint16_t>(k),
-                                                                 static_cast<int16_t>(-k)});
-        }
-        ++transfers;
-        stops += a.what == kStop;
+        send(transfer(a.what, 0, a.what == kStop));
+        ++sent;
+        if (a.nextExpected == kNoRequest) continue;
+        Bytes request = msg({0x01, 0x55}, 64);  // nothing queued, no underrun
+        put16(request, 4, a.nextExpected);
+        EXPECT_EQ(readUpTo(64, 3000), request);
+        bool stop = a.what == kStop;
+        for (int k = 0; k < 700; ++k) want.emplace_back(stop ? 0x8000 : k, stop ? 0 : -k);
     }
-    EXPECT_TRUE(silentFor(50));  // never a second request
+    ASSERT_TRUE(emu_->waitForMessages(sent, 2000, "stream"));
+    EXPECT_TRUE(silentFor(150));  // no request beyond those expected
+    for (const hsimemu::Sample& s : emu_->playedSamples()) got.emplace_back(s.dc, s.ac);
+    EXPECT_EQ(got, want);
     auto stats = emu_->streamStats();
     EXPECT_EQ(stats.sequenceErrors, GetParam().sequenceErrors);
-    EXPECT_EQ(stats.transfers, transfers);
-    EXPECT_EQ(stats.stopTransfers, stops);
-    EXPECT_EQ(stats.reportsSent, transfers);
-    auto played = emu_->playedSamples();
-    ASSERT_EQ(played.size(), expected.size());
-    for (size_t i = 0; i < played.size(); ++i) {
-        ASSERT_EQ(played[i].dc, expected[i].dc) << i;
-        ASSERT_EQ(played[i].ac, expected[i].ac) << i;
-    }
+    EXPECT_EQ(stats.transfers, sent);
+    EXPECT_EQ(stats.reportsSent, want.size() / 700);
 }
 
 INSTANTIATE_TEST_SUITE_P(Streaming, StreamRun, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-uint16_t be16At(const Bytes& b, size_t i) { return static_cast<uint16_t>(b[i] << 8 | b[i + 1]); }
-
 class Streaming : public EmuTest {};
-
-TEST_F(Streaming, TransfersWithTheRelaysOffAreCheckedButNotPlayed) {
-    startAndOpen();
-    send(transfer(5, 0));  // the first transfer after the host opened must start at 0
-    EXPECT_TRUE(silentFor(150));
-    ASSERT_TRUE(emu_->waitForMessages(1, 2000, "stream"));
-    auto stats = emu_->streamStats();
-    EXPECT_EQ(stats.transfers, 1u);
-    EXPECT_EQ(stats.sequenceErrors, 1u);
-    EXPECT_EQ(stats.samples, 0u);
-    EXPECT_EQ(stats.reportsSent, 0u);
-}
 
 TEST_F(Streaming, RealTimePlaysAtTheRateAndAsksBeforeRunningDry) {
     options_.pacing = hsimemu::Pacing::RealTime;
     startAndOpen();
     setRelays(1, 1000);  // 1000 samples per second: 700 ms per transfer
     auto start = SteadyClock::now();
-    send(transfer(0, 0));
-    for (int request = 0; request < 2; ++request) {
-        // Each request comes while samples are still queued, before any underrun.
+    for (unsigned first : {0u, 50u}) {
+        send(transfer(first, 14 * first));
+        // The request comes while samples are still queued, before any underrun.
         Bytes r = readUpTo(64, 3000);
         ASSERT_EQ(r.size(), 64u);
-        EXPECT_EQ(be16At(r, 0), 0x0155);
-        EXPECT_GT(be16At(r, 2), 0);
-        EXPECT_LT(be16At(r, 2), 700);
-        EXPECT_EQ(be16At(r, 6), 0);
-        if (request == 0) send(transfer(50, 700));  // the second is left unanswered
+        EXPECT_TRUE(be16(r, 0) == 0x0155 && be16(r, 2) > 0 && be16(r, 2) < 700 && be16(r, 6) == 0)
+            << "queued " << be16(r, 2) << ", underruns " << be16(r, 6);
     }
-    auto giveUp = SteadyClock::now() + std::chrono::seconds(10);
-    while (emu_->streamStats().underruns == 0 && SteadyClock::now() < giveUp) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The second request is left unanswered: the output runs dry after 1400
+    // samples, which take 1.4 s at the least.
+    while (emu_->streamStats().underruns == 0 && SteadyClock::now() - start < 10s) {
+        std::this_thread::sleep_for(10ms);
     }
+    EXPECT_GE(SteadyClock::now() - start, 1400ms);
     auto stats = emu_->streamStats();
     EXPECT_EQ(stats.underruns, 1u);
-    EXPECT_EQ(stats.samples, 1400u);
-    EXPECT_GE(elapsedMs(start), 1400);  // 1400 samples at 1000 per second
-    auto played = emu_->playedSamples();
-    ASSERT_EQ(played.size(), 1400u);
-    EXPECT_EQ(played.back().dc, 1399);
-
-    // The unanswered request is repeated after a second of silence.
-    Bytes again = readUpTo(64, 5000);
-    ASSERT_EQ(again.size(), 64u);
-    EXPECT_EQ(be16At(again, 0), 0x0155);
-    EXPECT_EQ(emu_->streamStats().repeatedReports, 1u);
+    ASSERT_EQ(stats.samples, 1400u);
+    EXPECT_EQ(emu_->playedSamples().back().dc, 1399);
 }
 
 }  // namespace
-}  // namespace emutest
