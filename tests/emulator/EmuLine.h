@@ -1,5 +1,6 @@
-// Test side of the line: a fixture that runs an emulator in a temporary
-// directory and talks to its node with plain open/read/write.
+// Test side of the line: a fixture that runs an emulator (paced as fast as the
+// host) in a temporary directory and talks to its node with plain
+// open/read/write.
 #pragma once
 
 #include <fcntl.h>
@@ -42,18 +43,15 @@ protected:
         dir_ = tmpl;
         options_.directory = dir_;
         options_.pacing = hsimemu::Pacing::AsFastAsHost;
+        emu_ = std::make_unique<hsimemu::Emulator>(options_);
+        ASSERT_TRUE(emu_->start()) << emu_->lastError();
+        openNode();
     }
 
     void TearDown() override {
         closeNode();
         emu_.reset();
         rmdir(dir_.c_str());
-    }
-
-    void startAndOpen() {
-        emu_ = std::make_unique<hsimemu::Emulator>(options_);
-        ASSERT_TRUE(emu_->start()) << emu_->lastError();
-        openNode();
     }
 
     void openNode() {

@@ -15,7 +15,6 @@ void PrintTo(const FramerCase& c, std::ostream* os) { *os << c.name; }
 
 const Bytes kProbe = {0x55, 0x00, 0x00};
 const Bytes kInfoQuery = {0x12, 0x55, 0xAA, 0x00, 0x00, 0x01, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00};
-const Bytes kStreamHeader = {0x01, 0x01, 0x00, 0x00, 0x00, 0x0E};
 
 const FramerCase kCases[] = {
     {"ShortRespirationWaitsForTheGap", {{0, msg({0xEA, 0xFF, 0x01}, 19)}}, {"respiration 19 @3"}},
@@ -33,13 +32,13 @@ const FramerCase kCases[] = {
      {{0, kProbe}, {0, {0xAA, 0x03}}, {0, {0xCC, 0x00, 0x0D, 0x00, 0x00, 0x00}},
       {0, {0xCC, 0xFF, 0x0D, 0x00, 0x03, 0x07}}, {0, msg({0xCC, 0xFF, 0x07}, 64)},
       {0, msg({0xEA, 0xFF, 0x04}, 64)}, {0, {0xEA, 0xFF, 0x07, 0x00, 0x01}},
-      {0, {0xEA, 0x00, 0x07, 0x00, 0x01, 0x00}}, {0, Bytes(64, 0)}, {0, kInfoQuery},
-      {0, msg({0x12, 0x55, 0xAA, 0xFF}, 64)}},
+      {0, {0xEA, 0x00, 0x07, 0x00, 0x01, 0x00}}, {0, Bytes(64, 0)}, {0, kInfoQuery}},
      {"probe 3 @0", "hw-query 2 @0", "register-read 6 @0", "register-write 6 @0",
       "register-write 64 @0", "chunk 64 @0", "rom-save 5 @0", "rom-status 6 @0",
-      "control-read 64 @0", "info-query 12 @0", "info-write 64 @0"}},
+      "control-read 64 @0", "info-query 12 @0"}},
     {"TransferAssembledFromSeveralReads",
-     {{0, kStreamHeader}, {5, Bytes(1100, 0)}, {10, Bytes(2094, 0)}}, {"stream 3200 @10"}},
+     {{0, {0x01, 0x01, 0x00, 0x00, 0x00, 0x0E}}, {5, Bytes(1100, 0)}, {10, Bytes(2094, 0)}},
+     {"stream 3200 @10"}},
     {"JunkRunsToTheEndOfItsBurst", {{0, {0x99, 0x55, 0x00}}, {2, {0x00}}, {20, kProbe}},
      {"junk 4 @5", "probe 3 @20"}},
     {"ZeroBlockWithANonZeroByteIsJunk", {{0, Bytes(40, 0)}, {0, msg({1}, 24)}}, {"junk 64 @3"}},

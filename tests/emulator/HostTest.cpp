@@ -13,7 +13,6 @@ class HostPresence : public EmuTest {};
 // An answer that falls due after the host closed its side, or that the host
 // left unread, must not greet the next host that opens the port.
 TEST_F(HostPresence, AnswersForAClosedPortAreDiscarded) {
-    startAndOpen();
     for (int lateMs : {150, 0}) {
         emu_->clearReceived();
         emu_->setLateAnswerMs(lateMs);
@@ -32,13 +31,15 @@ TEST_F(HostPresence, AnswersForAClosedPortAreDiscarded) {
 class Publishing : public EmuTest {};
 
 TEST_F(Publishing, StartReplacesAStaleNodeAndStopRemovesIt) {
-    std::string node = dir_ + "/ttyACM0";
-    ASSERT_EQ(symlink("/nonexistent/pts/99", node.c_str()), 0);
-    startAndOpen();  // through the node
+    closeNode();
+    emu_->stop();
+    ASSERT_EQ(symlink("/nonexistent/pts/99", emu_->nodePath().c_str()), 0);
+    ASSERT_TRUE(emu_->start()) << emu_->lastError();
+    openNode();  // through the node
     EXPECT_EQ(exchange(kProbe, 12).size(), 12u);
     emu_->stop();
     struct stat st {};
-    EXPECT_NE(lstat(node.c_str(), &st), 0);
+    EXPECT_NE(lstat(emu_->nodePath().c_str(), &st), 0);
 }
 
 TEST_F(Publishing, StartFailsWithoutADirectory) {
