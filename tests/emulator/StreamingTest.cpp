@@ -1,224 +1,106 @@
-// Streaming transfers, sequence checks, data requests and pacing.
+// Streaming: one data request per transfer, the sequence check, stop packets,
+// transfers with the relays off and real-time play-out.
 #include "EmuLine.h"
 
-namespace emutest {
 namespace {
 
-class Streaming : public EmuTest {
-protected:
-    void SetUp() override {
-        EmuTest::SetUp();
-        startAndOpen();
-    }
+using namespace std::chrono_literals;
 
-    // Reads one data request; checks its fixed bytes and returns it.
-    Bytes report(int timeoutMs = 3000) {
-        Bytes r = readUpTo(64, timeoutMs);
-        EXPECT_EQ(r.size(), 64u);
-        if (r.size() == 64) {
-            EXPECT_EQ(r[0], 0x01);
-            EXPECT_EQ(r[1], 0x55);
+// A transfer: 50 packets 01 01 00 00 00 0E, sequence number, 14 samples of DC
+// and AC words. Packets numbered from firstSeq, sample n carrying DC base + n
+// and AC -(base + n); or stop packets: sequence FF 00, samples 80 00 00 00.
+Bytes transfer(unsigned firstSeq, unsigned base, bool stop = false) {
+    Bytes t(3200, 0);
+    for (unsigned p = 0; p < 50; ++p) {
+        t[64 * p] = t[64 * p + 1] = 0x01;
+        t[64 * p + 5] = 0x0E;
+        put16(t, 64 * p + 6, stop ? 0xFF00 : firstSeq + p);
+        for (unsigned i = 0, k = base + 14 * p; i < 14; ++i, ++k) {
+            put16(t, 64 * p + 8 + 4 * i, stop ? 0x8000 : k);
+            put16(t, 64 * p + 10 + 4 * i, stop ? 0 : 0x10000 - k);
         }
-        return r;
     }
+    return t;
+}
 
-    static uint16_t nextExpected(const Bytes& r) { return static_cast<uint16_t>(r[4] << 8 | r[5]); }
+constexpr int kStop = -1;    // a transfer of stop packets
+constexpr int kRelays = -2;  // a control block write with the relay byte in value
+constexpr unsigned kNoRequest = 0x10000;
+
+// what: the transfer's first sequence number, kStop or kRelays; value: bytes
+// 4-5 of the request that answers the transfer (the next number expected).
+struct Action { int what; unsigned value; };
+struct StreamCase { const char* name; std::vector<Action> actions; uint64_t sequenceErrors; };
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+const StreamCase kCases[] = {
+    {"GapCountsOneError", {{0, 50}, {60, 110}, {110, 160}}, 1},
+    {"NumbersWrapAt65536", {{0, 50}, {65500, 14}, {14, 64}}, 1},
+    {"StopPacketsStandOutsideTheNumbering", {{0, 50}, {kStop, 50}, {50, 100}}, 0},
+    {"RestartNumbersFromZero", {{0, 50}, {50, 100}, {kRelays, 8}, {kRelays, 1}, {0, 50}}, 0},
+    {"RestartNotFromZeroIsAnError", {{0, 50}, {kRelays, 8}, {kRelays, 1}, {5, 55}}, 1},
+    // The first transfer after the host opened the port must start at 0.
+    {"RelaysOffTransfersAreCheckedNotPlayed", {{kRelays, 8}, {5, kNoRequest}}, 1},
 };
 
-TEST_F(Streaming, EachTransferIsAnsweredWithARequest) {
+class StreamRun : public EmuTest, public ::testing::WithParamInterface<StreamCase> {};
+
+// Paced as fast as the host, samples play as transfers arrive.
+TEST_P(StreamRun, EachTransferIsAnsweredWithOneRequest) {
     setRelays(1);
-    // Output on alone asks for nothing: the host pushes the first transfer.
-    EXPECT_TRUE(silentFor(100));
-
-    send(transfer(0, 0));
-    Bytes r1 = report();
-    EXPECT_EQ(nextExpected(r1), 50);
-    send(transfer(50, 700));
-    // Nothing queued (played on arrival), next number 100, no underrun.
-    EXPECT_EQ(report(), msg({0x01, 0x55, 0x00, 0x00, 0x00, 100}, 64));
-
-    auto stats = emu_->streamStats();
-    EXPECT_EQ(stats.transfers, 2u);
-    EXPECT_EQ(stats.sequenceErrors, 0u);
-    EXPECT_EQ(stats.lastSequence, 99);
-    EXPECT_EQ(stats.samples, 1400u);
-    EXPECT_EQ(stats.reportsSent, 2u);
-    EXPECT_EQ(stats.badPackets, 0u);
-    EXPECT_EQ(emu_->received("stream").size(), 2u);
-
-    // Played in order, words as sent.
-    auto played = emu_->playedSamples();
-    ASSERT_EQ(played.size(), 1400u);
-    for (size_t k = 0; k < played.size(); ++k) {
-        ASSERT_EQ(played[k].dc, k) << k;
-        ASSERT_EQ(played[k].ac, -static_cast<int>(k)) << k;
+    EXPECT_TRUE(silentFor(100));  // the host sends the first transfer unasked
+    std::vector<std::pair<int, int>> want, got;
+    size_t sent = 0;
+    for (const Action& a : GetParam().actions) {
+        if (a.what == kRelays) {
+            setRelays(static_cast<uint8_t>(a.value));
+            continue;
+        }
+        send(transfer(a.what, 0, a.what == kStop));
+        ++sent;
+        if (a.value == kNoRequest) continue;
+        Bytes request = msg({0x01, 0x55}, 64);  // nothing queued, no underrun
+        put16(request, 4, a.value);
+        EXPECT_EQ(readUpTo(64, 3000), request);
+        bool stop = a.what == kStop;
+        for (int k = 0; k < 700; ++k) want.emplace_back(stop ? 0x8000 : k, stop ? 0 : -k);
     }
-    EXPECT_EQ(emu_->playedSamples(10).front().dc, 1390);
-}
-
-TEST_F(Streaming, SequenceGapCountsOneError) {
-    setRelays(1);
-    send(transfer(0, 0));
-    report();
-    send(transfer(60, 0));  // packets 50..59 missing
-    report();
-    send(transfer(110, 0));
-    report();
+    ASSERT_TRUE(emu_->waitForMessages(sent, 2000, "stream"));
+    EXPECT_TRUE(silentFor(150));  // no request beyond those expected
+    for (const hsimemu::Sample& s : emu_->playedSamples()) got.emplace_back(s.dc, s.ac);
+    EXPECT_EQ(got, want);
     auto stats = emu_->streamStats();
-    EXPECT_EQ(stats.sequenceErrors, 1u);
-    EXPECT_EQ(stats.lastSequence, 159);
+    EXPECT_EQ(stats.sequenceErrors, GetParam().sequenceErrors);
+    EXPECT_EQ(stats.transfers, sent);  // counted, played or not
 }
 
-TEST_F(Streaming, SequenceWrapsAt65536) {
-    setRelays(1);
-    send(transfer(0, 0));
-    report();
-    send(transfer(65500, 0));  // one jump: one error
-    report();
-    send(transfer(14, 0));     // 65500 + 50 = 65550 = 14 after the wrap
-    Bytes r = report();
-    EXPECT_EQ(nextExpected(r), 64);
-    EXPECT_EQ(emu_->streamStats().sequenceErrors, 1u);
-}
+INSTANTIATE_TEST_SUITE_P(Streaming, StreamRun, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Streaming, OutputRestartNumbersFromZero) {
-    setRelays(1);
-    send(transfer(0, 0));
-    report();
-    send(transfer(50, 0));
-    report();
-    setRelays(8);
-    EXPECT_TRUE(silentFor(100));  // relays off: no more requests
-    setRelays(1);
-    send(transfer(0, 0));
-    report();
-    EXPECT_EQ(emu_->streamStats().sequenceErrors, 0u);
-    // A run that does not start at 0 is an error.
-    setRelays(8);
-    setRelays(1);
-    send(transfer(5, 0));
-    report();
-    EXPECT_EQ(emu_->streamStats().sequenceErrors, 1u);
-}
+class Streaming : public EmuTest {};
 
-TEST_F(Streaming, TransfersWithRelaysOffAreNotPlayed) {
-    send(transfer(0, 0));
-    EXPECT_TRUE(silentFor(150));
-    ASSERT_TRUE(emu_->waitForMessages(1, 2000, "stream"));
-    auto stats = emu_->streamStats();
-    EXPECT_EQ(stats.transfers, 1u);
-    EXPECT_EQ(stats.samples, 0u);
-    EXPECT_EQ(stats.reportsSent, 0u);
-}
-
-TEST_F(Streaming, StopPacketsPlayOutsideTheNumbering) {
-    setRelays(1);
-    send(transfer(0, 100));
-    report();
-    send(stopTransfer());
-    report();
-    send(transfer(50, 100));
-    report();
-    auto stats = emu_->streamStats();
-    EXPECT_EQ(stats.sequenceErrors, 0u);
-    EXPECT_EQ(stats.stopTransfers, 1u);
-    EXPECT_EQ(stats.transfers, 3u);
-    auto played = emu_->playedSamples();
-    ASSERT_EQ(played.size(), 2100u);
-    for (size_t k = 700; k < 1400; ++k) {
-        ASSERT_EQ(played[k].dc, 0x8000) << k;
-        ASSERT_EQ(played[k].ac, 0) << k;
-    }
-    EXPECT_EQ(played[1400].dc, 100);
-}
-
-TEST_F(Streaming, TransferAssembledFromSeveralWrites) {
-    setRelays(1);
-    Bytes t = transfer(0, 0);
-    send(Bytes(t.begin(), t.begin() + 1000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    send(Bytes(t.begin() + 1000, t.begin() + 2100));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    send(Bytes(t.begin() + 2100, t.end()));
-    report();
-    auto streams = emu_->received("stream");
-    ASSERT_EQ(streams.size(), 1u);
-    EXPECT_EQ(streams[0].bytes, t);
-    EXPECT_EQ(emu_->streamStats().samples, 700u);
-}
-
-TEST_F(Streaming, BadPacketHeadersAreCounted) {
-    setRelays(1);
-    Bytes t = transfer(0, 0);
-    t[64 * 3 + 5] = 13;  // packet 3 claims 13 samples
-    send(t);
-    report();
-    EXPECT_EQ(emu_->streamStats().badPackets, 1u);
-}
-
-class StreamingRealTime : public EmuTest {
-protected:
-    void SetUp() override {
-        EmuTest::SetUp();
-        options_.pacing = hsimemu::Pacing::RealTime;
-        startAndOpen();
-    }
-};
-
-TEST_F(StreamingRealTime, PlaysAtTheSampleRateAndAsksBeforeRunningDry) {
-    // 1000 samples per second: each transfer is 700 ms of output, which is
-    // also the time the test has to answer a request.
-    setRelays(1, 1000);
+TEST_F(Streaming, RealTimePlaysAtTheRateAndAsksBeforeRunningDry) {
+    emu_->setPacing(hsimemu::Pacing::RealTime);
+    setRelays(1, 1000);  // 1000 samples per second: 700 ms per transfer
     auto start = SteadyClock::now();
-    send(transfer(0, 0));
-    Bytes first = readUpTo(64, 3000);
-    ASSERT_EQ(first.size(), 64u);
-    ASSERT_EQ(first[1], 0x55);
-    // The request comes while samples of the first transfer are still queued.
-    auto stats = emu_->streamStats();
-    EXPECT_LT(stats.samples, 700u);
-    EXPECT_GT(stats.queued, 0u);
-    send(transfer(50, 700));
-
-    // The next request is left unanswered: the device plays what it has,
-    // then runs dry.
-    ASSERT_EQ(readUpTo(64, 3000).size(), 64u);
-    auto giveUp = SteadyClock::now() + std::chrono::seconds(10);
-    while (emu_->streamStats().underruns == 0 && SteadyClock::now() < giveUp) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (unsigned first : {0u, 50u}) {
+        send(transfer(first, 14 * first));
+        // The request comes while samples are still queued, before any underrun.
+        Bytes r = readUpTo(64, 3000);
+        ASSERT_EQ(r.size(), 64u);
+        EXPECT_TRUE(be16(r, 0) == 0x0155 && be16(r, 2) > 0 && be16(r, 2) < 700 && be16(r, 6) == 0)
+            << "queued " << be16(r, 2) << ", underruns " << be16(r, 6);
     }
-    int ms = elapsedMs(start);
-    stats = emu_->streamStats();
-    EXPECT_EQ(stats.underruns, 1u);
-    EXPECT_EQ(stats.samples, 1400u);
-    // 1400 samples at 1000 per second cannot take less than 1.4 s.
-    EXPECT_GE(ms, 1350);
-    EXPECT_LT(ms, 10000);
-    auto played = emu_->playedSamples();
-    ASSERT_EQ(played.size(), 1400u);
-    EXPECT_EQ(played[1399].dc, 1399);
-
-    // The unanswered request is repeated after a long silence.
-    Bytes again = readUpTo(64, 5000);
-    ASSERT_EQ(again.size(), 64u);
-    EXPECT_EQ(again[1], 0x55);
-    EXPECT_EQ(emu_->streamStats().repeatedReports, 1u);
-}
-
-TEST_F(StreamingRealTime, RelaysOffDiscardsTheQueue) {
-    setRelays(1, 1000);  // 700 ms per transfer
-    send(transfer(0, 0));
-    ASSERT_EQ(readUpTo(64, 3000).size(), 64u);
-    setRelays(8);
+    // The second request is left unanswered: the output runs dry after 1400
+    // samples, which take 1.4 s at the least.
+    while (emu_->streamStats().underruns == 0 && SteadyClock::now() - start < 10s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GE(SteadyClock::now() - start, 1400ms);
     auto stats = emu_->streamStats();
-    EXPECT_FALSE(stats.outputOn);
-    EXPECT_EQ(stats.queued, 0u);
-    uint64_t played = stats.samples;
-    EXPECT_LT(played, 700u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(emu_->streamStats().samples, played);
-    EXPECT_EQ(emu_->streamStats().underruns, 0u);
+    EXPECT_EQ(stats.underruns, 1u);
+    ASSERT_EQ(stats.samples, 1400u);
+    EXPECT_EQ(emu_->playedSamples().back().dc, 1399);
 }
 
 }  // namespace
-}  // namespace emutest
