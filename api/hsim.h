@@ -13,12 +13,17 @@
  *   No function throws and none aborts on bad input. Failures are results:
  *   - lifecycle functions return false;
  *   - exported setters return 0 on success, -1 when no device is open or the
- *     command window (see THREADS) did not open within 3000 ms, and -2, -3, ...
+ *     command window (see THREADS) did not open within 3000 ms, -2, -3, ...
  *     for the first argument check that failed, in the order documented with
- *     the function. A refused call stores nothing;
+ *     the function, and HSIM_ERROR_IO (hsim_types.h) when the device did not
+ *     complete the exchange (a short or late answer, a refusal). A refused
+ *     call stores nothing; the device is checked before anything else, so
+ *     without a device every call refuses at once;
  *   - device information and storage functions return 1 or 0;
  *   - internal device commands that are exported return a Boolean success
- *     (SetRelays alone returns true on failure, false on success).
+ *     (SetRelays alone returns true on failure, false on success); like every
+ *     entry point that talks to the device, they fail without a device and
+ *     wait for the command window while output streams.
  *   A channel number outside 0..3 is refused before anything is sent (-2 from
  *   the HSIM setters, false from the commands). A null pointer is refused with
  *   the function's failure value.
@@ -31,8 +36,9 @@
  *   Callbacks run on library threads with that lock held: they may call back
  *   into the library on the same thread but must not wait for another thread
  *   that calls the library. The connection callback is the exception: it runs
- *   on the connect thread without the lock and may call anything except
- *   HSIMFree (which joins that thread).
+ *   on the connect thread without the lock and may call anything; HSIMFree
+ *   called there stops the connection without waiting for the thread, which
+ *   the next HSIMInit, HSIMConnect or HSIMFree then joins.
  *   While output streams, a thread that talks to the device waits for the
  *   "command window" that opens each time the device asks for data.
  *
