@@ -13,7 +13,7 @@ case " $stages " in *" aarch64 "*) tools/setup-deps.sh --cross ;; *) tools/setup
 
 run_ctest() {  # build-dir [ctest args...]
   dir=$1; shift
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300 "$@"
+  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" --timeout 300 "$@"
 }
 
 for stage in $stages; do
