@@ -11,27 +11,32 @@
 using namespace hsim;
 
 namespace {
+
 constexpr int kMaxDcOffsetMv = 1000;
+
+// The frame, the argument checks and the result of a per-channel setter.
+template <class Operation>
+int ChannelSetter(int channel, bool argumentsOk, Operation operation)
+{
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel) || !argumentsOk)
+        return kSetterBadArgument;
+    return SetterResult(operation());
+}
+
 }  // namespace
 
 extern "C" int HSIMSetOutputLead(int channel, OutputLead lead)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    if (!IsValidChannel(channel))
-        return kSetterBadArgument;
-    return SetterResult(SetChannelLead(channel, lead));
+    return ChannelSetter(channel, true, [&] { return SetChannelLead(channel, lead); });
 }
 
 extern "C" int HSIMSetInputImpedanceMode(int channel, int mode)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    if (!IsValidChannel(channel) || mode < 0 || mode > 3)
-        return kSetterBadArgument;
-    return SetterResult(hsim::SetInputImpedanceMode(channel, mode));
+    return ChannelSetter(channel, mode >= 0 && mode <= 3,
+                         [&] { return hsim::SetInputImpedanceMode(channel, mode); });
 }
 
 // The mode 0..3 as the device holds it; -1 when there is no device or no
@@ -46,12 +51,7 @@ extern "C" int HSIMGetInputImpedanceMode(int channel)
 
 extern "C" int HSIMSetSignalGroundToGNDGround(int channel, bool on)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    if (!IsValidChannel(channel))
-        return kSetterBadArgument;
-    return SetterResult(hsim::SetSignalGroundToGNDGround(channel, on));
+    return ChannelSetter(channel, true, [&] { return hsim::SetSignalGroundToGNDGround(channel, on); });
 }
 
 // 1 or 0 as the device holds it; 1 when the device cannot be asked (no
@@ -69,12 +69,8 @@ extern "C" int HSIMGetSignalGroundToGNDGround(int channel)
 
 extern "C" int HSIMSetDCOffset(int channel, int mv)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    if (!IsValidChannel(channel) || mv < -kMaxDcOffsetMv || mv > kMaxDcOffsetMv)
-        return kSetterBadArgument;
-    return SetterResult(SetChannelDcOffset(channel, mv));
+    return ChannelSetter(channel, mv >= -kMaxDcOffsetMv && mv <= kMaxDcOffsetMv,
+                         [&] { return SetChannelDcOffset(channel, mv); });
 }
 
 extern "C" int HSIMGetDCOffset(void)
@@ -85,12 +81,7 @@ extern "C" int HSIMGetDCOffset(void)
 
 extern "C" int HSIMSetDCOffsetVariableMode(int channel, bool variable)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    if (!IsValidChannel(channel))
-        return kSetterBadArgument;
-    return SetterResult(SetChannelDcVariableMode(channel, variable));
+    return ChannelSetter(channel, true, [&] { return SetChannelDcVariableMode(channel, variable); });
 }
 
 extern "C" bool HSIMGetDCOffsetVariableMode(void)

@@ -20,18 +20,23 @@ constexpr unsigned int kSettleMs = 100;
 // One index serves the three pattern families (codes 9, 10 and 16), which
 // have 10, 16 and 5 patterns; the function generator indexes the tables with
 // it directly. Each family's setter therefore accepts only its own indexes
-// and refuses anything else with -1, changing nothing. A new selection
-// applies from the next sample (an immediate change).
-int SelectPattern(int index, int patterns)
+// and refuses anything else with -1, changing nothing; so does the ANE20000
+// lead. A new selection applies from the next sample (an immediate change).
+int Select(int PatternSelection::*field, int value, int count)
 {
     int result = -1;
-    if (index >= 0 && index < patterns) {
+    if (value >= 0 && value < count) {
         CAutoCriticalSection lock(g_CriticalSection);
-        g_Engine.synth.pattern.nSpecialWaveform = index;
+        g_Engine.synth.pattern.*field = value;
         _Change();
         result = 0;
     }
     return result;
+}
+
+int SelectPattern(int index, int patterns)
+{
+    return Select(&PatternSelection::nSpecialWaveform, index, patterns);
 }
 
 int SelectedPattern()
@@ -104,14 +109,7 @@ extern "C" int GetSpecialWave247(void)
 
 extern "C" int SetANE20000Lead(int lead)
 {
-    int result = -1;
-    if (lead >= 0 && lead < kANE20000Leads) {
-        CAutoCriticalSection lock(g_CriticalSection);
-        g_Engine.synth.pattern.nANE20000ChannelNumber = lead;
-        _Change();
-        result = 0;
-    }
-    return result;
+    return Select(&PatternSelection::nANE20000ChannelNumber, lead, kANE20000Leads);
 }
 
 extern "C" int GetANE20000Lead(void)
