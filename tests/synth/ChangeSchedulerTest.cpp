@@ -13,21 +13,32 @@ class ChangeSchedulerTest : public SynthTest {};
 
 std::vector<double> g_Told;  // frequencies reported to the frequency callback
 
-TEST_F(ChangeSchedulerTest, AmplitudeIsHalvedClampedForTheBeatsAndLimitedByTheOverlay)
+TEST_F(ChangeSchedulerTest, AmplitudeAndVoltageRange)
 {
-    // Code, amplitude setting, dynamic-range overlay (0 = off), then A and
-    // the amplitude stored back: with the overlay, carrier plus overlay stay
-    // within 5 mV and the amplitude played is stored rounded to 0.01 mV.
-    const struct { int code; double amplitude, overlay, a, stored; } rows[] = {
-        {1, 3.0, 0, 1.5, 3.0},   {8, 3.0, 0, 3.0, 3.0},     {7, 5.5, 0, 5.0, 5.5},      {8, -9.0, 0, -5.0, -9.0},
-        {3, -9.0, 0, -4.5, -9.0}, {3, 9.5, 1.0, 4.5, 9.0}, {2, 3.0, 1.0, 1.5, 3.0}, {2, 10.0, 0.333, 4.8335, 9.67}};
+    // Code, amplitude setting, dynamic-range overlay (0 = off), pacing
+    // amplitude and variable-DC mode; then A, the amplitude stored back and
+    // the output range of the beats. A is half the setting, for the beats
+    // the setting clamped to +-5 mV; with the overlay, carrier plus overlay
+    // stay within 5 mV and the amplitude played is stored rounded to 0.01 mV.
+    // The range is the "on" one (7 mV here) with a positive pacing amplitude
+    // or the variable-DC mode, else the "off" one (3 mV). Stopping (code 0)
+    // derives no working values (A stays) but still sets the range.
+    S.work.RangeV4Ch2Off = 3.0;
+    S.work.RangeV4Ch2On = 7.0;
+    const struct { int code; double amplitude, overlay, pa; bool variableDc; double a, stored, range; } rows[] = {
+        {1, 3.0, 0, 0, false, 1.5, 3.0, 3}, {8, 3.0, 0, -2, false, 3.0, 3.0, 3}, {7, 5.5, 0, 2, false, 5.0, 5.5, 7},
+        {8, -9, 0, 0, true, -5.0, -9.0, 7}, {3, -9, 0, 0, false, -4.5, -9.0, 3}, {0, 4.0, 0, 0, false, -4.5, 4.0, 3},
+        {3, 9.5, 1.0, 0, false, 4.5, 9.0, 3},   {2, 3.0, 1.0, 0, false, 1.5, 3.0, 3},
+        {2, 10.0, 0.333, 0, false, 4.8335, 9.67, 3}};
     for (const auto& r : rows) {
         S.out.Amplitude = r.amplitude;
         S.test.DynamicRangeTest = r.overlay > 0;
         S.test.ADynamicRange = r.overlay;
+        S.pacing.PA = r.pa;
+        S.dc.bVariableDC = r.variableDc;
         Apply(r.code);
         EXPECT_NEAR(S.work.A, r.a, 1e-12) << r.code << " " << r.amplitude << " " << r.overlay;
-        EXPECT_EQ(S.out.Amplitude, r.stored) << r.code << " " << r.amplitude << " " << r.overlay;
+        EXPECT_TRUE(S.out.Amplitude == r.stored && S.work.fVoltageRange == r.range) << r.code << " " << r.amplitude;
     }
 }
 
@@ -57,34 +68,12 @@ TEST_F(ChangeSchedulerTest, FrequencyCapCycleLengthAndRawDcByFunction)
         S.dc.bRawVariableDC = true;
         Apply(r.code);
         SCOPED_TRACE(testing::Message() << "code " << r.code << ", " << r.f << " Hz, index " << r.index);
-        EXPECT_EQ(S.out.F, r.capped);
+        EXPECT_TRUE(S.out.F == r.capped && S.dc.bRawVariableDC == (r.code == 18)) << S.out.F;
         EXPECT_EQ(g_Told, r.f > r.capped ? std::vector<double>{r.capped} : std::vector<double>{});
         EXPECT_NEAR(S.clock.fTimePeriod, r.period, 1e-12);
-        EXPECT_EQ(S.dc.bRawVariableDC, r.code == 18);
     }
     Apply(13);  // biphasic: a fixed 1 s cycle with 50 ms pulse width
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0);
-    EXPECT_EQ(S.out.PulseWidth, 50.0);
-}
-
-TEST_F(ChangeSchedulerTest, VoltageRangeWidensWithPositivePacingOrVariableDc)
-{
-    S.work.RangeV4Ch2Off = 3.0;
-    S.work.RangeV4Ch2On = 7.0;
-    const struct { double pa; bool variableDc; double range; } rows[] = {
-        {0.0, false, 3.0}, {-2.0, false, 3.0}, {2.0, false, 7.0}, {0.0, true, 7.0}};
-    for (const auto& r : rows) {
-        S.pacing.PA = r.pa;
-        S.dc.bVariableDC = r.variableDc;
-        Apply(7);
-        EXPECT_EQ(S.work.fVoltageRange, r.range) << r.pa << " " << r.variableDc;
-    }
-    // Stopping derives no working values (A stays 1 mV) but sets the range.
-    S.out.Amplitude = 4.0;
-    S.dc.bVariableDC = false;
-    Apply(0);
-    EXPECT_EQ(S.work.fVoltageRange, 3.0);
-    EXPECT_EQ(S.work.A, 1.0);
+    EXPECT_TRUE(S.clock.fTimePeriod == 1.0 && S.out.PulseWidth == 50.0);
 }
 
 TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreaming)
@@ -93,12 +82,12 @@ TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreamin
     // is raised to A = 4 mV before the boundary check after a sample of
     // phase t: A tells which change was applied when.
     const struct { double f; bool streaming; int code; double t; bool atOnce; double a; bool pending; } rows[] = {
-        {1.0, false, 1, 0.99999, true, 2.0, false},  // idle: at once; the boundary has nothing to do
-        {1.0, true, 0, 0.99999, true, 1.0, false},   // stopping is never deferred
-        {1.0, true, 1, 0.5, false, 1.0, true},       // streaming: pending mid-cycle
-        {1.0, true, 1, 0.9995, false, 1.0, true},    // and 0.5 ms before the end
-        {1.0, true, 1, 0.9997, false, 4.0, false},   // applied in the last 0.4 ms
-        {0.1, true, 1, 3.0, false, 4.0, false}};     // cycles over 6.7 s: after the next sample
+        // Idle: at once, and the boundary has nothing to do; stopping is never deferred.
+        {1.0, false, 1, 0.99999, true, 2.0, false}, {1.0, true, 0, 0.99999, true, 1.0, false},
+        // Streaming: pending mid-cycle and 0.5 ms before the end, applied in
+        // the last 0.4 ms, and after the next sample for cycles over 6.7 s.
+        {1.0, true, 1, 0.5, false, 1.0, true},      {1.0, true, 1, 0.9995, false, 1.0, true},
+        {1.0, true, 1, 0.9997, false, 4.0, false},  {0.1, true, 1, 3.0, false, 4.0, false}};
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.f << " Hz, code " << r.code << ", t " << r.t);
         ResetSynthState();
@@ -110,12 +99,10 @@ TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreamin
         S.out.MainOutput = r.code;
         S.out.Amplitude = 4.0;
         _ChangeRequested();
-        EXPECT_EQ(S.work.fVoltageRange != 0.0, r.atOnce);
-        EXPECT_EQ(g_Engine.scheduler.ChangeOnNextCycle, !r.atOnce);
+        EXPECT_TRUE((S.work.fVoltageRange != 0.0) == r.atOnce && g_Engine.scheduler.ChangeOnNextCycle == !r.atOnce);
         S.out.Amplitude = 8.0;
         _CheckIfChangeRequired(r.t);
-        EXPECT_EQ(S.work.A, r.a);
-        EXPECT_EQ(g_Engine.scheduler.ChangeOnNextCycle, r.pending);
+        EXPECT_TRUE(S.work.A == r.a && g_Engine.scheduler.ChangeOnNextCycle == r.pending) << S.work.A;
     }
     // A start absorbs a change left pending by the previous run.
     g_bECGGoing = false;
@@ -135,8 +122,8 @@ TEST_F(ChangeSchedulerTest, NestedChangeIsIgnored)
     S.out.F = 900.0;
     S.out.Amplitude = 2.0;
     Apply(1);
-    EXPECT_EQ(S.work.A, 1.0);                   // the nested change would have made it 4
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0 / 500);  // the outer change completed
+    // The nested change would have made A 4 mV; the outer change completed.
+    EXPECT_TRUE(S.work.A == 1.0 && S.clock.fTimePeriod == 1.0 / 500) << S.work.A;
     S.hooks.SyncFreqCB = nullptr;
     Apply(1);  // and the guard is released afterwards
     EXPECT_EQ(S.work.A, 4.0);

@@ -19,11 +19,10 @@ using namespace synthtest;
 
 class FunctionGeneratorTest : public SynthTest {};
 
-// Streams `cycles` whole cycles from clock 0 and returns the signal channel.
+// Streams whole cycles from clock 0 and returns the signal channel.
 std::vector<double> StreamCycles(int cycles)
 {
     std::vector<double> v;
-    S.clock.fOutputTime = 0.0;
     StreamUntil(cycles * S.clock.fTimePeriod - 0.5 / kRate, [&](const Sample& s) { v.push_back(s.v); });
     return v;
 }
@@ -71,12 +70,17 @@ TEST_F(FunctionGeneratorTest, WaveformsAtTheirLandmarks)
     }
 }
 
-TEST_F(FunctionGeneratorTest, PatternEntryAtThePhaseAndZeroOutsideTheFamily)
+TEST_F(FunctionGeneratorTest, PatternAndFileEntryAtThePhase)
 {
-    // Code, pattern or lead, phase, the entry expected (tables in uV, the
-    // 2-47 patterns in mV): the entry at the phase, the last valid one at
-    // the very end of a cycle, and 0 V for a selection outside the family
-    // (one pattern index is shared by families of 10, 16 and 5 patterns).
+    // Code, pattern or lead, phase, the entry expected (tables and files in
+    // uV, the 2-47 patterns in mV): the entry at the phase, the last valid
+    // one at the very end of a cycle, and 0 V for a selection outside the
+    // family (one pattern index is shared by families of 10, 16 and 5
+    // patterns). The ECG file holds 4 samples a second.
+    double file[] = {1000.0, 2000.0, -500.0, 250.0};
+    S.file.ECGFile = file;
+    S.file.ECGFileSize = 4;
+    S.file.ECGFileFreq = 4.0;
     const double* rr800 = getIEC47RawArray(IEC247_RR_800MS);
     const double* hour = getIEC47RawArray(IEC247_RR_1500MS_HOUR);
     ASSERT_TRUE(rr800 != nullptr && hour != nullptr);
@@ -86,11 +90,14 @@ TEST_F(FunctionGeneratorTest, PatternEntryAtThePhaseAndZeroOutsideTheFamily)
         {10, 12, 1.0, IEC251W[12999] / 1000.0},       {10, 12, -0.001, IEC251W[12000] / 1000.0},
         {9, 3, 10.0, IEC227W[p3 + 7200] / 1000.0},    {9, 3, 34511.0 / 720, IEC227W[p3 + 34510] / 1000.0},
         {9, 9, 1.0, IEC227W[9 * kIEC227Stride + 720] / 1000.0}, {16, 1, 12.3456, rr800[12345]},
-        {16, 1, 60.0, rr800[59999]},                  {16, 4, 59.9995, hour[59999]},  // the hour streams its first minute
+        // The hour-long pattern streams its first minute.
+        {16, 1, 60.0, rr800[59999]},                  {16, 4, 59.9995, hour[59999]},
         {17, 8, 0.5, ANE20000[8500] / 1000.0},        {17, 8, 1.0, ANE20000[8999] / 1000.0},
         {9, 10, 0.5, 0.0}, {9, 12, 0.5, 0.0}, {9, -1, 0.5, 0.0}, {9, 1000000, 0.5, 0.0}, {10, 16, 0.5, 0.0},
         {10, -1, 0.5, 0.0}, {16, 5, 0.5, 0.0}, {16, -1, 0.5, 0.0}, {16, 12, 0.5, 0.0}, {17, 9, 0.5, 0.0},
-        {17, -1, 0.5, 0.0}, {17, 100, 0.5, 0.0}};
+        {17, -1, 0.5, 0.0}, {17, 100, 0.5, 0.0},
+        {14, 0, 0.0, 1.0}, {14, 0, 0.3, 2.0}, {14, 0, 0.6, -0.5}, {14, 0, 0.99, 0.25}, {14, 0, 1.0, 0.25},
+        {18, 0, 0.3, 2.0}, {18, 0, 1.0, 0.25}};
     for (const auto& r : rows) {
         S.pattern.nSpecialWaveform = r.index;
         S.pattern.nANE20000ChannelNumber = r.index;
@@ -103,29 +110,26 @@ TEST_F(FunctionGeneratorTest, PatternEntryAtThePhaseAndZeroOutsideTheFamily)
     Apply(9);
     S.pattern.nSpecialWaveform = 11;
     EXPECT_EQ(V(10.0), 0.0);
+    Apply(14);
+    S.file.ECGFileUnitMV = true;  // a file in millivolts
+    EXPECT_EQ(V(0.3), 2000.0);
+    S.file.ECGFileSize = 0;  // an empty file plays nothing
+    EXPECT_EQ(V(0.3), 0.0);
 }
 
-TEST_F(FunctionGeneratorTest, StreamedCyclesRepeatAndTheSecondHalfIsInverted)
+TEST_F(FunctionGeneratorTest, StreamedTriangleStepsOneMicrovoltAcrossTurnsAndCycles)
 {
-    // Sine at 50 Hz (800 samples a cycle), triangle at 10 Hz (4000 samples,
-    // 40 mV/s: every step 1 uV up or down, also across the turning points
-    // and the cycle boundary), both +-1 mV.
-    const struct { int code; double f, minStep, maxStep; } rows[] = {
-        {1, 50, 0.0, 2 * M_PI * 50 / kRate}, {2, 10, 0.001, 0.001}};
-    for (const auto& r : rows) {
-        S.out.Amplitude = 2.0;
-        S.out.F = r.f;
-        Apply(r.code);
-        const std::vector<double> v = StreamCycles(2);
-        const size_t n = kRate / r.f;
-        ASSERT_EQ(v.size(), 2 * n) << r.code;
-        for (size_t i = 0; i < v.size(); ++i) {
-            ASSERT_NEAR(v[(i + n) % v.size()], v[i], 1e-6) << r.code << " " << i;
-            ASSERT_NEAR(v[(i + n / 2) % v.size()], -v[i], 1e-6) << r.code << " " << i;
-            ASSERT_LE(std::fabs(v[i]), 1.0 + 1e-12) << r.code << " " << i;
-            const double step = std::fabs(v[i] - v[i > 0 ? i - 1 : 1]);
-            ASSERT_TRUE(step >= r.minStep - 1e-9 && step <= r.maxStep + 1e-9) << r.code << " " << i;
-        }
+    // +-1 mV at 10 Hz: 40 mV/s, so every 25 us sample steps 1 uV up or down,
+    // also across the turning points and the cycle boundary, and the
+    // second half of a cycle is the first inverted.
+    S.out.Amplitude = 2.0;
+    S.out.F = 10.0;
+    Apply(2);
+    const std::vector<double> v = StreamCycles(2);
+    ASSERT_EQ(v.size(), 8000u);
+    for (size_t i = 1; i < v.size(); ++i) {
+        ASSERT_NEAR(std::fabs(v[i] - v[i - 1]), 0.001, 1e-9) << i;
+        ASSERT_NEAR(v[i], -v[(i + 2000) % 8000], 1e-9) << i;
     }
 }
 
@@ -137,12 +141,12 @@ TEST_F(FunctionGeneratorTest, OverlaysRunOnTheOutputClockAndAreClipped)
     // cresting at 5 ms, 60 Hz in the others but 3, cresting at 1/240 s.
     // Baseline drift on the beats: a 10 s triangle of 4 mV peak to peak,
     // 0.8 mV/s, then the clamp to the output range. Beats are flat at t.
-    const double c1 = 1.0 / 160, c3 = 3.0 / 160, c60 = 1.0 / 240;
+    const double c1 = 1.0 / 160, c3 = 3.0 / 160, c60 = 1.0 / 240, sin75 = std::sin(5 * M_PI / 12);
     const struct { int code; bool dynamicRange; double a; int mains; bool drift; double range, clock, t, v; } rows[] = {
         {3, true, 1.0, 0, false, 5, c1, 0.0, 1.5},       {3, true, 1.0, 0, false, 5, c1, 0.7, -0.5},
         {2, true, 1.0, 0, false, 5, c1, 0.0, 0.5},       {1, true, 1.0, 1, false, 5, c1, 0.0, 0.0},  // none on the sine
         {3, true, 4.8, 0, false, 5, c1, 0.0, 5.0},       {3, true, 4.8, 0, false, 5, c3, 0.7, -5.0},
-        {7, false, 0, 1, false, 5, 0.005, 0.5, 0.05},    {7, false, 0, 1, false, 5, c60, 0.5, 0.05 * std::sin(5 * M_PI / 12)},
+        {7, false, 0, 1, false, 5, 0.005, 0.5, 0.05},    {7, false, 0, 1, false, 5, c60, 0.5, 0.05 * sin75},
         {7, false, 0, 2, false, 5, c60, 0.5, 0.05},      {7, false, 0, 7, false, 5, c60, 0.5, 0.05},
         {17, false, 0, 1, false, 5, 0.005, 0.5, 0.05},   // the ANE20000 leads carry it too
         {8, false, 0, 0, true, 5, 1.0, 0.7, 0.8},        {8, false, 0, 0, true, 5, 2.5, 0.7, 2.0},
@@ -170,29 +174,9 @@ TEST_F(FunctionGeneratorTest, RandomMainsNoiseIsUniformWithinItsAmplitude)
     Apply(7);
     const std::vector<double> v = StreamCycles(1);
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    EXPECT_TRUE(*lo >= -0.05 && *lo < -0.045) << *lo;
-    EXPECT_TRUE(*hi <= 0.05 && *hi > 0.045) << *hi;
+    EXPECT_TRUE(*lo >= -0.05 && *lo < -0.045 && *hi <= 0.05 && *hi > 0.045) << *lo << ".." << *hi;
     EXPECT_LT(std::fabs(std::accumulate(v.begin(), v.end(), 0.0) / v.size()), 0.002);
     EXPECT_GT(std::set<double>(v.begin(), v.end()).size(), v.size() / 2);
-}
-
-TEST_F(FunctionGeneratorTest, EcgFilePlayback)
-{
-    double file[] = {1000.0, 2000.0, -500.0, 250.0};  // microvolts, 4 per second
-    S.file.ECGFile = file;
-    S.file.ECGFileFreq = 4.0;
-    for (int code : {14, 18}) {
-        SCOPED_TRACE(code);
-        S.file.ECGFileSize = 4;
-        S.file.ECGFileUnitMV = false;
-        Apply(code);
-        // A phase at the very end of the cycle reads the last sample.
-        ExpectShape({{0.0, 1.0}, {0.3, 2.0}, {0.6, -0.5}, {0.99, 0.25}, {1.0, 0.25}});
-        S.file.ECGFileUnitMV = true;
-        EXPECT_EQ(V(0.3), 2000.0);
-        S.file.ECGFileSize = 0;  // an empty file plays nothing
-        EXPECT_EQ(V(0.3), 0.0);
-    }
 }
 
 } // namespace

@@ -25,28 +25,34 @@ using namespace synthtest;
 
 class RespirationTest : public SynthTest {};
 
-// Factor y seconds into the 8/3 s exhale of the reference breath.
-double Exhale(double y)
+TEST_F(RespirationTest, BaselineAndAmplitudeFollowTheBreathAndTheMinute)
 {
-    return -std::sin(M_PI * y / (8.0 / 3));
-}
-
-TEST_F(RespirationTest, FactorOverTheBreathAndTheMinute)
-{
-    // Apnea setting, output clock, factor: a positive half-sine over the
-    // inhale, a negative one over the exhale, repeating every 4 s, and 0
-    // in the apnea that closes every minute (a negative apnea is none).
-    const struct { int apnea; double clock, r, tol; } rows[] = {
-        {0, 0.0, 0.0, 0},        {0, 0.667, 1.0, 1e-5},          {0, 1.0, std::sin(M_PI * 0.75), 1e-7},
-        {0, 4.0 / 3, 0.0, 1e-7}, {0, 2.0, Exhale(2.0 / 3), 1e-7}, {0, 2.667, -1.0, 1e-5},
-        {0, 4.667, 1.0, 1e-5},   {0, 40.667, 1.0, 1e-5},          {0, 6.667, -1.0, 1e-5},
-        {20, 39.9, Exhale(3.9 - 4.0 / 3), 1e-7},  // the last breath before the apnea is still exhaling
-        {20, 40.0, 0.0, 0},      {20, 50.0, 0.0, 0},              {20, 59.99, 0.0, 0},
-        {20, 60.667, 1.0, 1e-5}, {20, 100.667, 0.0, 0},           {-5, 44.667, 1.0, 1e-5}};  // a new minute inhales
-    for (const auto& r : rows) {
-        ASSERT_TRUE(SetRespirationModel(S, 15, 2, r.apnea, 0, 0, 0));
-        S.clock.fOutputTime = r.clock;
-        EXPECT_NEAR(_solveRespireV(S), r.r, r.tol) << r.apnea << " " << r.clock;
+    // The respiration factor r is a positive half-sine over the inhale, a
+    // negative one over the exhale, repeating every 4 s, and 0 in the apnea
+    // that closes every minute (a negative apnea is none). It moves the flat
+    // stretch of the beat by the baseline depth and swells the R crest
+    // (0.875 mV) by the amplitude depth. The depths are set in percent of
+    // the amplitude at the moment of the call, 0.5 mV (a later amplitude
+    // does not rescale them): baseline 200 % is 1 mV, amplitude 100 % 0.5 mV.
+    Apply(7);
+    const auto exhale = [](double y) { return -std::sin(M_PI * y / (8.0 / 3)); };  // y s into the exhale
+    const double r = exhale(2.05375 - 4.0 / 3);
+    const struct { int apnea, baseline, amplitude; double clock, t, v, tol; } rows[] = {
+        {0, 200, 0, 0.0, 0.5, 0.0, 0},        {0, 200, 0, 0.667, 0.5, 1.0, 1e-5},
+        {0, 200, 0, 1.0, 0.5, std::sin(M_PI * 0.75), 1e-7},             {0, 200, 0, 4.0 / 3, 0.5, 0.0, 1e-7},
+        {0, 200, 0, 2.0, 0.5, exhale(2.0 / 3), 1e-7},                   {0, 200, 0, 2.667, 0.5, -1.0, 1e-5},
+        {0, 200, 0, 4.667, 0.5, 1.0, 1e-5},   {0, 200, 0, 40.667, 0.5, 1.0, 1e-5}, {0, 200, 0, 6.667, 0.5, -1.0, 1e-5},
+        {20, 200, 0, 39.9, 0.5, exhale(3.9 - 4.0 / 3), 1e-7},  // the last breath before the apnea still exhales
+        {20, 200, 0, 40.0, 0.5, 0.0, 0},      {20, 200, 0, 50.0, 0.5, 0.0, 0},    {20, 200, 0, 59.99, 0.5, 0.0, 0},
+        {20, 200, 0, 60.667, 0.5, 1.0, 1e-5}, {20, 200, 0, 100.667, 0.5, 0.0, 0}, {-5, 200, 0, 44.667, 0.5, 1.0, 1e-5},
+        {0, 200, 0, 2.05375, 0.05375, 0.875 + r, 1e-7},  // the baseline moves the crest too
+        {0, 0, 100, 0.667, 0.05375, 0.875 * 1.5, 1e-5},  {0, 0, 100, 2.05375, 0.05375, 0.875 * (1 + 0.5 * r), 1e-7}};
+    for (const auto& row : rows) {
+        S.out.Amplitude = 0.5;
+        ASSERT_TRUE(SetRespirationModel(S, 15, 2, row.apnea, row.baseline, row.amplitude, 0));
+        S.out.Amplitude = 1.0;
+        S.clock.fOutputTime = row.clock;
+        EXPECT_NEAR(V(row.t), row.v, row.tol) << row.apnea << " " << row.baseline << " " << row.clock;
     }
     EXPECT_EQ(_solveRespireVoltage(S, 4.5), 0.0);  // past the breath
 }
@@ -60,30 +66,7 @@ TEST_F(RespirationTest, ParameterOperationRefusesWhatHasNoBreath)
     }
     // The largest ratio does not overflow: nearly the whole breath exhales.
     ASSERT_TRUE(SetRespirationModel(S, 60, 2147483647, 0, 0, 0, 0));
-    EXPECT_NEAR(S.resp.ExhaleS, 1.0, 1e-9);
-    EXPECT_GT(S.resp.InhaleS, 0.0);
-}
-
-TEST_F(RespirationTest, BaselineAndAmplitudeSwingWithTheBreath)
-{
-    S.ecg.CusT = 0.0;
-    Apply(7);
-    // Baseline and amplitude depths in percent of the amplitude when they
-    // are set (0.5 mV; a later amplitude does not rescale them); output
-    // clock, phase, voltage: the flat part of the beat moves with the
-    // baseline, the R crest (0.875 mV) with the amplitude.
-    const double r = Exhale(2.05375 - 4.0 / 3);
-    const struct { int baseline, amplitude; double clock, t, v; } rows[] = {
-        {40, 0, 0.667, 0.5, 0.2},              {40, 0, 2.667, 0.5, -0.2},
-        {40, 0, 2.05375, 0.5, 0.2 * r},        {40, 0, 2.05375, 0.05375, 0.875 + 0.2 * r},
-        {0, 100, 0.667, 0.05375, 0.875 * 1.5}, {0, 100, 2.05375, 0.05375, 0.875 * (1 + 0.5 * r)}};
-    for (const auto& row : rows) {
-        S.out.Amplitude = 0.5;
-        ASSERT_TRUE(SetRespirationModel(S, 15, 2, 0, row.baseline, row.amplitude, 0));
-        S.out.Amplitude = 1.0;
-        S.clock.fOutputTime = row.clock;
-        EXPECT_NEAR(V(row.t), row.v, 1e-5) << row.baseline << " " << row.amplitude << " " << row.clock;
-    }
+    EXPECT_TRUE(std::fabs(S.resp.ExhaleS - 1.0) < 1e-9 && S.resp.InhaleS > 0.0) << S.resp.ExhaleS;
 }
 
 // Lengths of the beats that start between from and until on the output clock.
@@ -103,7 +86,7 @@ std::vector<double> BeatLengths(double from, double until)
     return lengths;
 }
 
-TEST_F(RespirationTest, BeatLengthsFollowTheBreathButNotTheApnea)
+TEST_F(RespirationTest, BeatsFollowTheBreathButNotTheApnea)
 {
     Apply(7);
     ASSERT_TRUE(SetRespirationModel(S, 15, 2, 0, 0, 0, 10));  // rate 1 Hz +- 0.1 Hz
@@ -111,30 +94,26 @@ TEST_F(RespirationTest, BeatLengthsFollowTheBreathButNotTheApnea)
     ASSERT_GT(lengths.size(), 17u);
     EXPECT_NEAR(lengths[0], 1.0, 1e-12);  // the first beat keeps the period
     const auto [shortest, longest] = std::minmax_element(lengths.begin(), lengths.end());
-    EXPECT_TRUE(*shortest >= 1 / 1.1 - 1e-9 && *shortest < 0.96) << *shortest;  // well into the faster half
-    EXPECT_TRUE(*longest <= 1 / 0.9 + 1e-9 && *longest > 1.08) << *longest;     // and into the slower one
+    // Within 1 / (1 +- 0.1) s, and well into the faster and the slower half.
+    EXPECT_TRUE(*shortest >= 1 / 1.1 - 1e-9 && *shortest < 0.96 && *longest <= 1 / 0.9 + 1e-9 && *longest > 1.08)
+        << *shortest << ".." << *longest;
     ASSERT_TRUE(SetRespirationModel(S, 15, 2, 20, 0, 0, 10));
     lengths = BeatLengths(40.0, 60.0);  // the apnea: the plain rate
     ASSERT_GE(lengths.size(), 18u);
     for (double length : lengths) {
         EXPECT_NEAR(length, 1.0, 1e-9);
     }
-}
-
-TEST_F(RespirationTest, BeatTimeIsTheBeatSchedulers)
-{
-    S.ecg.CusT = 0.0;
-    Apply(7);
+    // The beat is drawn at the scheduler's beat time, not at the phase: the
+    // R crest lies 0.05375 s after the beat start (a call starts a beat);
+    // after a restart of output (the clock back at 0 while the scheduler
+    // holds beat times near 100 s) the beat restarts with the clock. Without
+    // the rate swing the beat time is the phase.
     S.clock.fOutputTime = 100.0;
-    ASSERT_TRUE(SetRespirationModel(S, 15, 2, 0, 0, 0, 10));  // a beat starts now
-    // The R crest lies 0.05375 s after the beat start whatever the phase
-    // says; after a restart of output (the clock back at 0 while the
-    // scheduler holds beat times near 100 s) the beat restarts with the clock.
+    ASSERT_TRUE(SetRespirationModel(S, 15, 2, 0, 0, 0, 10));
     for (const auto& [clock, t, v] : {std::tuple{100.05375, 0.9, 0.875}, {0.0, 0.0, 0.0}, {0.05375, 0.5, 0.875}}) {
         S.clock.fOutputTime = clock;
         EXPECT_NEAR(V(t), v, 1e-9) << clock;
     }
-    // Without frequency modulation the beat time is the phase.
     ASSERT_TRUE(SetRespirationModel(S, 15, 2, 0, 0, 0, 0));
     S.clock.fOutputTime = 100.5;
     EXPECT_NEAR(V(0.05375), 0.875, 1e-12);
@@ -143,9 +122,8 @@ TEST_F(RespirationTest, BeatTimeIsTheBeatSchedulers)
 TEST_F(RespirationTest, ParameterOperationWaitsForTheGlobalLock)
 {
     // It wants an open device; any descriptor stands in for the port.
-    const int fd = open("/dev/null", O_RDWR);
-    ASSERT_GE(fd, 0);
-    g_hDevice.store(fd);
+    g_hDevice.store(open("/dev/null", O_RDWR));
+    ASSERT_GE(g_hDevice.load(), 0);
     std::thread setter;
     {
         CAutoCriticalSection lock(g_CriticalSection);
@@ -157,8 +135,7 @@ TEST_F(RespirationTest, ParameterOperationWaitsForTheGlobalLock)
     }
     setter.join();
     EXPECT_TRUE(S.resp.OneRespireS == 3.0 && S.resp.InhaleS == 0.75 && S.resp.BaselineModV == 0.1);
-    g_hDevice.store(-1);
-    close(fd);
+    close(g_hDevice.exchange(-1));
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // Shared helpers of the synthesis tests: a fresh engine per test, a sample
-// loop that drives the per-sample functions the way the streaming loop does,
-// and a table check of the signal channel at given phases.
+// loop that drives the per-sample functions the way the streaming loop does.
 #pragma once
 
 #include "output/ChangeScheduler.h"
@@ -13,8 +12,6 @@
 #include "synth/WorkingValues.h"
 
 #include <gtest/gtest.h>
-
-#include <initializer_list>
 
 namespace synthtest {
 
@@ -61,21 +58,7 @@ inline void Apply(int code)
 }
 
 // The signal channel at phase t.
-inline double V(double t)
-{
-    return _GetMainFunctionVoltage(S, t);
-}
-
-// The signal channel at each phase t is v, within tol.
-struct At {
-    double t, v, tol = 1e-9;
-};
-inline void ExpectShape(std::initializer_list<At> points)
-{
-    for (const At& p : points) {
-        EXPECT_NEAR(V(p.t), p.v, p.tol) << "at t = " << p.t;
-    }
-}
+inline double V(double t) { return _GetMainFunctionVoltage(S, t); }
 
 inline void ResetSynthState()
 {

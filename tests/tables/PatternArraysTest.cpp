@@ -14,10 +14,7 @@
 
 namespace {
 
-const double* Cached(int p)
-{
-    return getIEC47RawArray(static_cast<IEC247_PATTERN>(p));
-}
+const double* Cached(int p) { return getIEC47RawArray(static_cast<IEC247_PATTERN>(p)); }
 
 // Samples of pattern p: one hour for pattern 4, a minute for the others.
 constexpr int kLength[5] = {60000, 60000, 60000, 60000, 3600000};

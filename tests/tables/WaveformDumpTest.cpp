@@ -62,9 +62,10 @@ TEST_F(WaveformDump, RefusesArgumentsAndReportsFailedOpensAndWrites)
     const std::wstring path = Wide(L"refused.txt"), missingDir = Wide(L"no/such/dir.txt");
     const struct { const int* samples; int count; const char* title; const wchar_t* path; int result; } rows[] = {
         {nullptr, 2, "ECG", path.c_str(), -3}, {two, 2, nullptr, path.c_str(), -3}, {two, -1, "ECG", path.c_str(), -3},
-        {two, INT_MIN, "ECG", path.c_str(), -3}, {two, 2, "ECG", nullptr, -3},      {two, 2, "ECG", missingDir.c_str(), -3},
-        {two, 2, "ECG", L"", -3},
-        {two, 2, "ECG", L"/dev/full", -6}};  // every write fails; buffered output shows it when the file is closed
+        {two, INT_MIN, "ECG", path.c_str(), -3}, {two, 2, "ECG", nullptr, -3}, {two, 2, "ECG", L"", -3},
+        // No such directory; every write to /dev/full fails, which buffered
+        // output shows when the file is closed.
+        {two, 2, "ECG", missingDir.c_str(), -3}, {two, 2, "ECG", L"/dev/full", -6}};
     for (const auto& r : rows) {
         EXPECT_EQ(DumpStandardWaveform(r.samples, r.count, 1000, r.title, r.path), r.result) << r.count;
     }
@@ -77,12 +78,12 @@ TEST_F(WaveformDump, CreatesTheFileNamedInUtf8OrNone)
     // A name of n bytes of UTF-8 in all, the directory and "./" steps
     // included, ending in ".txt" after `last`.
     auto ofLength = [&](size_t n, const std::wstring& last, size_t lastBytes) {
-        const size_t room = n - m_dir.string().size() - 1 - lastBytes - 4;
-        std::wstring name;
-        for (size_t k = 0; k < (room - 50) / 2; ++k) {
-            name += L"./";
+        const size_t room = n - m_dir.string().size() - 1 - lastBytes - 4;  // less "/" and ".txt"
+        std::wstring steps;
+        while (steps.size() + 52 < room) {
+            steps += L"./";
         }
-        return name + std::wstring(room - name.size(), L'n') + last + L".txt";
+        return steps + std::wstring(room - steps.size(), L'n') + last + L".txt";
     };
     // Wide name, then the UTF-8 name of the file created ("" for none):
     // characters of two, three and four bytes; one whose low byte is '/';
