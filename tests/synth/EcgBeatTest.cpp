@@ -18,13 +18,12 @@ TEST_F(EcgBeatTest, FastRatesDropSTThenShortenAndDropTThenCutTheQrs)
 {
     // Beat period, QRS setting, expected end of QRS (t3), end of ST (t4) and
     // end of T (t5) of the standard beat.
-    const double q6 = 1.0 / 6 + 0.01;
     const struct { double period, qrs, t3, t4, t5; } rows[] = {
         {0.40, 100, 0.11, 0.18, 0.36},     // P >= Q + 0.25: ST 0.07, T 0.18
         {0.30, 100, 0.11, 0.11, 0.29},     // Q + 0.18 <= P < Q + 0.25: no ST
         {0.27, 100, 0.11, 0.11, 0.27},     // Q + 0.16 <= P < Q + 0.18: T 0.16
         {1.0 / 6, 100, 0.11, 0.11, 0.11},  // 6 beats per second: no ST, no T
-        {1.0 / 6, 200, q6, q6, q6}};       // and a wider QRS cut to the period
+        {1.0 / 6, 200, 1.0 / 6 + 0.01, 1.0 / 6 + 0.01, 1.0 / 6 + 0.01}};  // a wider QRS cut to the period
     for (const auto& r : rows) {
         S.out.F = 1 / r.period;
         S.ecg.QRSDuration = r.qrs;

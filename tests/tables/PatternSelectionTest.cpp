@@ -45,6 +45,7 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
     std::thread setter;
     {
         CAutoCriticalSection lock(g_CriticalSection);
+        S.pattern.nSpecialWaveform = 0;
         setter = std::thread([] { EXPECT_EQ(SetSpecialWave227(7), 0); });
         // Whatever the scheduling, the setter cannot select while we hold the lock.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -57,6 +58,7 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
 TEST(StandardLoop, ANonLoopingPatternStopsOnlyPastItsEnd)
 {
     CAutoCriticalSection lock(g_CriticalSection);
+    s_stopCalls = 0;
     g_Engine.callbacks.StandardStopCB = [] { ++s_stopCalls; };
     S.clock.fTimePeriod = 47.931944;
     S.out.MainOutput = 9;
