@@ -3,8 +3,6 @@
 // last 0.4 ms of the running cycle while streaming).
 #include "SynthTestSupport.h"
 
-#include "synth/tables/StandardTables.h"
-
 #include <vector>
 
 namespace {
@@ -14,246 +12,118 @@ using namespace synthtest;
 class ChangeSchedulerTest : public SynthTest {};
 
 std::vector<double> g_Told;  // frequencies reported to the frequency callback
-void RecordFrequency(double hz)
+
+TEST_F(ChangeSchedulerTest, AmplitudeAndVoltageRange)
 {
-    g_Told.push_back(hz);
-}
-
-TEST_F(ChangeSchedulerTest, AmplitudeIsHalvedExceptForTheBeats)
-{
-    S.out.Amplitude = 3.0;
-    Apply(1);
-    EXPECT_EQ(S.work.A, 1.5);
-    Apply(8);
-    EXPECT_EQ(S.work.A, 3.0);
-    S.out.Amplitude = 5.5;
-    Apply(7);
-    EXPECT_EQ(S.work.A, 5.0);
-    S.out.Amplitude = -9.0;
-    Apply(8);
-    EXPECT_EQ(S.work.A, -5.0);
-    Apply(3);
-    EXPECT_EQ(S.work.A, -4.5);  // the clamp belongs to the beats only
-}
-
-TEST_F(ChangeSchedulerTest, FrequencyIsCappedPerFunctionAndReported)
-{
-    S.hooks.SyncFreqCB = RecordFrequency;
-    g_Told.clear();
-    const struct {
-        int code;
-        double cap;
-    } caps[] = {{1, 500.0}, {4, 5.0}, {5, 5.0}, {6, 5.0}, {7, 6.0}, {8, 6.0}, {15, 500.0}};
-    for (const auto& c : caps) {
-        S.out.F = 800.0;
-        Apply(c.code);
-        EXPECT_EQ(S.out.F, c.cap) << c.code;
-        EXPECT_EQ(S.clock.fTimePeriod, 1 / c.cap) << c.code;
-    }
-    ASSERT_EQ(g_Told.size(), 7u);
-    EXPECT_EQ(g_Told[1], 5.0);
-    EXPECT_EQ(g_Told[4], 6.0);
-
-    g_Told.clear();
-    S.out.F = 6.0;  // at the cap: nothing to report
-    Apply(7);
-    EXPECT_TRUE(g_Told.empty());
-}
-
-TEST_F(ChangeSchedulerTest, CycleLengthByFunction)
-{
-    S.out.F = 2.0;
-    Apply(10);
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0);
-    Apply(17);
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0);
-    Apply(16);
-    EXPECT_EQ(S.clock.fTimePeriod, 60.0);
-    S.pattern.nSpecialWaveform = 3;
-    Apply(9);
-    EXPECT_NEAR(S.clock.fTimePeriod, 34511.0 / 720, 1e-9);  // 47.93 s
-    S.pattern.nSpecialWaveform = 12;  // not an IEC 60601-2-27 pattern: 1 / S.out.F
-    Apply(9);
-    EXPECT_EQ(S.clock.fTimePeriod, 0.5);
-
-    // ECG files: their own length; without a file 1 / S.out.F.
-    Apply(14);
-    EXPECT_EQ(S.clock.fTimePeriod, 0.5);
-    std::vector<double> file(2000, 0.0);
-    S.file.ECGFile = file.data();
-    S.file.ECGFileSize = 2000;
-    S.file.ECGFileFreq = 500.0;
-    Apply(14);
-    EXPECT_EQ(S.clock.fTimePeriod, 4.0);
-    Apply(18);
-    EXPECT_EQ(S.clock.fTimePeriod, 4.0);
-    S.file.ECGFileFreq = 0.0;
-    Apply(18);
-    EXPECT_EQ(S.clock.fTimePeriod, 0.5);
-}
-
-TEST_F(ChangeSchedulerTest, BiphasicForcesItsTimingAndPulseWidthIsInSeconds)
-{
-    S.out.PulseWidth = 250.0;
-    Apply(4);
-    EXPECT_EQ(S.work.PW, 0.25);
-    S.out.F = 3.0;
-    Apply(13);
-    EXPECT_EQ(S.out.F, 1.0);
-    EXPECT_EQ(S.out.PulseWidth, 50.0);
-    EXPECT_EQ(S.work.PW, 0.05);
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0);
-}
-
-TEST_F(ChangeSchedulerTest, DynamicRangeTestLimitsTheAmplitude)
-{
-    S.test.DynamicRangeTest = true;
-    S.out.Amplitude = 9.5;
-    S.test.ADynamicRange = 1.0;
-    Apply(3);
-    EXPECT_EQ(S.work.A, 4.5);
-    EXPECT_EQ(S.out.Amplitude, 9.0);
-
-    S.out.Amplitude = 3.0;  // 1.5 + 0.5 fits
-    Apply(2);
-    EXPECT_EQ(S.work.A, 1.5);
-    EXPECT_EQ(S.out.Amplitude, 3.0);
-
-    S.out.Amplitude = 10.0;  // stored back rounded to 0.01 mV
-    S.test.ADynamicRange = 0.333;
-    Apply(2);
-    EXPECT_NEAR(S.work.A, 4.8335, 1e-12);
-    EXPECT_EQ(S.out.Amplitude, 9.67);
-}
-
-TEST_F(ChangeSchedulerTest, NoiseAmplitudeRawDcAndCode15Reset)
-{
-    S.test.MainsNoiseAmp = 0.3;
-    Apply(7);
-    EXPECT_NEAR(S.work.MainsNoiseAmplitude, 0.15, 1e-15);
-
-    S.dc.bRawVariableDC = true;
-    Apply(18);
-    EXPECT_TRUE(S.dc.bRawVariableDC);
-    Apply(14);
-    EXPECT_FALSE(S.dc.bRawVariableDC);
-
-    S.range.InputDynamicRangeDC = 12.0;
-    S.range.InputDynamicRangeAC = 3.0;
-    Apply(1);
-    EXPECT_EQ(S.range.InputDynamicRangeDC, 12.0);
-    Apply(15);
-    EXPECT_EQ(S.range.InputDynamicRangeDC, -300.0);
-    EXPECT_EQ(S.range.InputDynamicRangeAC, 0.0);
-}
-
-TEST_F(ChangeSchedulerTest, VoltageRangeWidensWithPacingOrVariableDc)
-{
+    // Code, amplitude setting, dynamic-range overlay (0 = off), pacing
+    // amplitude and variable-DC mode; then A, the amplitude stored back and
+    // the output range of the beats. A is half the setting, for the beats
+    // the setting clamped to +-5 mV; with the overlay, carrier plus overlay
+    // stay within 5 mV and the amplitude played is stored rounded to 0.01 mV.
+    // The range is the "on" one (7 mV here) with a positive pacing amplitude
+    // or the variable-DC mode, else the "off" one (3 mV). Stopping (code 0)
+    // derives no working values (A stays) but still sets the range.
     S.work.RangeV4Ch2Off = 3.0;
     S.work.RangeV4Ch2On = 7.0;
-    S.dc.bVariableDC = false;
-    Apply(7);
-    EXPECT_EQ(S.work.fVoltageRange, 3.0);
-    S.pacing.PA = -2.0;  // only a positive pacing amplitude widens it
-    Apply(7);
-    EXPECT_EQ(S.work.fVoltageRange, 3.0);
-    S.pacing.PA = 2.0;
-    Apply(7);
-    EXPECT_EQ(S.work.fVoltageRange, 7.0);
-    S.pacing.PA = 0.0;
-    S.dc.bVariableDC = true;
-    Apply(7);
-    EXPECT_EQ(S.work.fVoltageRange, 7.0);
+    const struct { int code; double amplitude, overlay, pa; bool variableDc; double a, stored, range; } rows[] = {
+        {1, 3.0, 0, 0, false, 1.5, 3.0, 3}, {8, 3.0, 0, -2, false, 3.0, 3.0, 3}, {7, 5.5, 0, 2, false, 5.0, 5.5, 7},
+        {8, -9, 0, 0, true, -5.0, -9.0, 7}, {3, -9, 0, 0, false, -4.5, -9.0, 3}, {0, 4.0, 0, 0, false, -4.5, 4.0, 3},
+        {3, 9.5, 1.0, 0, false, 4.5, 9.0, 3},   {2, 3.0, 1.0, 0, false, 1.5, 3.0, 3},
+        {2, 10.0, 0.333, 0, false, 4.8335, 9.67, 3}};
+    for (const auto& r : rows) {
+        S.out.Amplitude = r.amplitude;
+        S.test.DynamicRangeTest = r.overlay > 0;
+        S.test.ADynamicRange = r.overlay;
+        S.pacing.PA = r.pa;
+        S.dc.bVariableDC = r.variableDc;
+        Apply(r.code);
+        EXPECT_NEAR(S.work.A, r.a, 1e-12) << r.code << " " << r.amplitude << " " << r.overlay;
+        EXPECT_TRUE(S.out.Amplitude == r.stored && S.work.fVoltageRange == r.range) << r.code << " " << r.amplitude;
+    }
+}
 
-    // Stopping derives no working values but still sets the range.
-    S.dc.bVariableDC = false;
-    S.work.A = 0.123;
-    Apply(0);
-    EXPECT_EQ(S.work.fVoltageRange, 3.0);
-    EXPECT_EQ(S.work.A, 0.123);
+TEST_F(ChangeSchedulerTest, FrequencyCapCycleLengthAndRawDcByFunction)
+{
+    S.hooks.SyncFreqCB = [](double hz) { g_Told.push_back(hz); };
+    std::vector<double> file(2000, 0.0);
+    S.file.ECGFile = file.data();
+    // Code, F, pattern index, file length and rate; then F after the change
+    // (reported when capped) and the cycle length. Raw data drive the DC
+    // channel only while code 18 plays.
+    const struct { int code; double f; int index, size; double rate, capped, period; } rows[] = {
+        {1, 800, 0, 0, 0, 500, 1.0 / 500}, {4, 800, 0, 0, 0, 5, 0.2},          {5, 800, 0, 0, 0, 5, 0.2},
+        {6, 800, 0, 0, 0, 5, 0.2},         {7, 800, 0, 0, 0, 6, 1.0 / 6},      {8, 800, 0, 0, 0, 6, 1.0 / 6},
+        {15, 800, 0, 0, 0, 500, 1.0 / 500}, {7, 6, 0, 0, 0, 6, 1.0 / 6},       {10, 2, 0, 0, 0, 2, 1.0},
+        {17, 2, 0, 0, 0, 2, 1.0},          {16, 2, 0, 0, 0, 2, 60.0},
+        {9, 2, 0, 0, 0, 2, 43081.0 / 720}, {9, 2, 3, 0, 0, 2, 34511.0 / 720},  // the record's length at 720/s
+        {9, 2, 12, 0, 0, 2, 0.5},          {9, 2, -1, 0, 0, 2, 0.5},           // no such record: 1 / F
+        {14, 2, 0, 0, 0, 2, 0.5},          {14, 2, 0, 2000, 500, 2, 4.0},      {18, 2, 0, 2000, 500, 2, 4.0},
+        {18, 2, 0, 2000, 0, 2, 0.5},       {1, 2, 0, 2000, 500, 2, 0.5}};
+    for (const auto& r : rows) {
+        g_Told.clear();
+        S.out.F = r.f;
+        S.pattern.nSpecialWaveform = r.index;
+        S.file.ECGFileSize = r.size;
+        S.file.ECGFileFreq = r.rate;
+        S.dc.bRawVariableDC = true;
+        Apply(r.code);
+        SCOPED_TRACE(testing::Message() << "code " << r.code << ", " << r.f << " Hz, index " << r.index);
+        EXPECT_TRUE(S.out.F == r.capped && S.dc.bRawVariableDC == (r.code == 18)) << S.out.F;
+        EXPECT_EQ(g_Told, r.f > r.capped ? std::vector<double>{r.capped} : std::vector<double>{});
+        EXPECT_NEAR(S.clock.fTimePeriod, r.period, 1e-12);
+    }
+    Apply(13);  // biphasic: a fixed 1 s cycle with 50 ms pulse width
+    EXPECT_TRUE(S.clock.fTimePeriod == 1.0 && S.out.PulseWidth == 50.0);
 }
 
 TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreaming)
 {
-    S.out.Amplitude = 2.0;
-    Apply(1);
-    ASSERT_EQ(S.work.A, 1.0);
-
-    // Idle: at once.
-    S.out.Amplitude = 4.0;
-    _ChangeRequested();
-    EXPECT_EQ(S.work.A, 2.0);
-    EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
-
-    // Streaming: pending until the last 0.4 ms of the 1 s cycle.
-    g_bECGGoing = true;
-    S.out.Amplitude = 6.0;
-    _ChangeRequested();
-    EXPECT_TRUE(g_Engine.scheduler.ChangeOnNextCycle);
-    EXPECT_EQ(S.work.A, 2.0);
-    _CheckIfChangeRequired(0.5);
-    _CheckIfChangeRequired(0.9995);
-    EXPECT_EQ(S.work.A, 2.0);
-    EXPECT_TRUE(g_Engine.scheduler.ChangeOnNextCycle);
-    _CheckIfChangeRequired(0.9997);
-    EXPECT_EQ(S.work.A, 3.0);
-    EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
-
-    // Nothing pending: the boundary changes nothing.
-    S.out.Amplitude = 8.0;
-    _CheckIfChangeRequired(0.99999);
-    EXPECT_EQ(S.work.A, 3.0);
-}
-
-TEST_F(ChangeSchedulerTest, SlowCyclesApplyAfterTheNextSample)
-{
-    S.out.F = 0.1;
-    Apply(1);
-    g_bECGGoing = true;
-    S.out.Amplitude = 4.0;
-    _ChangeRequested();
-    EXPECT_TRUE(g_Engine.scheduler.ChangeOnNextCycle);
-    _CheckIfChangeRequired(3.0);  // 7 s before the end of the 10 s cycle
-    EXPECT_EQ(S.work.A, 2.0);
-    EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
-}
-
-TEST_F(ChangeSchedulerTest, StopAndStartApplyAtOnce)
-{
-    Apply(1);
-    g_bECGGoing = true;
-    S.work.fVoltageRange = 0.0;
-    S.out.MainOutput = 0;  // stopping is never deferred
-    _ChangeRequested();
-    EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
-    EXPECT_EQ(S.work.fVoltageRange, 5.0);
-
+    // A runs at 1 mV; a change to A = 2 mV is requested, then the setting
+    // is raised to A = 4 mV before the boundary check after a sample of
+    // phase t: A tells which change was applied when.
+    const struct { double f; bool streaming; int code; double t; bool atOnce; double a; bool pending; } rows[] = {
+        // Idle: at once, and the boundary has nothing to do; stopping is never deferred.
+        {1.0, false, 1, 0.99999, true, 2.0, false}, {1.0, true, 0, 0.99999, true, 1.0, false},
+        // Streaming: pending mid-cycle and 0.5 ms before the end, applied in
+        // the last 0.4 ms, and after the next sample for cycles over 6.7 s.
+        {1.0, true, 1, 0.5, false, 1.0, true},      {1.0, true, 1, 0.9995, false, 1.0, true},
+        {1.0, true, 1, 0.9997, false, 4.0, false},  {0.1, true, 1, 3.0, false, 4.0, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.f << " Hz, code " << r.code << ", t " << r.t);
+        ResetSynthState();
+        S.out.F = r.f;
+        S.out.Amplitude = 2.0;
+        Apply(1);
+        g_bECGGoing = r.streaming;
+        S.work.fVoltageRange = 0.0;
+        S.out.MainOutput = r.code;
+        S.out.Amplitude = 4.0;
+        _ChangeRequested();
+        EXPECT_TRUE((S.work.fVoltageRange != 0.0) == r.atOnce && g_Engine.scheduler.ChangeOnNextCycle == !r.atOnce);
+        S.out.Amplitude = 8.0;
+        _CheckIfChangeRequired(r.t);
+        EXPECT_TRUE(S.work.A == r.a && g_Engine.scheduler.ChangeOnNextCycle == r.pending) << S.work.A;
+    }
     // A start absorbs a change left pending by the previous run.
     g_bECGGoing = false;
     g_Engine.scheduler.ChangeOnNextCycle = true;
-    S.out.Amplitude = 4.0;
     Apply(1);
     EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
-    EXPECT_EQ(S.work.A, 2.0);
-}
-
-// A nested _Change from inside a change (here from the frequency callback,
-// after the amplitude has been derived) does nothing.
-void NestedChange(double)
-{
-    S.out.Amplitude = 8.0;
-    _Change();
 }
 
 TEST_F(ChangeSchedulerTest, NestedChangeIsIgnored)
 {
-    S.hooks.SyncFreqCB = NestedChange;
+    // A change from inside a change (here from the frequency callback, after
+    // the amplitude has been derived) does nothing.
+    S.hooks.SyncFreqCB = [](double) {
+        S.out.Amplitude = 8.0;
+        _Change();
+    };
     S.out.F = 900.0;
     S.out.Amplitude = 2.0;
     Apply(1);
-    EXPECT_EQ(S.out.F, 500.0);
-    EXPECT_EQ(S.work.A, 1.0);  // the nested change would have made it 4
-    EXPECT_EQ(S.clock.fTimePeriod, 1.0 / 500);  // the outer change completed
+    // The nested change would have made A 4 mV; the outer change completed.
+    EXPECT_TRUE(S.work.A == 1.0 && S.clock.fTimePeriod == 1.0 / 500) << S.work.A;
     S.hooks.SyncFreqCB = nullptr;
     Apply(1);  // and the guard is released afterwards
     EXPECT_EQ(S.work.A, 4.0);

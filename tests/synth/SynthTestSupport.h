@@ -1,6 +1,5 @@
-// Shared helpers of the synthesis tests: a known starting state and a
-// sample loop that drives the per-sample functions the way the streaming
-// loop does.
+// Shared helpers of the synthesis tests: a fresh engine per test, a sample
+// loop that drives the per-sample functions the way the streaming loop does.
 #pragma once
 
 #include "output/ChangeScheduler.h"
@@ -22,32 +21,22 @@ using namespace hsim;
 inline SynthState& S = g_Engine.synth;
 
 constexpr int kRate = 40000;
-// One sample period as the streaming loop forms it.
-inline double SampleStep()
-{
-    return static_cast<double>(static_cast<Quad>(1) / static_cast<Quad>(S.out.nSampleRate));
-}
 
-// One streamed sample.
+// One streamed sample: output clock and phase (s), signal channel from the
+// function generator, pacing overshoot added to it, and DC channel (mV).
 struct Sample {
-    double clock;  // output clock of the sample
-    double t;      // phase within the cycle
-    double v;      // signal channel from the function generator, mV
-    double pace;   // pacing overshoot added to the signal channel, mV
-    double dc;     // DC channel, mV
+    double clock, t, v, pace, dc;
 };
 
 // Computes one sample as the streaming loop does (phase, signal channel,
-// DC channel with the overshoot, clock advance).
+// DC channel with the overshoot, clock advance by 1 / rate in quadruple
+// precision).
 inline Sample StreamSample()
 {
-    Sample s;
-    s.clock = S.clock.fOutputTime;
-    s.t = _FoldTime(S.clock.fOutputTime, S.clock.fTimePeriod);
-    s.pace = 0.0;
+    Sample s{S.clock.fOutputTime, _FoldTime(S.clock.fOutputTime, S.clock.fTimePeriod), 0.0, 0.0, 0.0};
     s.v = _GetMainFunctionVoltage(S, s.t);
     s.dc = _GetPacingV5(S, s.pace);
-    S.clock.fOutputTime += SampleStep();
+    S.clock.fOutputTime += static_cast<double>(static_cast<Quad>(1) / static_cast<Quad>(S.out.nSampleRate));
     return s;
 }
 
@@ -61,23 +50,6 @@ void StreamUntil(double until, Fn fn)
     }
 }
 
-// Puts the engine back to the state the library starts with.
-inline void ResetSynthState()
-{
-    g_Engine = InitialEngine();
-    g_bECGGoing = false;
-}
-
-// The respiration parameters, as the exported operation sets them: 1 when set.
-inline int Respire(int breathsPerMinute, int ratio, int apneaSeconds, int baselinePercent, int amplitudePercent,
-                   int frequencyPercent)
-{
-    return SetRespirationModel(S, breathsPerMinute, ratio, apneaSeconds, baselinePercent, amplitudePercent,
-                               frequencyPercent)
-               ? 1
-               : 0;
-}
-
 // Selects an output function and applies it as an idle _Change would.
 inline void Apply(int code)
 {
@@ -85,10 +57,18 @@ inline void Apply(int code)
     _Change();
 }
 
+// The signal channel at phase t.
+inline double V(double t) { return _GetMainFunctionVoltage(S, t); }
+
+inline void ResetSynthState()
+{
+    g_Engine = InitialEngine();
+    g_bECGGoing = false;
+}
+
 class SynthTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetSynthState(); }
-    void TearDown() override { ResetSynthState(); }
 };
 
 } // namespace synthtest

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -18,126 +17,65 @@ namespace {
 SynthState& S = g_Engine.synth;
 int s_stopCalls = 0;
 
-void CountStop()
-{
-    ++s_stopCalls;
-}
-
 }  // namespace
 
-TEST(PatternSelection, EachFamilyAcceptsItsOwnIndexesOnly)
+TEST(PatternSelection, EachFamilyAcceptsItsOwnIndexesOnlyAndThePatternsShareOne)
 {
-    struct Family {
-        int (*set)(int);
-        int (*get)(void);
-        int patterns;
-    };
-    const Family families[] = {{SetSpecialWave227, GetSpecialWave227, 10},
-                               {SetSpecialWave251, GetSpecialWave251, 16},
-                               {SetSpecialWave247, GetSpecialWave247, 5}};
-    for (const Family& family : families) {
-        SCOPED_TRACE(family.patterns);
-        ASSERT_EQ(family.set(1), 0);
-        for (int bad : {-1, family.patterns, family.patterns + 1, 1 << 30}) {
-            EXPECT_EQ(family.set(bad), -1) << bad;
-            EXPECT_EQ(family.get(), 1) << "a refused index changed the selection";
+    const struct { int (*set)(int); int (*get)(void); int count; } families[] = {
+        {SetSpecialWave227, GetSpecialWave227, 10}, {SetSpecialWave251, GetSpecialWave251, 16},
+        {SetSpecialWave247, GetSpecialWave247, 5},  {SetANE20000Lead, GetANE20000Lead, 9}};
+    for (const auto& f : families) {
+        SCOPED_TRACE(f.count);
+        ASSERT_EQ(f.set(1), 0);
+        for (int bad : {-1, f.count, f.count + 1, 1 << 30}) {
+            EXPECT_TRUE(f.set(bad) == -1 && f.get() == 1) << bad << " refused, the selection kept";
         }
-        EXPECT_EQ(family.set(family.patterns - 1), 0);
-        EXPECT_EQ(family.get(), family.patterns - 1);
-        EXPECT_EQ(family.set(0), 0);
-        EXPECT_EQ(family.get(), 0);
+        for (int good : {f.count - 1, 0}) {
+            EXPECT_TRUE(f.set(good) == 0 && f.get() == good) << good;
+        }
     }
-}
-
-TEST(PatternSelection, TheThreeFamiliesShareOneIndex)
-{
-    ASSERT_EQ(SetSpecialWave251(12), 0);
-    EXPECT_EQ(GetSpecialWave227(), 12);
-    EXPECT_EQ(GetSpecialWave247(), 12);
-    ASSERT_EQ(SetSpecialWave247(3), 0);
-    EXPECT_EQ(GetSpecialWave251(), 3);
-    EXPECT_EQ(GetSpecialWave227(), 3);
-}
-
-TEST(PatternSelection, ANE20000LeadIsOneOfNine)
-{
-    EXPECT_EQ(SetANE20000Lead(8), 0);
-    EXPECT_EQ(GetANE20000Lead(), 8);
-    EXPECT_EQ(SetANE20000Lead(9), -1);
-    EXPECT_EQ(SetANE20000Lead(-1), -1);
-    EXPECT_EQ(GetANE20000Lead(), 8);
-    EXPECT_EQ(SetANE20000Lead(0), 0);
-    EXPECT_EQ(GetANE20000Lead(), 0);
+    // The three pattern families share one index; the lead is apart.
+    ASSERT_TRUE(SetSpecialWave251(12) == 0 && SetANE20000Lead(4) == 0);
+    EXPECT_TRUE(GetSpecialWave227() == 12 && GetSpecialWave247() == 12 && GetANE20000Lead() == 4);
+    EXPECT_TRUE(SetSpecialWave247(3) == 0 && GetSpecialWave251() == 3 && GetSpecialWave227() == 3);
 }
 
 TEST(PatternSelection, WaitsForTheGlobalLock)
 {
-    std::atomic<bool> done{false};
     std::thread setter;
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        setter = std::thread([&] {
-            SetSpecialWave227(7);
-            done = true;
-        });
-        // Whatever the scheduling, the setter cannot finish while we hold the lock.
+        S.pattern.nSpecialWaveform = 0;
+        setter = std::thread([] { EXPECT_EQ(SetSpecialWave227(7), 0); });
+        // Whatever the scheduling, the setter cannot select while we hold the lock.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_FALSE(done.load());
+        EXPECT_EQ(S.pattern.nSpecialWaveform, 0);
     }
     setter.join();
-    EXPECT_TRUE(done.load());
     EXPECT_EQ(GetSpecialWave227(), 7);
 }
 
-TEST(StandardLoop, SwitchesStartOnAndAreStored)
+TEST(StandardLoop, ANonLoopingPatternStopsOnlyPastItsEnd)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    EXPECT_TRUE(S.pattern.loopPlay);
-    EXPECT_TRUE(S.pattern.loopFile);
-    SetStandardWaveformLoop(false);
-    EXPECT_FALSE(S.pattern.loopPlay);
-    EXPECT_TRUE(S.pattern.loopFile);
-    HSIMEnableLoop(false);
-    EXPECT_FALSE(S.pattern.loopFile);
-    SetStandardWaveformLoop(true);
-    HSIMEnableLoop(true);
-    EXPECT_TRUE(S.pattern.loopPlay);
-    EXPECT_TRUE(S.pattern.loopFile);
-}
-
-TEST(StandardLoop, StopsOnlyPastTheEndOfANonLoopingPattern)
-{
-    CAutoCriticalSection lock(g_CriticalSection);
-    void (*const registered)() = g_Engine.callbacks.StandardStopCB;
     s_stopCalls = 0;
-    g_Engine.callbacks.StandardStopCB = CountStop;
+    g_Engine.callbacks.StandardStopCB = [] { ++s_stopCalls; };
     S.clock.fTimePeriod = 47.931944;
-
-    // Looping: the pattern repeats, nothing happens.
-    SetStandardWaveformLoop(true);
-    S.clock.fOutputTime = 100.0;
-    _CheckStandardLoop(S);
-    EXPECT_EQ(s_stopCalls, 0);
-
-    // Not looping: up to and including the cycle length it plays on.
-    SetStandardWaveformLoop(false);
-    S.clock.fOutputTime = 0.0;
-    _CheckStandardLoop(S);
-    S.clock.fOutputTime = S.clock.fTimePeriod;
-    _CheckStandardLoop(S);
-    EXPECT_EQ(s_stopCalls, 0);
-
-    // The first sample past it stops the output, telling the application first.
-    S.clock.fOutputTime = S.clock.fTimePeriod + 1.0 / 40000;
-    _CheckStandardLoop(S);
-    EXPECT_EQ(s_stopCalls, 1);
-
-    // Without a notification registered it still stops.
+    S.out.MainOutput = 9;
+    // Clock, then the stop notifications so far: looping (the default), the
+    // pattern repeats; not looping, it plays on up to and including its
+    // length, and the first sample past it tells the application and stops
+    // the output, also when no notification is registered.
+    const struct { bool loop; double clock; int stops; } rows[] = {
+        {true, 100.0, 0}, {false, 0.0, 0}, {false, 47.931944, 0}, {false, 47.931944 + 1.0 / 40000, 1}};
+    for (const auto& r : rows) {
+        SetStandardWaveformLoop(r.loop);
+        S.clock.fOutputTime = r.clock;
+        _CheckStandardLoop(S);
+        EXPECT_TRUE(s_stopCalls == r.stops && S.out.MainOutput == (r.stops == 0 ? 9 : 0)) << r.clock;
+    }
+    S.out.MainOutput = 9;
     g_Engine.callbacks.StandardStopCB = nullptr;
     _CheckStandardLoop(S);
-    EXPECT_EQ(s_stopCalls, 1);
-
-    g_Engine.callbacks.StandardStopCB = registered;
-    SetStandardWaveformLoop(true);
-    S.clock.fOutputTime = 0.0;
+    EXPECT_EQ(S.out.MainOutput, 0);
 }
