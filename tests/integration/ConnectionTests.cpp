@@ -131,8 +131,7 @@ TEST_F(EmulatorTest, UnplugIsNoticedAndReplugIsTakenUp)
     emulator.unplug();
     ASSERT_TRUE(CallbackLog::instance().waitForCalls(2, 10000));
     // About 3 s by the presence monitor; generous margin for loaded machines.
-    auto noticed = CallbackLog::instance().timeOf(1) - unplugged;
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(noticed).count(), 7000);
+    EXPECT_LT(CallbackLog::instance().msTo(1, unplugged), 7000);
     EXPECT_FALSE(HSIMIsConnected());
     EXPECT_FALSE(Exists(lockPath())) << "the lock file is released after a loss";
 
@@ -176,25 +175,20 @@ TEST_F(EmulatorTest, HandshakeFaultsLeaveNoConnectionAndNoLock)
     EXPECT_TRUE(HSIMConnect(kPort, 10000)) << "a well-behaved device is found again";
 }
 
+// The port and the lock file are closed in children the application starts.
 TEST_F(EmulatorTest, DescriptorsAreNotInheritedByChildren)
 {
     connect();
-    long handle = HSIMGetDeviceHandle();
-    ASSERT_GE(handle, 0);
-    EXPECT_TRUE(fcntl(int(handle), F_GETFD) & FD_CLOEXEC);
-    int lockFds = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    ASSERT_NE(dir, nullptr);
-    while (dirent* entry = readdir(dir)) {
-        char link[512];
-        ssize_t n = readlink((std::string("/proc/self/fd/") + entry->d_name).c_str(), link, sizeof link - 1);
-        if (n > 0 && lockPath() == std::string(link, size_t(n))) {
-            ++lockFds;
-            EXPECT_TRUE(fcntl(atoi(entry->d_name), F_GETFD) & FD_CLOEXEC);
+    int checked = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const int fd = std::stoi(entry.path().filename().string());
+        if (fd == HSIMGetDeviceHandle() || std::filesystem::read_symlink(entry.path(), error) == lockPath()) {
+            ++checked;
+            EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << fd;
         }
     }
-    closedir(dir);
-    EXPECT_EQ(lockFds, 1);
+    EXPECT_EQ(checked, 2);
 }
 
 TEST_F(EmulatorTest, FreeReleasesTheLockAndResetsTheDcSettings)

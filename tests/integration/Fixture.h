@@ -48,7 +48,8 @@ inline void SleepMs(int ms)
 struct CallbackLog {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::pair<bool, Clock::time_point>> calls;
+    std::vector<bool> told;
+    std::vector<Clock::time_point> times;
 
     static CallbackLog& instance()
     {
@@ -59,33 +60,32 @@ struct CallbackLog {
     {
         CallbackLog& log = instance();
         std::lock_guard<std::mutex> guard(log.mutex);
-        log.calls.emplace_back(connected, Clock::now());
+        log.told.push_back(connected);
+        log.times.push_back(Clock::now());
         log.changed.notify_all();
     }
     // Waits until the callback has been called `count` times in all.
     bool waitForCalls(size_t count, int timeoutMs)
     {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                [&] { return calls.size() >= count; });
+        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return told.size() >= count; });
     }
     std::vector<bool> values()
     {
         std::lock_guard<std::mutex> guard(mutex);
-        std::vector<bool> v;
-        for (auto& c : calls)
-            v.push_back(c.first);
-        return v;
+        return told;
     }
-    Clock::time_point timeOf(size_t index)
+    // Milliseconds from `since` to the call `index`.
+    long long msTo(size_t index, Clock::time_point since)
     {
         std::lock_guard<std::mutex> guard(mutex);
-        return calls.at(index).second;
+        return std::chrono::duration_cast<std::chrono::milliseconds>(times.at(index) - since).count();
     }
     void clear()
     {
         std::lock_guard<std::mutex> guard(mutex);
-        calls.clear();
+        told.clear();
+        times.clear();
     }
 };
 

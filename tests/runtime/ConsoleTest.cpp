@@ -4,61 +4,25 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
-#include <stdio_ext.h>
 #include <string>
-#include <unistd.h>
 
-namespace {
-
-// Runs PressYesNoToContinue with `input` as standard input and returns the
-// answer; *printed receives what it wrote to standard output.
-bool Answer(const char* prompt, const std::string& input, std::string* printed)
+TEST(PressYesNoTest, FirstYesOrNoDecidesAndEndOfInputCountsAsNo)
 {
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    close(fds[1]); // end of input after the text
-
-    const int savedStdin = dup(STDIN_FILENO);
-    fflush(stdout);
-    dup2(fds[0], STDIN_FILENO);
-    close(fds[0]);
-    __fpurge(stdin);
-    clearerr(stdin);
-
-    testing::internal::CaptureStdout();
-    const bool yes = PressYesNoToContinue(prompt);
-    *printed = testing::internal::GetCapturedStdout();
-
-    dup2(savedStdin, STDIN_FILENO);
-    close(savedStdin);
-    __fpurge(stdin);
-    clearerr(stdin);
-    return yes;
+    // Other keys are ignored; the answer is echoed after the prompt.
+    const struct { const char* prompt; std::string input; bool yes; const char* echo; } kInput[] = {
+        {"Go? ", "x q\nY", true, "Go? y"}, {"", "y", true, "y"}, {"Go? ", "abN", false, "Go? n"},
+        {"", "nY", false, "n"}, {"Go? ", "", false, "Go? n"}, {"Go? ", "x?z\n", false, "Go? n"},
+        {nullptr, "", false, "n"}};
+    for (auto c : kInput) {
+        FILE* const terminal = stdin;
+        stdin = fmemopen(c.input.data(), c.input.size(), "r");
+        ASSERT_NE(stdin, nullptr);
+        testing::internal::CaptureStdout();
+        const bool yes = PressYesNoToContinue(c.prompt);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        fclose(stdin);
+        stdin = terminal;
+        EXPECT_EQ(yes, c.yes) << '"' << c.input << '"';
+        EXPECT_EQ(printed, c.echo) << '"' << c.input << '"';
+    }
 }
-
-TEST(PressYesNoTest, FirstYesOrNoDecidesOtherKeysAreIgnored)
-{
-    std::string printed;
-    EXPECT_TRUE(Answer("Continue? ", "x q\nY", &printed));
-    EXPECT_EQ(printed, "Continue? y");
-    EXPECT_TRUE(Answer("", "y", &printed));
-    EXPECT_EQ(printed, "y");
-    EXPECT_FALSE(Answer("Continue? ", "abN", &printed));
-    EXPECT_EQ(printed, "Continue? n");
-    EXPECT_FALSE(Answer("", "nY", &printed));
-    EXPECT_EQ(printed, "n");
-}
-
-TEST(PressYesNoTest, EndOfInputCountsAsNo)
-{
-    std::string printed;
-    EXPECT_FALSE(Answer("Continue? ", "", &printed));
-    EXPECT_EQ(printed, "Continue? n");
-    EXPECT_FALSE(Answer("Continue? ", "x?z\n", &printed)); // no y or n before the end
-    EXPECT_FALSE(Answer(nullptr, "", &printed));
-    EXPECT_EQ(printed, "n");
-}
-
-} // namespace

@@ -5,105 +5,63 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <string>
 
 constexpr int kDefaultDate = 20110101;
 
-int Date(const char* text, const char* format)
-{
-    char buffer[64];
-    snprintf(buffer, sizeof buffer, "%s", text);
-    return parseDate(buffer, format);
-}
+// `after`, where given, is the text afterwards: a text too short to hold
+// every field is refused without being cut.
+struct DateCase { const char* text; const char* format; int value; const char* after = nullptr; };
 
-int Time(const char* text, const char* format)
+static void Check(int (*parse)(char*, const char*), const DateCase& c)
 {
-    char buffer[64];
-    snprintf(buffer, sizeof buffer, "%s", text);
-    return parseTime(buffer, format);
+    std::string copy = c.text != nullptr ? c.text : "";
+    EXPECT_EQ(parse(c.text != nullptr ? copy.data() : nullptr, c.format), c.value)
+        << (c.text ? c.text : "(null)") << " as " << (c.format ? c.format : "(null)");
+    EXPECT_TRUE(c.after == nullptr || copy == c.after) << "cut although refused: " << copy;
 }
 
 TEST(MonthNameTest, ThreeLetterNamesInAnyCase)
 {
-    char jan[] = "jan";
-    char dec[] = "DEC";
-    char mixed[] = "SeP";
-    char longer[] = "JANUARY";
-    char shorter[] = "JA";
-    char empty[] = "";
-    EXPECT_EQ(iMMMtoMonth(jan), 1);
-    EXPECT_EQ(iMMMtoMonth(dec), 12);
-    EXPECT_EQ(iMMMtoMonth(mixed), 9);
-    EXPECT_EQ(iMMMtoMonth(longer), 0); // the whole text must match
-    EXPECT_EQ(iMMMtoMonth(shorter), 0);
-    EXPECT_EQ(iMMMtoMonth(empty), 0);
-    EXPECT_EQ(iMMMtoMonth(nullptr), 0);
+    const DateCase kNames[] = {{"jan", "", 1}, {"DEC", "", 12}, {"SeP", "", 9}, {"JANUARY", "", 0},
+                               {"JA", "", 0},  {"", "", 0},     {nullptr, "", 0}};
+    for (const DateCase& c : kNames)
+        Check([](char* name, const char*) { return iMMMtoMonth(name); }, c);
 }
 
-TEST(ParseDateTest, DayMonthNameYear)
+TEST(ParseDateTest, DayMonthYearFormats)
 {
-    EXPECT_EQ(Date("05-mar-2019", "dd-MMM-yyyy"), 20190305);
-    EXPECT_EQ(Date("31-DEC-1999", "dd-MMM-yyyy"), 19991231);
-    EXPECT_EQ(Date("01-Jan-2000 12:00", "dd-MMM-yyyy"), 20000101);
-    // Unknown month, missing year, day not a number.
-    EXPECT_EQ(Date("05-xyz-2019", "dd-MMM-yyyy"), kDefaultDate);
-    EXPECT_EQ(Date("05-mar-", "dd-MMM-yyyy"), kDefaultDate);
-    EXPECT_EQ(Date("xx-mar-2019", "dd-MMM-yyyy"), kDefaultDate);
+    // Two-digit years: 00..80 are 2000..2080, 81..99 are 1981..1999; a year
+    // written in full is taken as it is. Formats are matched exactly. The
+    // shortest texts that hold every field are read, one character less is
+    // refused without a cut.
+    const DateCase kDates[] = {
+        {"05-mar-2019", "dd-MMM-yyyy", 20190305},   {"31-DEC-1999", "dd-MMM-yyyy", 19991231},
+        {"01-Jan-2000 12:00", "dd-MMM-yyyy", 20000101}, {"05-mar-9", "dd-MMM-yyyy", 90305},
+        {"05-xyz-2019", "dd-MMM-yyyy", kDefaultDate}, {"xx-mar-2019", "dd-MMM-yyyy", kDefaultDate},
+        {"05-mar-", "dd-MMM-yyyy", kDefaultDate, "05-mar-"},
+        {"05-mar", "dd-MMM-yyyy", kDefaultDate, "05-mar"},
+        {"31.12.99", "dd.MM.yy", 19991231},         {"01.01.80", "dd.MM.yy", 20800101},
+        {"01.01.81", "dd.MM.yy", 19810101},         {"29.02.00", "dd.MM.yy", 20000229},
+        {"15.06.2019", "dd.MM.yy", 20190615},       {"01.01.100", "dd.MM.yy", 1000101},
+        {"15.xx.19", "dd.MM.yy", kDefaultDate},     {"05.03.9", "dd.MM.yy", 20090305},
+        {"05.03.", "dd.MM.yy", kDefaultDate, "05.03."}, {"1.1.", "dd.MM.yy", kDefaultDate, "1.1."},
+        {"", "dd.MM.yy", kDefaultDate},             {nullptr, "dd.MM.yy", kDefaultDate},
+        {"31.12.99", nullptr, kDefaultDate},        {"2019-03-05", "yyyy-MM-dd", kDefaultDate},
+        {"05-mar-2019", "DD-MMM-YYYY", kDefaultDate}};
+    for (const DateCase& c : kDates)
+        Check(parseDate, c);
 }
 
-TEST(ParseDateTest, DayMonthTwoDigitYear)
+TEST(ParseTimeTest, HourMinuteSecondFormats)
 {
-    EXPECT_EQ(Date("31.12.99", "dd.MM.yy"), 19991231);
-    EXPECT_EQ(Date("01.01.80", "dd.MM.yy"), 20800101);
-    EXPECT_EQ(Date("01.01.81", "dd.MM.yy"), 19810101);
-    EXPECT_EQ(Date("29.02.00", "dd.MM.yy"), 20000229);
-    // A year written in full is taken as it is.
-    EXPECT_EQ(Date("15.06.2019", "dd.MM.yy"), 20190615);
-    EXPECT_EQ(Date("15.xx.19", "dd.MM.yy"), kDefaultDate);
+    const DateCase kTimes[] = {
+        {"7.05.09", "H.mm.ss", 70509},   {"23.59.59", "H.mm.ss", 235959}, {"7-05-09", "H.mm.ss", 0},
+        {"7.05", "H.mm.ss", 0},          {"7..09", "H.mm.ss", 0},         {"7.05.", "H.mm.ss", 0},
+        {"07.05.09", "HH.mm.ss", 70509}, {"12.30.45", "HH.mm.ss", 123045},
+        {"07.05.9", "HH.mm.ss", 70509},  {"07.05.", "HH.mm.ss", 0, "07.05."},
+        {"12.xx.45", "HH.mm.ss", 0},     {"7.5", "HH.mm.ss", 0, "7.5"},
+        {"07:05:09", "HH:mm:ss", 0},     {nullptr, "H.mm.ss", 0},         {"7.05.09", nullptr, 0}};
+    for (const DateCase& c : kTimes)
+        Check(parseTime, c);
 }
-
-TEST(ParseDateTest, UnknownFormatShortTextAndNullGiveTheDefault)
-{
-    EXPECT_EQ(Date("2019-03-05", "yyyy-MM-dd"), kDefaultDate);
-    EXPECT_EQ(Date("05-mar-2019", "DD-MMM-YYYY"), kDefaultDate); // formats are exact
-    // Texts too short to hold the fields are refused without being cut.
-    char shortDate[] = "05-mar";
-    EXPECT_EQ(parseDate(shortDate, "dd-MMM-yyyy"), kDefaultDate);
-    EXPECT_STREQ(shortDate, "05-mar");
-    char shortDotted[] = "1.1.";
-    EXPECT_EQ(parseDate(shortDotted, "dd.MM.yy"), kDefaultDate);
-    EXPECT_EQ(Date("", "dd.MM.yy"), kDefaultDate);
-    EXPECT_EQ(parseDate(nullptr, "dd.MM.yy"), kDefaultDate);
-    char text[] = "31.12.99";
-    EXPECT_EQ(parseDate(text, nullptr), kDefaultDate);
-}
-
-TEST(ParseTimeTest, HoursWithoutLeadingZero)
-{
-    EXPECT_EQ(Time("7.05.09", "H.mm.ss"), 70509);
-    EXPECT_EQ(Time("23.59.59", "H.mm.ss"), 235959);
-    EXPECT_EQ(Time("7-05-09", "H.mm.ss"), 0);
-    EXPECT_EQ(Time("7.05", "H.mm.ss"), 0); // second '.' missing
-    EXPECT_EQ(Time("7..09", "H.mm.ss"), 0); // empty minutes
-    EXPECT_EQ(Time("7.05.", "H.mm.ss"), 0); // empty seconds
-}
-
-TEST(ParseTimeTest, TwoDigitHours)
-{
-    EXPECT_EQ(Time("07.05.09", "HH.mm.ss"), 70509);
-    EXPECT_EQ(Time("12.30.45", "HH.mm.ss"), 123045);
-    EXPECT_EQ(Time("12.xx.45", "HH.mm.ss"), 0);
-    char shortTime[] = "7.5";
-    EXPECT_EQ(parseTime(shortTime, "HH.mm.ss"), 0);
-    EXPECT_STREQ(shortTime, "7.5");
-}
-
-TEST(ParseTimeTest, UnknownFormatAndNull)
-{
-    EXPECT_EQ(Time("07:05:09", "HH:mm:ss"), 0);
-    EXPECT_EQ(parseTime(nullptr, "H.mm.ss"), 0);
-    char text[] = "7.05.09";
-    EXPECT_EQ(parseTime(text, nullptr), 0);
-}
-
-} // namespace

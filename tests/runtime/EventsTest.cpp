@@ -1,4 +1,4 @@
-// Events, the recursive lock and the waits over them.
+// Events, the recursive lock, the waits over them and their deadlines.
 #include "hsim.hpp"
 
 #include "runtime/MonotonicClock.h"
@@ -6,420 +6,159 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
-#include <chrono>
+#include <cctype>
 #include <deque>
-#include <stdexcept>
+#include <functional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-using std::chrono::steady_clock;
-
-namespace {
+using namespace std::chrono_literals;
 
 constexpr int kTimedOut = 110;
 
-// ------------------------------------------------------ deadline arithmetic
-
-TEST(MonotonicDeadline, AddsWholeSecondsAndMillisecondsWithCarry)
+TEST(MonotonicDeadline, AddsMillisecondsNormalisedAndComparesStrictly)
 {
-    // 5.999999999 s + 1 ms = 6.000999999 s: the nanoseconds overflow by
-    // 999,999 and one second is carried.
-    timespec t = AddMilliseconds(timespec{5, 999999999L}, 1);
-    EXPECT_EQ(t.tv_sec, 6);
-    EXPECT_EQ(t.tv_nsec, 999999L);
-
-    // 0.5 s + 1500 ms = 2.0 s exactly: 1 s from ms / 1000, then 0.5 + 0.5 s
-    // carries into a second with 0 ns left.
-    t = AddMilliseconds(timespec{0, 500000000L}, 1500);
-    EXPECT_EQ(t.tv_sec, 2);
-    EXPECT_EQ(t.tv_nsec, 0L);
-
-    // No carry when the sum stays below a second.
-    t = AddMilliseconds(timespec{10, 1000L}, 999);
-    EXPECT_EQ(t.tv_sec, 10);
-    EXPECT_EQ(t.tv_nsec, 999001000L);
-
-    // 0 ms leaves the time as it is.
-    t = AddMilliseconds(timespec{7, 123L}, 0);
-    EXPECT_EQ(t.tv_sec, 7);
-    EXPECT_EQ(t.tv_nsec, 123L);
-
-    // 0xFFFFFFFF ms = 4,294,967 s + 295 ms, about 49.7 days.
-    t = AddMilliseconds(timespec{100, 800000000L}, 0xFFFFFFFFu);
-    EXPECT_EQ(t.tv_sec, 100 + 4294967 + 1);
-    EXPECT_EQ(t.tv_nsec, 95000000L);
+    // One second carried, carried to exactly 0 ns, the largest sum not carried, ...;
+    // 0xFFFFFFFF ms is 4,294,967 s + 295 ms, about 49.7 days ahead, an ordinary deadline.
+    const struct { timespec start; unsigned int ms; timespec sum; } kSums[] = {
+        {{5, 999999999L}, 1, {6, 999999L}},   {{0, 500000000L}, 1500, {2, 0L}},
+        {{0, 999999L}, 999, {0, 999999999L}}, {{10, 1000L}, 999, {10, 999001000L}},
+        {{7, 123L}, 0, {7, 123L}},
+        {{100, 800000000L}, 0xFFFFFFFFu, {100 + 4294967 + 1, 95000000L}}};
+    auto split = [](timespec t) { return std::pair(t.tv_sec, t.tv_nsec); };
+    for (const auto& c : kSums)
+        EXPECT_EQ(split(AddMilliseconds(c.start, c.ms)), split(c.sum)) << c.ms << " ms";
+    const struct { timespec now; bool past; } kNows[] = {
+        {{10, 500L}, false}, {{10, 499L}, false}, {{9, 999999999L}, false}, {{10, 501L}, true},
+        {{11, 0L}, true}};
+    for (const auto& n : kNows)
+        EXPECT_EQ(IsPastDeadline(n.now, {10, 500L}), n.past) << "case " << &n - kNows;
+    // Rounded up, so a deadline 2 s ahead is at most 2000 ms away; 0 once past.
+    const int left = MillisecondsUntil(AddMilliseconds(MonotonicNow(), 2000));
+    EXPECT_TRUE(left > 1000 && left <= 2000) << left;
+    EXPECT_EQ(MillisecondsUntil(timespec{0, 0L}), 0);
 }
 
-TEST(MonotonicDeadline, IsPastOnlyStrictlyAfter)
+TEST(EventPoll, AutoResetConsumesManualResetStays)
 {
-    const timespec deadline{10, 500L};
-    EXPECT_FALSE(IsPastDeadline(timespec{10, 500L}, deadline));
-    EXPECT_FALSE(IsPastDeadline(timespec{10, 499L}, deadline));
-    EXPECT_FALSE(IsPastDeadline(timespec{9, 999999999L}, deadline));
-    EXPECT_TRUE(IsPastDeadline(timespec{10, 501L}, deadline));
-    EXPECT_TRUE(IsPastDeadline(timespec{11, 0L}, deadline));
+    // Two polls of an auto-reset and then of a manual-reset event after the
+    // same history: S set, R reset, W wait. Two sets are one signal, not a count.
+    const struct { bool initial; const char* history; std::array<int, 4> polls; } kPolls[] = {
+        {true, "", {0, kTimedOut, 0, 0}},
+        {false, "", {kTimedOut, kTimedOut, kTimedOut, kTimedOut}},
+        {false, "SS", {0, kTimedOut, 0, 0}},
+        {true, "R", {kTimedOut, kTimedOut, kTimedOut, kTimedOut}},
+        {true, "W", {kTimedOut, kTimedOut, 0, 0}}};
+    for (const auto& c : kPolls) {
+        CAutoResetEvent autoEvent(c.initial);
+        CManualResetEvent manualEvent(c.initial);
+        for (CEvent* event : {static_cast<CEvent*>(&autoEvent), static_cast<CEvent*>(&manualEvent)})
+            for (const char* s = c.history; *s != '\0'; ++s)
+                *s == 'S' ? event->SetEvent() : *s == 'R' ? event->ResetEvent() : event->Wait();
+        const std::array<int, 4> polls{autoEvent.WaitTimeout(0), autoEvent.WaitTimeout(0),
+                                       manualEvent.WaitTimeout(0), manualEvent.WaitTimeout(0)};
+        EXPECT_EQ(polls, c.polls) << (c.initial ? "set, " : "clear, ") << c.history;
+    }
 }
 
-// ------------------------------------------------------------ single events
-
-TEST(EventPoll, AutoResetPollConsumesTheSignal)
-{
-    CAutoResetEvent event(true);
-    EXPECT_EQ(event.WaitTimeout(0), 0);
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-
-    CAutoResetEvent unsignalled(false);
-    EXPECT_EQ(unsignalled.WaitTimeout(0), kTimedOut);
-
-    // Two sets before a wait are one signal, not two: an event is not a
-    // counter.
-    unsignalled.SetEvent();
-    unsignalled.SetEvent();
-    EXPECT_EQ(unsignalled.WaitTimeout(0), 0);
-    EXPECT_EQ(unsignalled.WaitTimeout(0), kTimedOut);
-}
-
-TEST(EventPoll, ManualResetPollLeavesTheSignal)
-{
-    CManualResetEvent event(true);
-    EXPECT_EQ(event.WaitTimeout(0), 0);
-    EXPECT_EQ(event.WaitTimeout(0), 0);
-    EXPECT_EQ(event.WaitTimeout(50), 0);
-    event.ResetEvent();
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-
-    CManualResetEvent unsignalled(false);
-    EXPECT_EQ(unsignalled.WaitTimeout(0), kTimedOut);
-    unsignalled.SetEvent();
-    EXPECT_EQ(unsignalled.WaitTimeout(0), 0);
-}
-
-TEST(EventPoll, ResetClearsBothKinds)
-{
-    CAutoResetEvent autoEvent(true);
-    autoEvent.ResetEvent();
-    EXPECT_EQ(autoEvent.WaitTimeout(0), kTimedOut);
-
-    CManualResetEvent manualEvent(true);
-    manualEvent.ResetEvent();
-    EXPECT_EQ(manualEvent.WaitTimeout(0), kTimedOut);
-}
-
-TEST(EventWait, WaitReturnsAtOnceWhenSignalledAndAutoResetConsumes)
-{
-    CAutoResetEvent autoEvent(true);
-    autoEvent.Wait();
-    EXPECT_EQ(autoEvent.WaitTimeout(0), kTimedOut);
-
-    CManualResetEvent manualEvent(true);
-    manualEvent.Wait();
-    manualEvent.Wait();
-    EXPECT_EQ(manualEvent.WaitTimeout(0), 0);
-}
-
-TEST(EventWait, BoundedWaitTimesOutNoEarlierThanAsked)
+TEST(EventWait, BoundedWaitsTimeOutNoEarlierThanAsked)
 {
     CAutoResetEvent autoEvent(false);
-    auto start = steady_clock::now();
-    EXPECT_EQ(autoEvent.WaitTimeout(150), kTimedOut);
-    EXPECT_GE(MillisecondsSince(start), 150);
-
-    // 999 ms makes the nanoseconds of the deadline overflow for almost every
-    // starting time; a deadline left unnormalised would be refused by the
-    // timed wait and end it at once.
     CManualResetEvent manualEvent(false);
-    start = steady_clock::now();
-    EXPECT_EQ(manualEvent.WaitTimeout(999), kTimedOut);
-    EXPECT_GE(MillisecondsSince(start), 999);
-}
-
-TEST(EventWait, BoundedWaitEndsWhenAnotherThreadSets)
-{
-    CAutoResetEvent autoEvent(false);
-    std::thread setter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        autoEvent.SetEvent();
-    });
-    const auto start = steady_clock::now();
-    EXPECT_EQ(autoEvent.WaitTimeout(20000), 0);
-    EXPECT_LT(MillisecondsSince(start), 10000);
-    setter.join();
-    // The wait consumed the signal.
-    EXPECT_EQ(autoEvent.WaitTimeout(0), kTimedOut);
-
-    CManualResetEvent manualEvent(false);
-    std::thread manualSetter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        manualEvent.SetEvent();
-    });
-    EXPECT_EQ(manualEvent.WaitTimeout(20000), 0);
-    manualSetter.join();
-    EXPECT_EQ(manualEvent.WaitTimeout(0), 0);
-}
-
-TEST(EventWait, LongestBoundedWaitSeesASignalledEvent)
-{
-    // 0xFFFFFFFF is a deadline about 49.7 days ahead, not a special value.
-    CAutoResetEvent event(true);
-    EXPECT_EQ(event.WaitTimeout(0xFFFFFFFFu), 0);
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-}
-
-// Starts `count` threads blocked in Wait() on `event`, each bumping
-// `released` when its wait returns.
-std::vector<std::thread> StartWaiters(CEvent& event, int count, std::atomic<int>& released)
-{
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
-        threads.emplace_back([&] {
-            event.Wait();
-            released.fetch_add(1);
-        });
+    CEvent* both[] = {&autoEvent, &manualEvent};
+    // 999 ms makes the deadline's nanoseconds overflow for almost any start;
+    // an unnormalised deadline would be refused and end the wait at once.
+    const struct { long long ms; std::function<int(unsigned int)> wait; } kWaits[] = {
+        {150, [&](unsigned int ms) { return autoEvent.WaitTimeout(ms); }},
+        {999, [&](unsigned int ms) { return manualEvent.WaitTimeout(ms); }},
+        {60, [&](unsigned int ms) { return WaitForSingleObject(&autoEvent, ms); }},
+        {120, [&](unsigned int ms) { return WaitForMultipleObjects(2, both, 0, ms); }}};
+    for (const auto& c : kWaits) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.wait(static_cast<unsigned int>(c.ms)), kTimedOut);
+        EXPECT_GE(MillisecondsSince(start), c.ms);
     }
-    return threads;
-}
-
-TEST(EventWake, ManualResetSetReleasesEveryWaiter)
-{
-    CManualResetEvent event(false);
-    std::atomic<int> released{0};
-    std::vector<std::thread> waiters = StartWaiters(event, 4, released);
-    // Give the threads time to block; the outcome does not depend on it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(released.load(), 0);
-
-    event.SetEvent();
-    EXPECT_TRUE(WaitUntil([&] { return released.load() == 4; }));
-    for (std::thread& t : waiters) {
-        t.join();
-    }
-    EXPECT_EQ(event.WaitTimeout(0), 0);
-}
-
-TEST(EventWake, AutoResetSetReleasesExactlyOneWaiterAndIsConsumed)
-{
-    CAutoResetEvent event(false);
-    std::atomic<int> released{0};
-    std::vector<std::thread> waiters = StartWaiters(event, 3, released);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(released.load(), 0);
-
-    event.SetEvent();
-    EXPECT_TRUE(WaitUntil([&] { return released.load() >= 1; }));
-    // A second release would follow at once if the set woke everybody or
-    // left the flag set.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(released.load(), 1);
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-
-    // Each further set releases one more.
-    event.SetEvent();
-    EXPECT_TRUE(WaitUntil([&] { return released.load() >= 2; }));
-    event.SetEvent();
-    EXPECT_TRUE(WaitUntil([&] { return released.load() >= 3; }));
-    // Release any thread a faulty event left behind, so the test can end.
-    for (int i = released.load(); i < 3; ++i) {
-        event.SetEvent();
-    }
-    for (std::thread& t : waiters) {
-        t.join();
-    }
-    EXPECT_EQ(released.load(), 3);
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-}
-
-TEST(EventWake, HandlerStyleStoreIsSeenByTheNextPoll)
-{
-    // The timer signal handlers store the flag without the mutex and without
-    // waking anyone; a poll sees and consumes it.
-    CAutoResetEvent event(false);
-    event.SetFlagFromSignalHandler();
-    EXPECT_EQ(event.WaitTimeout(0), 0);
-    EXPECT_EQ(event.WaitTimeout(0), kTimedOut);
-}
-
-// ------------------------------------------------------- WaitForSingleObject
-
-TEST(WaitForSingleObjectTest, ForwardsToTheEventAndRefusesNull)
-{
-    CAutoResetEvent event(true);
-    EXPECT_EQ(WaitForSingleObject(&event, 0), 0);
-    EXPECT_EQ(WaitForSingleObject(&event, 0), kTimedOut);
-    const auto start = steady_clock::now();
-    EXPECT_EQ(WaitForSingleObject(&event, 60), kTimedOut);
-    EXPECT_GE(MillisecondsSince(start), 60);
-
-    EXPECT_EQ(WaitForSingleObject(nullptr, 0), kTimedOut);
     EXPECT_EQ(WaitForSingleObject(nullptr, 1000), kTimedOut);
 }
 
-// ---------------------------------------------------- WaitForMultipleObjects
-
-TEST(WaitForMultipleObjectsTest, LowestSignalledIndexWinsAndOnlyItIsConsumed)
+TEST(EventWait, SetFromAnotherThreadReleasesAllWaitersOfAManualEventButOneOfAnAutoEvent)
 {
-    CAutoResetEvent first(true);
-    CAutoResetEvent second(true);
-    CEvent* both[] = {&first, &second};
-    EXPECT_EQ(WaitForMultipleObjects(2, both, 0, 0), 0);
-    EXPECT_EQ(first.WaitTimeout(0), kTimedOut);
-    EXPECT_EQ(second.WaitTimeout(0), 0);
-
-    // With the first one unsignalled the next signalled index is reported,
-    // and the events after it are not polled.
-    CAutoResetEvent a(false);
-    CAutoResetEvent b(true);
-    CAutoResetEvent c(true);
-    CEvent* three[] = {&a, &b, &c};
-    EXPECT_EQ(WaitForMultipleObjects(3, three, 0, 0), 1);
-    EXPECT_EQ(b.WaitTimeout(0), kTimedOut);
-    EXPECT_EQ(c.WaitTimeout(0), 0);
+    CAutoResetEvent autoEvent(false);
+    CManualResetEvent manualEvent(false);
+    for (CEvent* event : {static_cast<CEvent*>(&autoEvent), static_cast<CEvent*>(&manualEvent)}) {
+        const int expected = event == &manualEvent ? 3 : 1;
+        std::atomic<int> released{0};
+        std::vector<std::thread> waiters;
+        for (int i = 0; i < 3; ++i) { // waits with no bound, with a long one, and on a list
+            waiters.emplace_back([&, i] {
+                CEvent* list[] = {event};
+                EXPECT_EQ(i == 0   ? (event->Wait(), 0)
+                          : i == 1 ? event->WaitTimeout(20000)
+                                   : WaitForMultipleObjects(1, list, 0, 0xFFFFFFFFu), 0);
+                released.fetch_add(1);
+            });
+        }
+        std::this_thread::sleep_for(100ms); // let them block; the outcome does not depend on it
+        EXPECT_EQ(released.load(), 0);
+        event->SetEvent();
+        EXPECT_TRUE(WaitUntil([&] { return released.load() == expected; }));
+        std::this_thread::sleep_for(200ms); // more releases would have followed by now
+        EXPECT_EQ(released.load(), expected);
+        EXPECT_EQ(event->WaitTimeout(0), expected == 1 ? kTimedOut : 0); // consumed or left
+        for (; released.load() < 3; std::this_thread::sleep_for(5ms))
+            event->SetEvent(); // each further set releases one more
+        for (std::thread& t : waiters)
+            t.join();
+    }
 }
 
-TEST(WaitForMultipleObjectsTest, ManualResetEventsStaySignalled)
+TEST(WaitForMultipleObjectsTest, LowestSignalledIndexWinsAndUnusableListsAreRefused)
 {
-    CManualResetEvent manual(true);
-    CAutoResetEvent autoEvent(true);
-    CEvent* events[] = {&manual, &autoEvent};
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 0), 0);
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 0), 0);
-    EXPECT_EQ(manual.WaitTimeout(0), 0);
-    EXPECT_EQ(autoEvent.WaitTimeout(0), 0);
-}
-
-TEST(WaitForMultipleObjectsTest, WaitAllIsRefusedAtOnceWithoutConsuming)
-{
-    CAutoResetEvent signalled(true);
-    CEvent* events[] = {&signalled};
-    const auto start = steady_clock::now();
-    EXPECT_EQ(WaitForMultipleObjects(1, events, 1, 5000), kTimedOut);
-    EXPECT_EQ(WaitForMultipleObjects(1, events, -1, 0xFFFFFFFFu), kTimedOut);
-    EXPECT_LT(MillisecondsSince(start), 2500);
-    EXPECT_EQ(signalled.WaitTimeout(0), 0);
-}
-
-TEST(WaitForMultipleObjectsTest, TimesOutAfterTheDeadline)
-{
-    CAutoResetEvent a(false);
-    CManualResetEvent b(false);
-    CEvent* events[] = {&a, &b};
-    auto start = steady_clock::now();
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 120), kTimedOut);
-    EXPECT_GE(MillisecondsSince(start), 120);
-
-    // One pass only with 0.
-    start = steady_clock::now();
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 0), kTimedOut);
-    EXPECT_LT(MillisecondsSince(start), 2500);
-}
-
-TEST(WaitForMultipleObjectsTest, SeesAnEventSetDuringTheWait)
-{
-    CAutoResetEvent a(false);
-    CAutoResetEvent b(false);
-    CEvent* events[] = {&a, &b};
-    std::thread setter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        b.SetEvent();
-    });
-    // No deadline at all.
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 0xFFFFFFFFu), 1);
-    setter.join();
-    EXPECT_EQ(b.WaitTimeout(0), kTimedOut);
-
-    std::thread setter2([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        a.SetEvent();
-    });
-    EXPECT_EQ(WaitForMultipleObjects(2, events, 0, 20000), 0);
-    setter2.join();
-}
-
-TEST(WaitForMultipleObjectsTest, UnusableListsAreRefused)
-{
-    CAutoResetEvent signalled(true);
-    CEvent* withHole[] = {&signalled, nullptr};
+    // Lists as letters: A/a an auto-reset event signalled or not, M/m a
+    // manual-reset one, '-' a hole; `after` shows them after one polling
+    // pass. Waiting for all events is not supported. Index 110 would read as
+    // a time-out, so 110 events (indices 0..109) are the most.
+    const std::string m109(109, 'm');
+    const struct { std::string events; unsigned int count; int all; int result; std::string after; }
+        kLists[] = {{"AA", 2, 0, 0, "aA"},         {"aAA", 3, 0, 1, "aaA"},
+                    {"MA", 2, 0, 0, "MA"},         {"am", 2, 0, kTimedOut, "am"},
+                    {"A", 1, 1, kTimedOut, "A"},   {"A", 1, -1, kTimedOut, "A"},
+                    {"A-", 2, 0, kTimedOut, "A-"}, {"A", 0, 0, kTimedOut, "A"},
+                    {m109 + "M", 110, 0, 109, m109 + "M"},
+                    {m109 + "Mm", 111, 0, kTimedOut, m109 + "Mm"}};
+    for (const auto& c : kLists) {
+        std::deque<CAutoResetEvent> autos; // built in place: events are never moved
+        std::deque<CManualResetEvent> manuals;
+        std::vector<CEvent*> list;
+        for (char e : c.events)
+            list.push_back(e == '-' ? nullptr
+                           : tolower(e) == 'a' ? static_cast<CEvent*>(&autos.emplace_back(e == 'A'))
+                                               : &manuals.emplace_back(e == 'M'));
+        EXPECT_EQ(WaitForMultipleObjects(c.count, list.data(), c.all, 0), c.result) << c.events;
+        std::string after = c.events;
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i] != nullptr && list[i]->WaitTimeout(0) != 0)
+                after[i] = static_cast<char>(tolower(after[i]));
+        EXPECT_EQ(after, c.after) << c.events << ", waitAll " << c.all;
+    }
     EXPECT_EQ(WaitForMultipleObjects(1, nullptr, 0, 0), kTimedOut);
-    EXPECT_EQ(WaitForMultipleObjects(0, withHole, 0, 0), kTimedOut);
-    EXPECT_EQ(WaitForMultipleObjects(2, withHole, 0, 0), kTimedOut);
-    // Nothing was polled by the refused calls.
-    EXPECT_EQ(signalled.WaitTimeout(0), 0);
-
-    // Index 110 would read as a time-out, so 111 events are too many; 110
-    // events (indices 0..109) are fine.
-    std::deque<CManualResetEvent> owned; // events are built in place, never moved
-    std::vector<CEvent*> many;
-    for (int i = 0; i < 111; ++i) {
-        owned.emplace_back(i == 109);
-        many.push_back(&owned.back());
-    }
-    EXPECT_EQ(WaitForMultipleObjects(110, many.data(), 0, 0), 109);
-    EXPECT_EQ(WaitForMultipleObjects(111, many.data(), 0, 0), kTimedOut);
 }
 
-// -------------------------------------------------------------- the lock
-
-TEST(CriticalSection, SerialisesThreads)
+TEST(CriticalSection, IsRecursiveAndKeepsOthersOutUntilTheLastUnlock)
 {
     CSimpleCriticalSection section;
-    long counter = 0; // deliberately plain: the lock alone protects it
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i) {
-                CAutoCriticalSection guard(section);
-                counter = counter + 1;
-            }
-        });
-    }
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(counter, 80000);
-}
-
-TEST(CriticalSection, IsRecursiveAndNeedsOneUnlockPerLock)
-{
-    CSimpleCriticalSection section;
-    std::atomic<bool> acquired{false};
+    std::atomic<bool> entered{false};
     section.Lock();
     section.Lock(); // the owner may lock again
     section.Unlock();
-
-    std::thread other([&] {
-        section.Lock();
-        acquired.store(true);
-        section.Unlock();
-    });
-    // Still held once: the other thread must not get in.
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_FALSE(acquired.load());
-
+    std::thread other([&] { CAutoCriticalSection guard(section); entered.store(true); });
+    std::this_thread::sleep_for(150ms);
+    EXPECT_FALSE(entered.load()); // still held once
     section.Unlock();
-    EXPECT_TRUE(WaitUntil([&] { return acquired.load(); }));
+    EXPECT_TRUE(WaitUntil([&] { return entered.load(); }));
     other.join();
 }
-
-TEST(CriticalSection, GuardReleasesWhenAnExceptionLeaves)
-{
-    CSimpleCriticalSection section;
-    try {
-        CAutoCriticalSection guard(section);
-        throw std::runtime_error("leave the region");
-    } catch (const std::runtime_error&) {
-    }
-    std::atomic<bool> acquired{false};
-    std::thread other([&] {
-        section.Lock();
-        acquired.store(true);
-        section.Unlock();
-    });
-    const bool released = WaitUntil([&] { return acquired.load(); });
-    EXPECT_TRUE(released);
-    if (!released) {
-        section.Unlock(); // let the thread finish so the test can end
-    }
-    other.join();
-}
-
-} // namespace

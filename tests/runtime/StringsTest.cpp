@@ -5,184 +5,98 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-namespace {
+using namespace std::string_view_literals;
+using Texts = std::vector<std::string>;
 
-// ------------------------------------------------------------------- trim
-
-TEST(StringTrimTest, TrimsADevicePathListingLine)
+TEST(StringTrimTest, RemovesCLocaleWhiteSpaceFromEachSide)
 {
-    char line[] = "  /dev/ttyACM0\n";
-    StringTrim(line);
-    EXPECT_STREQ(line, "/dev/ttyACM0");
-
-    char blanks[] = "     ";
-    StringTrim(blanks);
-    EXPECT_STREQ(blanks, "");
-
-    char empty[] = "";
-    StringTrim(empty);
-    EXPECT_STREQ(empty, "");
-
+    // Both sides, the left, the right. 0xA0 is a no-break space in Latin-1 but
+    // no white space in the C locale.
+    const struct { const char* text; Texts trimmed; } kTexts[] = {
+        {"  /dev/ttyACM0\n", {"/dev/ttyACM0", "/dev/ttyACM0\n", "  /dev/ttyACM0"}},
+        {"     ", {"", "", ""}}, {"", {"", "", ""}},
+        {" \ta b\t \r\n", {"a b", "a b\t \r\n", " \ta b"}},
+        {"\v\f\r\n\t a b \n", {"a b", "a b \n", "\v\f\r\n\t a b"}},
+        {"\xA0x\xA0", {"\xA0x\xA0", "\xA0x\xA0", "\xA0x\xA0"}}};
+    for (const auto& c : kTexts) {
+        std::string both = c.text, left = c.text, right = c.text;
+        StringTrim(both.data());
+        StringTrimLeft(left.data());
+        StringTrimRight(right.data());
+        EXPECT_EQ(Texts({both.c_str(), left.c_str(), right.c_str()}), c.trimmed)
+            << '"' << c.text << '"';
+    }
     StringTrim(nullptr);
     StringTrimLeft(nullptr);
     StringTrimRight(nullptr);
 }
 
-TEST(StringTrimTest, EachSideLeavesTheOtherAndTheInside)
+TEST(StringTokenTest, AppendsTheNonEmptyTokensBetweenAnyDelimiters)
 {
-    char right[] = " \ta b\t \r\n";
-    StringTrimRight(right);
-    EXPECT_STREQ(right, " \ta b");
-
-    char left[] = "\v\f\r\n\t a b \n";
-    StringTrimLeft(left);
-    EXPECT_STREQ(left, "a b \n");
-
-    char nothingToDo[] = "x";
-    StringTrim(nothingToDo);
-    EXPECT_STREQ(nothingToDo, "x");
+    // No delimiter at all gives the whole text.
+    const struct { const char* text; const char* delimiters; Texts out; } kTexts[] = {
+        {",,a,,b;c;", ",;", {"kept", "a", "b", "c"}}, {"1.2.3", "", {"kept", "1.2.3"}},
+        {"", ".", {"kept"}}, {"...", ".", {"kept"}}, {nullptr, ".", {"kept"}},
+        {"a.b", nullptr, {"kept"}}};
+    for (const auto& c : kTexts) {
+        Texts out{"kept"};
+        StringToken(c.text, c.delimiters, out);
+        EXPECT_EQ(out, c.out) << "case " << &c - kTexts;
+    }
 }
 
-TEST(StringTrimTest, OnlyCLocaleWhiteSpaceIsRemoved)
+TEST(ParseBySpaceTest, TerminatesTokensInPlaceUpToTheLimit)
 {
-    // 0xA0 is a no-break space in Latin-1 but not white space in the C
-    // locale; a byte above 0x7F must not be mistaken for it.
-    char text[] = "\xA0x\xA0";
-    StringTrim(text);
-    EXPECT_STREQ(text, "\xA0x\xA0");
-}
-
-// ---------------------------------------------------------------- tokens
-
-TEST(StringTokenTest, SplitsOnAnyDelimiterWithoutEmptyTokens)
-{
-    std::vector<std::string> out{"kept"};
-    const char* text = ",,a,,b;c;";
-    StringToken(text, ",;", out);
-    const std::vector<std::string> expected{"kept", "a", "b", "c"};
-    EXPECT_EQ(out, expected);
-    EXPECT_STREQ(text, ",,a,,b;c;"); // the input is not written
-}
-
-TEST(StringTokenTest, NothingToSplit)
-{
-    std::vector<std::string> out;
-    StringToken("", ".", out);
-    StringToken("...", ".", out);
-    StringToken(nullptr, ".", out);
-    StringToken("a.b", nullptr, out);
-    EXPECT_TRUE(out.empty());
-
-    StringToken("1.2.3", "", out); // no delimiter: the whole text
-    ASSERT_EQ(out.size(), 1U);
-    EXPECT_EQ(out[0], "1.2.3");
-}
-
-TEST(ParseBySpaceTest, StopsAtTheLimit)
-{
-    char text[] = " a\tb  c d";
-    char* tokens[2] = {nullptr, nullptr};
-    EXPECT_EQ(parseBySpace(text, tokens, 2), 2);
-    EXPECT_STREQ(tokens[0], "a");
-    EXPECT_STREQ(tokens[1], "b");
-    // The first token beyond the limit, "c", is terminated but not stored,
-    // and the scan ends there: "d" is untouched.
-    EXPECT_STREQ(text + 6, "c");
-    EXPECT_STREQ(text + 8, "d");
-}
-
-TEST(ParseBySpaceTest, TokensPointIntoTheText)
-{
-    char text[] = "\r\nalpha beta\tgamma\n";
-    char* tokens[8] = {};
-    ASSERT_EQ(parseBySpace(text, tokens, 8), 3);
-    EXPECT_EQ(tokens[0], text + 2);
-    EXPECT_STREQ(tokens[0], "alpha");
-    EXPECT_STREQ(tokens[1], "beta");
-    EXPECT_STREQ(tokens[2], "gamma");
-    EXPECT_EQ(tokens[3], nullptr);
-}
-
-TEST(ParseBySpaceTest, EmptyAndRefusedInput)
-{
-    char* tokens[4] = {};
-    char blanks[] = " \t\r\n ";
-    EXPECT_EQ(parseBySpace(blanks, tokens, 4), 0);
-    char empty[] = "";
-    EXPECT_EQ(parseBySpace(empty, tokens, 4), 0);
-    EXPECT_EQ(parseBySpace(nullptr, tokens, 4), 0);
+    // `after` is the whole text afterwards: the first token beyond the limit
+    // is terminated but not stored, and the scan ends there.
+    const struct { std::string_view text; int max; Texts tokens; std::string_view after; }
+        kTexts[] = {{" a\tb  c d", 2, {"a", "b"}, " a\0b\0 c\0d"sv},
+                    {"\r\none two\tsix\n", 8, {"one", "two", "six"}, "\r\none\0two\0six\0"sv},
+                    {" \t\r\n ", 4, {}, " \t\r\n "}, {"", 4, {}, ""}, {"a b", 0, {}, "a\0b"sv}};
+    for (const auto& c : kTexts) {
+        std::string text(c.text);
+        char* tokens[10] = {}; // room for a faulty count past the limit
+        const int count = parseBySpace(text.data(), tokens, c.max);
+        EXPECT_EQ(Texts(tokens, tokens + count), c.tokens) << c.text;
+        EXPECT_EQ(tokens[count], nullptr) << c.text;
+        EXPECT_EQ(std::string_view(text), c.after) << c.text;
+    }
     char text[] = "a b";
+    char* tokens[4] = {};
+    EXPECT_EQ(parseBySpace(nullptr, tokens, 4), 0);
     EXPECT_EQ(parseBySpace(text, nullptr, 4), 0);
     EXPECT_STREQ(text, "a b");
-    // No room at all: the first token is terminated, nothing stored.
-    EXPECT_EQ(parseBySpace(text, tokens, 0), 0);
-    EXPECT_EQ(tokens[0], nullptr);
-    EXPECT_STREQ(text, "a");
 }
 
-// ------------------------------------------------------- _strcasecmp
-
-TEST(StrCaseCmpTest, NullHandling)
+TEST(StrCaseCmpTest, ComparesFoldedAsciiLettersAsUnsignedBytes)
 {
+    // '_' (0x5F) lies between 'Z' and 'a' (0x61); bytes above 0x7F are not folded.
     const char* text = "abc";
-    EXPECT_EQ(_strcasecmp(nullptr, nullptr), 0);
-    EXPECT_EQ(_strcasecmp(text, text), 0);
-    EXPECT_EQ(_strcasecmp(nullptr, "abc"), -1);
-    EXPECT_EQ(_strcasecmp("abc", nullptr), 1);
+    const struct { const char* a; const char* b; int result; } kPairs[] = {
+        {nullptr, nullptr, 0}, {text, text, 0}, {nullptr, "abc", -1}, {"abc", nullptr, 1},
+        {"", "", 0}, {"MaR", "mAr", 0}, {"ABC", "abd", 'c' - 'd'}, {"ab", "ABC", -'c'},
+        {"abc", "AB", 'c'}, {"_", "A", -2}, {"\xE9", "\xC9", 0x20}, {"\xE9", "a", 0xE9 - 'a'},
+        {"Zz", "zZ", 0}};
+    for (const auto& c : kPairs)
+        EXPECT_EQ(_strcasecmp(c.a, c.b), c.result) << "case " << &c - kPairs;
 }
 
-TEST(StrCaseCmpTest, FoldsAsciiLettersBeforeComparing)
+TEST(StringFormatTest, FormatsIntoABufferThatGrows)
 {
-    EXPECT_EQ(_strcasecmp("MaR", "mAr"), 0);
-    EXPECT_EQ(_strcasecmp("", ""), 0);
-    // 'c' - 'd' after folding.
-    EXPECT_EQ(_strcasecmp("ABC", "abd"), -1);
-    // The shorter string ends first: 0 - 'c'.
-    EXPECT_EQ(_strcasecmp("ab", "ABC"), -'c');
-    EXPECT_EQ(_strcasecmp("abc", "AB"), 'c');
-    // '_' (0x5F) lies between 'Z' and 'a': against folded 'A' it is
-    // 0x5F - 0x61 = -2, not 0x5F - 0x41.
-    EXPECT_EQ(_strcasecmp("_", "A"), -2);
-    // Bytes above 0x7F are not folded and compare unsigned: 0xE9 - 0xC9.
-    EXPECT_EQ(_strcasecmp("\xE9", "\xC9"), 0x20);
-    EXPECT_GT(_strcasecmp("\xE9", "a"), 0);
-}
-
-// --------------------------------------------------------------- format
-
-TEST(StringFormatTest, FormatsArguments)
-{
-    EXPECT_EQ(StringFormat("%d-%s-%.2f", 42, "abc", 1.5), "42-abc-1.50");
-    EXPECT_EQ(StringFormat("100%%"), "100%");
-    EXPECT_EQ(StringFormat(""), "");
-    EXPECT_EQ(StringFormat("/dev/ttyACM%d", 3), "/dev/ttyACM3");
-}
-
-TEST(StringFormatTest, GrowsTheBufferWhenTheTextDoesNotFit)
-{
-    // "%s" starts with a 4-byte buffer: 3 characters fit with the
-    // terminator, 4 need the second round.
-    EXPECT_EQ(StringFormat("%s", "abc"), "abc");
-    EXPECT_EQ(StringFormat("%s", "abcd"), "abcd");
+    // "%s" starts with 4 bytes: 3 characters and the terminator fit, 4 do not.
+    // No wide character outside ASCII can be written in the C locale: the
+    // encoding error gives the empty text rather than a buffer growing forever.
     const std::string longText(5000, 'x');
-    EXPECT_EQ(StringFormat("<%s>", longText.c_str()), "<" + longText + ">");
+    const std::pair<std::string, std::string> kFormatted[] = {
+        {StringFormat("%d-%s-%.2f", 42, "abc", 1.5), "42-abc-1.50"},
+        {StringFormat("%s", "abc"), "abc"}, {StringFormat("%s", "abcd"), "abcd"},
+        {StringFormat("<%s>", longText.c_str()), "<" + longText + ">"},
+        {StringFormat("%ls", L"\u00e9"), ""}};
+    for (const auto& [formatted, expected] : kFormatted)
+        EXPECT_EQ(formatted, expected);
 }
-
-TEST(StringFormatTest, EncodingErrorGivesEmptyTextInsteadOfLoopingForever)
-{
-    // A wide character outside ASCII cannot be written in the C locale, so
-    // the formatting itself fails whatever the buffer size.
-    EXPECT_EQ(StringFormat("%ls", L"\u00e9"), "");
-}
-
-TEST(GenerateTempFilePathTest, IsTheCurrentDirectory)
-{
-    EXPECT_STREQ(GenerateTempFilePath("anything"), "./");
-    EXPECT_STREQ(GenerateTempFilePath(nullptr), "./");
-}
-
-} // namespace

@@ -1,25 +1,23 @@
 // Polls a condition until it holds or a generous deadline passes, for tests
-// that watch other threads or signals without depending on exact timing.
+// that watch other threads or signals without depending on exact timing. The
+// condition is evaluated once per turn, so it may consume what it looks at.
 #pragma once
 
 #include <chrono>
 #include <thread>
 
 template <typename Predicate>
-bool WaitUntil(Predicate condition, std::chrono::milliseconds limit = std::chrono::seconds(5))
+bool WaitUntil(Predicate condition)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     bool met = condition();
-    while (!met && std::chrono::steady_clock::now() < deadline) {
+    for (; !met && std::chrono::steady_clock::now() < deadline; met = condition())
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        met = condition();
-    }
     return met;
 }
 
 inline long long MillisecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
 }
