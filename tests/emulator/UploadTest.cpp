@@ -1,5 +1,4 @@
-// Block upload, the block output switch and ROM saves, with the two faults
-// that spoil them.
+// Block upload, the block output switch and ROM saves.
 #include "EmuLine.h"
 
 namespace {
@@ -61,19 +60,6 @@ TEST_F(BlockUpload, UploadSwitchAndRomSaveConfirmedOnTheThirdQuery) {
         EXPECT_EQ(slot->samples[s].dc, 0x8000 + s);
         EXPECT_EQ(slot->samples[s].ac, -s);
     }
-}
-
-TEST_F(BlockUpload, FaultsSpoilTheChunkEchoAndTheRomConfirmation) {
-    emu_->setFault(hsimemu::Fault::CorruptChunkEcho, true);
-    emu_->setFault(hsimemu::Fault::RomNeverConfirmed, true);
-    Bytes corrupt = acked(chunk(0));
-    corrupt[63] ^= 0x01;  // bit 0 of the echo's last byte
-    const Step busy{romStatus(1), romAnswer(false, 1, 0x80)};
-    expectExchanges({{chunk(0), corrupt},
-                     {romStatus(2), romAnswer(false, 2, 0x00)},
-                     {romSave(1), acked(romSave(1))}, busy, busy, busy, busy, busy});
-    EXPECT_EQ(emu_->uploadedSamples().at(13).ac, -13);  // the chunk is stored as sent
-    EXPECT_FALSE(emu_->romSlot(1).has_value());
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ protected:
     // keeps asking), and the poll thread answering every request.
     void startStreaming()
     {
+        auto start = Clock::now();
         ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+        EXPECT_GE(MsSince(start), 100) << "the function returns after its 100 ms pause";
         ASSERT_EQ(SendStopPacket(), 3200);
         {
             CAutoCriticalSection lock(g_CriticalSection);
@@ -88,9 +90,7 @@ TEST_F(CommandWindow, ExchangesFromManyThreadsMeetTheDeviceBetweenItsRequests)
 
 TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
 {
-    hsimemu::Emulator& emulator = startEmulator(hsimemu::Pacing::RealTime);
-    ASSERT_TRUE(HSIMInit(CallbackLog::callback));
-    ASSERT_TRUE(CallbackLog::instance().waitForCalls(1, 10000));
+    hsimemu::Emulator& emulator = startWithCallback(hsimemu::Pacing::RealTime);
     startStreaming();
 
     // A device that stops asking for data opens no window: the setters give

@@ -2,30 +2,12 @@
 #include "Fixture.h"
 
 #include "protocol/DeviceInformation.h"
-#include "protocol/Handshake.h"
 #include "runtime/Sync.h"
 
 #include <algorithm>
 #include <cstring>
 
 using namespace hsimtest;
-
-TEST_F(EmulatorTest, SerialNumberFormatsTheModelRecord)
-{
-    connect();
-    struct Case {
-        MODEL_INFORMATION info;
-        const char* serial;
-    } cases[] = {
-        {{0x41, 0x42, 0x01, 0xAB, 123, 7}, "HAB01AB-070123"},
-        // Wider numbers print all their digits and still fit.
-        {{0x41, 0x42, 0x01, 0xAB, 12345, 100}, "HAB01AB-10012345"},
-    };
-    for (const Case& c : cases) {
-        g_ModelInfo = c.info;
-        EXPECT_STREQ(HSIMGetSerialNumber(), c.serial);
-    }
-}
 
 TEST_F(EmulatorTest, InformationBlockUpdateStopsAtTheFlashErase)
 {

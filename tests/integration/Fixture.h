@@ -124,6 +124,16 @@ protected:
         return *emulator_;
     }
 
+    // Starts the emulator and the library with the callback log, and waits
+    // until the connection is told.
+    hsimemu::Emulator& startWithCallback(hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost)
+    {
+        startEmulator(pacing);
+        EXPECT_TRUE(HSIMInit(CallbackLog::callback));
+        EXPECT_TRUE(CallbackLog::instance().waitForCalls(1, 10000));
+        return *emulator_;
+    }
+
     // Starts the emulator and connects to it on its port.
     hsimemu::Emulator& connect(hsimemu::Pacing pacing = hsimemu::Pacing::AsFastAsHost)
     {

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 using namespace hsim;
 
@@ -78,4 +79,13 @@ TEST(StandardLoop, ANonLoopingPatternStopsOnlyPastItsEnd)
     g_Engine.callbacks.StandardStopCB = nullptr;
     _CheckStandardLoop(S);
     EXPECT_EQ(S.out.MainOutput, 0);
+    // The library's own notification gives the signal-output callback the
+    // end marker, time -1 and 0 mV.
+    static std::vector<std::pair<double, double>> told;
+    g_Engine = InitialEngine();
+    g_Engine.callbacks.GraphCB = [](double t, double v) { told.emplace_back(t, v); };
+    S.pattern.loopPlay = false;
+    S.clock.fOutputTime = 1.0;
+    _CheckStandardLoop(S);
+    EXPECT_EQ(told, (std::vector<std::pair<double, double>>{{-1.0, 0.0}}));
 }

@@ -35,7 +35,6 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         ASSERT_EQ(DeviceLocationSet(nullptr, (dir_ + "/locks").c_str()), 0);
-        path_ = dir_ + "/locks/norvale.ACM4.lock";
     }
     void TearDown() override
     {
@@ -43,21 +42,22 @@ protected:
         DeviceLocationSet(nullptr, nullptr);
         fs::remove_all(dir_);
     }
-    void write(const void* bytes, size_t size, fs::perms perms = fs::perms(0600))
+    // Writes the lock file of port 4, or reads it ("" when there is none).
+    void write(const std::string& bytes, fs::perms perms = fs::perms(0600))
     {
-        fs::create_directories(fs::path(path_).parent_path());
-        std::ofstream(path_, std::ios::binary).write(static_cast<const char*>(bytes), std::streamsize(size));
-        fs::permissions(path_, perms);
+        fs::create_directories(dir_ + "/locks");
+        std::ofstream(lockPath(), std::ios::binary) << bytes;
+        fs::permissions(lockPath(), perms);
     }
     std::string content() const
     {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::ifstream in(lockPath(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    std::string lockPath() const { return dir_ + "/locks/norvale.ACM4.lock"; }
     static std::string pidBytes(int32_t pid) { return std::string(reinterpret_cast<const char*>(&pid), 4); }
 
     std::string dir_;
-    std::string path_;
 };
 
 // A process id that no process has any more.
@@ -90,11 +90,11 @@ TEST_F(LockFile, TakenWhenFreeOrStaleRefusedWhenBusyOrUnreadable)
     for (const Case& c : cases) {
         fs::remove_all(dir_ + "/locks");
         if (c.before)
-            write(c.before->data(), c.before->size());
+            write(*c.before);
         EXPECT_EQ(LockDeviceFile(kPort), c.taken) << c.what;
         EXPECT_EQ(content(), c.after) << c.what;
         UnlockDeviceFile();
-        EXPECT_EQ(fs::exists(path_), !c.taken) << c.what << ": unlock removes only our own lock";
+        EXPECT_EQ(fs::exists(lockPath()), !c.taken) << c.what << ": unlock removes only our own lock";
     }
     // The missing lock directory was created, mode 0755; the lock is 0600.
     umask(022);
@@ -103,7 +103,7 @@ TEST_F(LockFile, TakenWhenFreeOrStaleRefusedWhenBusyOrUnreadable)
     struct stat st;
     ASSERT_EQ(stat((dir_ + "/locks").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
-    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    ASSERT_EQ(stat(lockPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -111,8 +111,7 @@ TEST_F(LockFile, TakenWhenFreeOrStaleRefusedWhenBusyOrUnreadable)
 // answers EPERM, and the lock is busy, not stale.
 TEST_F(LockFile, OwnerOfAnotherUserIsAlive)
 {
-    const int32_t init = 1;
-    write(&init, 4, fs::perms(0666));
+    write(pidBytes(1), fs::perms(0666));
     fs::permissions(dir_ + "/locks", fs::perms(0777));
     fs::permissions(dir_, fs::perms(0755));
     pid_t child = fork();
@@ -126,7 +125,7 @@ TEST_F(LockFile, OwnerOfAnotherUserIsAlive)
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_NE(WEXITSTATUS(status), 3) << "could not become another user";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the lock of a live process was taken";
-    EXPECT_EQ(content(), pidBytes(init));
+    EXPECT_EQ(content(), pidBytes(1));
 }
 
 // Transfers on a port that is closed, or replaced by a new one, end at once
