@@ -96,16 +96,6 @@ protected:
 
     bool silentFor(int ms) { return readUpTo(1, ms).empty(); }
 
-    // Messages and the answers they must get, byte for byte, and nothing more.
-    struct Step { Bytes send, answer; };
-    void expectExchanges(const std::vector<Step>& steps) {
-        for (size_t i = 0; i < steps.size(); ++i) {
-            EXPECT_EQ(exchange(steps[i].send, steps[i].answer.size()), steps[i].answer)
-                << "step " << i;
-        }
-        EXPECT_TRUE(silentFor(30));
-    }
-
     // Control block write: relay byte (1 = output on) and sample rate.
     void setRelays(uint8_t relay, unsigned rate = 40000) {
         Bytes block = msg({0xC5, 0xFF, relay}, 64);

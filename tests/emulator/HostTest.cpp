@@ -42,12 +42,4 @@ TEST_F(Publishing, StartReplacesAStaleNodeAndStopRemovesIt) {
     EXPECT_NE(lstat(emu_->nodePath().c_str(), &st), 0);
 }
 
-TEST_F(Publishing, StartFailsWithoutADirectory) {
-    options_.directory = dir_ + "/missing";
-    hsimemu::Emulator emu(options_);
-    EXPECT_FALSE(emu.start());
-    EXPECT_FALSE(emu.plugged());
-    EXPECT_FALSE(emu.lastError().empty());
-}
-
 }  // namespace

@@ -3,6 +3,10 @@
 // last 0.4 ms of the running cycle while streaming).
 #include "SynthTestSupport.h"
 
+#include "synth/Patterns.h"
+
+#include <chrono>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -127,6 +131,26 @@ TEST_F(ChangeSchedulerTest, NestedChangeIsIgnored)
     S.hooks.SyncFreqCB = nullptr;
     Apply(1);  // and the guard is released afterwards
     EXPECT_EQ(S.work.A, 4.0);
+}
+
+// A deferred change is applied on the poll thread, inside a transfer: the
+// hour-long pattern it needs (millions of samples) is built before, on the
+// thread that asks for the change.
+TEST_F(ChangeSchedulerTest, DeferredChangeBuildsItsPatternOnTheCallersThread)
+{
+    using Clock = std::chrono::steady_clock;
+    Apply(3);
+    g_bECGGoing = true;  // streaming: the change waits for the end of the cycle
+    S.pattern.nSpecialWaveform = IEC247_RR_1500MS_HOUR;
+    S.out.MainOutput = 16;
+    _ChangeRequested();
+    EXPECT_TRUE(g_Engine.scheduler.ChangeOnNextCycle);
+    auto start = Clock::now();
+    std::free(getArray(IEC247_RR_1500MS_HOUR));
+    const auto build = Clock::now() - start;
+    start = Clock::now();
+    EXPECT_NE(getIEC47RawArray(IEC247_RR_1500MS_HOUR), nullptr);
+    EXPECT_LT(Clock::now() - start, build / 10) << "the pattern was not built yet";
 }
 
 } // namespace
