@@ -248,7 +248,7 @@ TEST(NoDevice, EverythingRefusesAtOnceAndStoresNothing)
     EXPECT_TRUE(SetRelays(true));
     EXPECT_EQ(HSIMSetCalibrationMode(true) + HSIMSetOutputDac(1, 2) + SendStopPacket(), 0);
     EXPECT_EQ(SetRespireAlgorithmParam(15, 2, 0, 10, 10, 10), 0);
-    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_LT(MillisecondsSince(start), 1000);
     EXPECT_EQ(HSIMGetOutputFunction(), function);
     EXPECT_EQ(HSIMGetDCOffset(), offset);
     EXPECT_EQ(HSIMGetDCOffsetVariableMode(), variable);

@@ -21,7 +21,7 @@ protected:
     {
         auto start = Clock::now();
         ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
-        EXPECT_GE(MsSince(start), 100) << "the function returns after its 100 ms pause";
+        EXPECT_GE(MillisecondsSince(start), 100) << "the function returns after its 100 ms pause";
         ASSERT_EQ(SendStopPacket(), 3200);
         {
             CAutoCriticalSection lock(g_CriticalSection);
@@ -99,7 +99,7 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     SleepMs(100);
     auto start = Clock::now();
     EXPECT_EQ(HSIMSetDCOffset(0, 100), -1);
-    EXPECT_GE(MsSince(start), 2900);
+    EXPECT_GE(MillisecondsSince(start), 2900);
     EXPECT_FALSE(SetSelectedChannelEnabled(1, true));
     EXPECT_NE(HSIMGetDCOffset(), 100) << "a refused call stores nothing";
     emulator.setFault(hsimemu::Fault::NoStreamReports, false);
@@ -113,7 +113,7 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     EXPECT_LT(CallbackLog::instance().msTo(1, unplugged), 9000);
     start = Clock::now();
     EXPECT_EQ(HSIMSetDCOffset(0, 0), -1);
-    EXPECT_LT(MsSince(start), 1000) << "no device: refused before any window wait";
+    EXPECT_LT(MillisecondsSince(start), 1000) << "no device: refused before any window wait";
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST_F(EmulatorTest, ConnectGivesUpAfterItsTimeOutAndLeavesNoThread)
     int before = ThreadCount();
     auto start = Clock::now();
     EXPECT_FALSE(HSIMConnect(kPort, 1500));
-    EXPECT_GE(MsSince(start), 1400);
+    EXPECT_GE(MillisecondsSince(start), 1400);
     EXPECT_FALSE(HSIMIsConnected());
     EXPECT_EQ(ThreadCount(), before);
 
@@ -83,7 +83,7 @@ TEST_F(EmulatorTest, StartingAgainKeepsTheConnectionAndReplacesOnlyTheCallback)
     EXPECT_TRUE(HSIMInit(CallbackLog::callback));
     auto start = Clock::now();
     EXPECT_TRUE(HSIMConnect(kPort, 5000));
-    EXPECT_LT(MsSince(start), 4000) << "a working connection is not searched again";
+    EXPECT_LT(MillisecondsSince(start), 4000) << "a working connection is not searched again";
     SleepMs(300);
     EXPECT_EQ(emulator.received("info-query").size(), queries) << "no new handshake";
     EXPECT_TRUE(CallbackLog::instance().values().empty()) << "the new callback hears of no change";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Emulator.h"
+#include "WaitUntil.h"
 #include "hsim.h"
 #include "hsim_ext.h"
 
@@ -22,22 +23,6 @@ namespace hsimtest {
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
-
-inline long long MsSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
 
 inline void SleepMs(int ms)
 {
