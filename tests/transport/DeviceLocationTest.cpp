@@ -58,9 +58,10 @@ TEST_F(DeviceLocation, UnusableFormatsAreRefusedAndChangeNothing)
     EXPECT_EQ(DeviceLocationSet(nullptr, ""), -3);
     EXPECT_EQ(DeviceLocationSet(nullptr, std::string(120, 'l').c_str()), -3);
     EXPECT_EQ(PresenceCommand(), "/bin/ls /dev/ttyACM* 2>/dev/null");
-    // A lock directory that leaves room for the longest lock file name fits.
-    std::string longest(127 - 1 - 19 - 1, 'l');  // "/" + "norvale.ACM127.lock" + NUL
-    EXPECT_EQ(DeviceLocationSet(nullptr, longest.c_str()), 0);
+    // A lock directory that leaves room for the longest lock file name fits:
+    // 107 bytes, "/", "norvale.ACM127.lock" and the NUL make the 128 bytes.
+    EXPECT_EQ(DeviceLocationSet(nullptr, std::string(108, 'l').c_str()), -3);
+    EXPECT_EQ(DeviceLocationSet(nullptr, std::string(107, 'l').c_str()), 0);
     char lock[kLockPathSize];
     EXPECT_TRUE(FormatLockPath(127, lock, sizeof lock));
 }
