@@ -20,8 +20,7 @@ namespace {
 template <class Command>
 bool Framed(Command command)
 {
-    DeviceFrame frame;
-    return frame.open() && command() == Status::Ok;
+    return InCommandFrame(command) == Status::Ok;
 }
 
 }  // namespace

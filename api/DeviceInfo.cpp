@@ -26,16 +26,14 @@ char s_szSerialNumber[32];
 
 extern "C" int HSIMSetHWInformation(int value1, int value2)
 {
-    DeviceFrame frame;
-    return frame.open() && hsim::SetHWInfo(value1, value2) == hsim::Status::Ok ? 1 : 0;
+    return hsim::InCommandFrame([&] { return hsim::SetHWInfo(value1, value2); }) == hsim::Status::Ok ? 1 : 0;
 }
 
 extern "C" int HSIMSetDeviceInformation(MODEL_INFORMATION* info)
 {
     if (info == nullptr)
         return 0;
-    DeviceFrame frame;
-    return frame.open() && hsim::SetModelInfo(*info) == hsim::Status::Ok ? 1 : 0;
+    return hsim::InCommandFrame([&] { return hsim::SetModelInfo(*info); }) == hsim::Status::Ok ? 1 : 0;
 }
 
 extern "C" int HSIMGetDeviceInformation(MODEL_INFORMATION* info)

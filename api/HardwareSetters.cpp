@@ -43,9 +43,8 @@ extern "C" int HSIMSetInputImpedanceMode(int channel, int mode)
 // command window, -2 for a bad channel, HSIM_ERROR_IO when the exchange failed.
 extern "C" int HSIMGetInputImpedanceMode(int channel)
 {
-    DeviceFrame frame;
     int mode = 0;
-    Status status = frame.open() ? hsim::GetInputImpedanceMode(channel, mode) : frame.status();
+    Status status = InCommandFrame([&] { return hsim::GetInputImpedanceMode(channel, mode); });
     return status == Status::Ok ? mode : SetterResult(status);
 }
 
@@ -94,11 +93,10 @@ extern "C" bool HSIMGetDCOffsetVariableMode(void)
 // it, so the write only refreshes relays and sample rate.
 extern "C" int SetDCOffsetCommonMode(bool common)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    g_Engine.synth.dc.bCommonMode = common;
-    return SetterResult(hsim::SetRelays(true));
+    return SetterResult(InCommandFrame([&] {
+        g_Engine.synth.dc.bCommonMode = common;
+        return hsim::SetRelays(true);
+    }));
 }
 
 extern "C" bool GetDCOffsetCommonMode(void)
@@ -109,8 +107,5 @@ extern "C" bool GetDCOffsetCommonMode(void)
 
 extern "C" int SetAllOutputState(unsigned int)
 {
-    DeviceFrame frame;
-    if (!frame.open())
-        return kSetterRefused;
-    return SetterResult(hsim::SetRelays(true));
+    return SetterResult(InCommandFrame([] { return hsim::SetRelays(true); }));
 }

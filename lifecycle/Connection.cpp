@@ -63,18 +63,9 @@ bool IsLibraryThread()
            (poll != 0 && pthread_equal(pthread_t(poll), self));
 }
 
-// Runs one device operation the way an entry point does: under the lock,
-// after the device check and the command window.
-template <class Operation>
-void WithDevice(Operation operation)
-{
-    CommandFrame frame;
-    if (frame.open())
-        operation();
-}
-
 // Known state of a newly found device: primary lead and no input impedance
-// network on every output channel.
+// network on every output channel. Each reset runs in a frame of its own, the
+// way an entry point's does.
 void ResetOutputChannels()
 {
     {
@@ -82,8 +73,8 @@ void ResetOutputChannels()
         g_bECGGoing.store(false);
     }
     for (int channel = 0; channel < kOutputChannels; ++channel) {
-        WithDevice([&] { SetChannelLead(channel, OUTPUT_LEAD_PRIMARY); });
-        WithDevice([&] { SetInputImpedanceMode(channel, 0); });
+        InCommandFrame([&] { return SetChannelLead(channel, OUTPUT_LEAD_PRIMARY); });
+        InCommandFrame([&] { return SetInputImpedanceMode(channel, 0); });
     }
 }
 
@@ -92,8 +83,8 @@ void ResetOutputChannels()
 void ResetDcOffsets()
 {
     for (int channel = 0; channel < kOutputChannels; ++channel) {
-        WithDevice([&] { SetChannelDcVariableMode(channel, false); });
-        WithDevice([&] { SetChannelDcOffset(channel, 0); });
+        InCommandFrame([&] { return SetChannelDcVariableMode(channel, false); });
+        InCommandFrame([&] { return SetChannelDcOffset(channel, 0); });
     }
 }
 

@@ -55,6 +55,8 @@ Status SetChannelLead(int channel, OutputLead lead)
 
 Status SetChannelDcOffset(int channel, int mv)
 {
+    if (!IsValidChannel(channel))
+        return Status::BadArgument;
     g_Engine.synth.dc.DCSetting = mv;
     Status relays = SetRelays(true);
     return FirstFailure(relays, SetDcOffset(channel));

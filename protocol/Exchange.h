@@ -38,11 +38,6 @@ enum class Status {
     Refused,      // the answer arrived but does not accept the message
 };
 
-inline bool IsIoFailure(Status s)
-{
-    return s == Status::WriteFailed || s == Status::ReadFailed || s == Status::Refused;
-}
-
 // How long a thread that wants to talk to the device waits for the command
 // window while output streams: a device that has not asked for data by then
 // has stopped working.
@@ -88,6 +83,15 @@ public:
 private:
     Status m_Status;
 };
+
+// Runs an operation in a frame: the frame's status when it does not open,
+// else the operation's.
+template <class Operation>
+Status InCommandFrame(Operation operation)
+{
+    CommandFrame frame;
+    return frame.open() ? operation() : frame.status();
+}
 
 // The poll thread's side: reads one 64-byte report, without the global lock,
 // while output streams. The bytes read (-1 or a short count when nothing or
