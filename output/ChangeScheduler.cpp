@@ -3,7 +3,10 @@
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "protocol/Exchange.h"
+#include "output/TestModes.h"
 #include "synth/WorkingValues.h"
+
+#include <cmath>
 
 namespace hsim {
 
@@ -57,6 +60,25 @@ void _CheckIfChangeRequired(double t)
         ApplyChange();
         SetRelays(true);
     }
+}
+
+void _UpdateFreqScanIfRequired()
+{
+    SynthState& s = g_Engine.synth;
+    if (!s.scan.FreqScanOn)
+        return;
+    if (s.hooks.SyncFreqCB != nullptr)
+        s.hooks.SyncFreqCB(s.out.F);
+    const double f = std::floor(s.out.F * 100000.0 + 0.5) / 100000.0;
+    const bool upward = s.scan.Ffinal >= s.scan.Fstart;
+    const bool ended = upward ? (f >= s.scan.Ffinal || f <= s.scan.Fstart)
+                              : (f <= s.scan.Ffinal || f >= s.scan.Fstart);
+    if (!ended)
+        return;
+    if (s.hooks.SyncFreqCB != nullptr)
+        s.hooks.SyncFreqCB(-1.0);
+    if (s.scan.FreqScan1 || s.scan.FreqScan3)
+        EndFrequencyScan();
 }
 
 }  // namespace hsim

@@ -15,5 +15,9 @@ void _ChangeRequested();
 // 0.4 ms of the cycle, or at once for cycles longer than 6.7 s (F < 0.15),
 // and rewrites the control block.
 void _CheckIfChangeRequired(double t);
+// Called by the streaming loop after every transfer: tells the frequency
+// callback the scan's frequency and ends the scan once the frequency, rounded
+// to 10 uHz, has reached its stop (in the scan's direction).
+void _UpdateFreqScanIfRequired();
 
 }  // namespace hsim

@@ -1,0 +1,125 @@
+#include "output/TestModes.h"
+
+#include "output/ChangeScheduler.h"
+#include "output/Engine.h"
+#include "output/Output.h"
+
+namespace hsim {
+
+namespace {
+
+constexpr int kSine = 1;
+constexpr int kStandardEcg = 7;
+constexpr double kOverloadAmplitude = 1000.0;  // mV peak to peak on the DC channel
+constexpr double kEcgScanStart = 0.05;         // beats per second
+constexpr double kEcgScanStop = 0.5;
+constexpr double kEcgScanSeconds = 30.0;
+
+// Amplitude and frequency in force when the baseline-reset test was switched
+// on, given back when it is switched off. Guarded by g_CriticalSection.
+double s_SavedAmplitude = 1.0;
+double s_SavedFrequency = 1.0;
+
+// The overload frequency of a level; 0 for a level without one.
+double OverloadFrequency(int level)
+{
+    switch (level) {
+    case 1: return 50.0;
+    case 2: return 60.0;
+    case 3: return 80.0;
+    case 4: return 100.0;
+    default: return 0.0;
+    }
+}
+
+void TellFunction(int code)
+{
+    if (g_Engine.callbacks.SyncMainFuncCB != nullptr)
+        g_Engine.callbacks.SyncMainFuncCB(code);
+}
+
+}  // namespace
+
+// The level is stored before the handler runs, so the handler acts on the
+// level just set: switching the test on plays the overload of that level at
+// once, and switching it off gives the saved settings back.
+void SetBaselineResetLevel(int level)
+{
+    Engine& e = g_Engine;
+    OutputSettings& out = e.synth.out;
+    const int old = e.synth.test.BaseLineOverload;
+    if (level != 0) {
+        out.MainOutput = kSine;
+        if (old == 0) {
+            s_SavedAmplitude = out.Amplitude;
+            s_SavedFrequency = out.F;
+        }
+    } else if (old != 0) {
+        out.Amplitude = s_SavedAmplitude;
+        out.F = s_SavedFrequency;
+    }
+    e.synth.test.BaseLineOverload = level;
+    if (level != old) {
+        if (e.callbacks.BaselineResetCB != nullptr)
+            e.callbacks.BaselineResetCB(level);
+        _Baseline1V_CheckedChanged();
+    }
+}
+
+void _Baseline1V_CheckedChanged()
+{
+    SynthState& s = g_Engine.synth;
+    const int level = s.test.BaseLineOverload;
+    if (level != 0 && s.out.MainOutput == kSine) {
+        const double f = OverloadFrequency(level);
+        if (f > 0.0)
+            s.out.F = f;
+        if (s.hooks.SyncFreqCB != nullptr)
+            s.hooks.SyncFreqCB(s.out.F);
+        s.clock.fTimePeriod = 1 / s.out.F;
+        s.out.Amplitude = kOverloadAmplitude;
+        _ChangeRequested();
+    } else if (level == 0) {
+        // The restored settings apply like any other change (a stop has
+        // nothing left to apply).
+        _ChangeRequested();
+    }
+}
+
+void StartFrequencyScan(ScanKind kind)
+{
+    Engine& e = g_Engine;
+    OutputSettings& out = e.synth.out;
+    FrequencyScan& scan = e.synth.scan;
+    double seconds;
+    int code;
+    if (kind == ScanKind::Ecg) {
+        scan.FreqScan3 = true;
+        scan.Fstart = kEcgScanStart;
+        scan.Ffinal = kEcgScanStop;
+        seconds = kEcgScanSeconds;
+        code = kStandardEcg;
+    } else {
+        scan.FreqScan1 = true;
+        seconds = scan.Fduration;
+        code = kSine;
+    }
+    scan.FreqScanOn = true;
+    out.F = scan.Fstart;
+    scan.Fd = (scan.Ffinal - scan.Fstart) / seconds / out.nSampleRate;
+    out.MainOutput = code;
+    TellFunction(code);
+    if (kind == ScanKind::Sine)
+        SelectOutputFunction(code);
+    else
+        _ChangeRequested();
+}
+
+void EndFrequencyScan()
+{
+    g_Engine.synth.out.MainOutput = 0;
+    TellFunction(0);
+    SelectOutputFunction(0);
+}
+
+}  // namespace hsim
