@@ -15,6 +15,7 @@ using namespace hsim;
 namespace {
 
 // Gives the device time to settle its relays after a change of function.
+// Only a call that holds the lock no more pauses.
 constexpr unsigned int kSettleMs = 100;
 
 // One index serves the three pattern families (codes 9, 10 and 16), which
@@ -52,11 +53,20 @@ extern "C" int HSIMSetOutputFunction(int outputFunction)
     int result;
     {
         DeviceFrame frame;
-        if (!frame.open())
+        if (!frame.open()) {
+            // A device that has stopped asking for data never opens the
+            // window: the output stops on this side all the same, so that it
+            // can be started again.
+            if (outputFunction == 0 && frame.status() == Status::Busy)
+                StopOutputAfterLoss();
             return kSetterRefused;
+        }
         result = SetterResult(SelectOutputFunction(outputFunction));
     }
-    SleepEx(kSettleMs);
+    // Never while the lock is still held (a call nested in another, or from
+    // a callback on the streaming thread): the device would wait for data.
+    if (!GlobalLockHeldHere())
+        SleepEx(kSettleMs);
     return result;
 }
 

@@ -47,6 +47,56 @@ HSIM_API int HSIMGetDeviceLocation(char* devicePathFormat, size_t formatSize,
  */
 HSIM_API int HSIMGetTableProvenance(int table, const char** source);
 
+/*
+ * Renders what the present settings would stream from a start, without a
+ * device and without touching the output that runs: count samples of both
+ * channels into the arrays that are not null. acMv and dcMv receive the
+ * channels as computed (mV, before the DAC words are formed; with the
+ * baseline-reset test on a sine, the sine is on the DC channel); acWords and
+ * dcWords the words exactly as the device receives them (AC signed, 6400
+ * counts per mV divided by the respiration attenuation; DC unsigned, 0x8000 at
+ * 0 mV, +-1000 mV full scale). A start of output with the same settings sends
+ * the same words, sample for sample.
+ *
+ * Returns the number of samples rendered: count, or fewer when the output
+ * would end by itself first (a frequency scan reaching its stop frequency, a
+ * pattern or file that does not loop); the transfer of 700 samples in which
+ * it ends is rendered whole. -2 when count is negative. Works before
+ * HSIMInit; takes the library's lock only to copy the settings. With output
+ * function 0 the samples are the idle levels. since 1.0.5
+ */
+HSIM_API int HSIMRenderOutput(int count, double* acMv, double* dcMv, short* acWords,
+                              unsigned short* dcWords);
+
+/*
+ * How well the stream keeps up, counted since the last connection or
+ * HSIMResetStreamHealth. The latency is the time from the arrival of a data
+ * request to the end of its answer, kept in a histogram of 10 us bins up to
+ * 2 ms and 1 ms bins up to 102 ms; percentiles are the upper edges of their
+ * bins, the maximum is exact.
+ */
+typedef struct HSIM_STREAM_HEALTH {
+    unsigned long long transfersSent;    /* transfers of 700 samples written whole */
+    unsigned long long requestsAnswered; /* data requests answered (samples or, after a stop, the control block) */
+    unsigned long long writeFailures;    /* transfers not written whole */
+    unsigned long long lateAnswers;      /* answers later than lateThresholdMs */
+    unsigned long long windowWaits;      /* calls that waited for the command window while streaming */
+    unsigned long long windowTimeouts;   /* of those, the ones that gave up after 3000 ms */
+    unsigned long long latencySamples;   /* answers in the histogram */
+    double lateThresholdMs;
+    double latencyP50Ms;
+    double latencyP99Ms;
+    double latencyMaxMs;
+    double computeMaxMs; /* longest computation of one transfer, the application's callbacks included */
+    int realtime;        /* 1 when the streaming thread runs with real-time scheduling */
+} HSIM_STREAM_HEALTH;
+
+/* Fills *health. Returns 0, or -2 for a null pointer. Any thread, any time.
+ * since 1.0.5 */
+HSIM_API int HSIMGetStreamHealth(HSIM_STREAM_HEALTH* health);
+/* Zeroes the counters and the histogram. since 1.0.5 */
+HSIM_API void HSIMResetStreamHealth(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -18,6 +18,7 @@
 #include "protocol/Commands.h"
 #include "protocol/Discovery.h"
 #include "protocol/Handshake.h"
+#include "protocol/StreamHealth.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
 #include "transport/DeviceLocation.h"
@@ -130,6 +131,7 @@ void* ConnectDeviceThread(void*)
             continue;
         }
         ResetOutputChannels();
+        ResetStreamHealth();
         NotifyListener(true);
         g_AutoMonitor.StartMonitor();
         g_hPollingEvent.SetEvent();
@@ -148,6 +150,7 @@ void* ConnectDeviceThread(void*)
         }
         ResetDcOffsets();
         DeviceClose();
+        StopOutputAfterLoss();
         g_AutoMonitor.PauseMonitor();
         NotifyListener(false);
     }

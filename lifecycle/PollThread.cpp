@@ -8,10 +8,12 @@
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "protocol/Exchange.h"
+#include "protocol/StreamHealth.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 namespace hsim {
 
@@ -19,11 +21,23 @@ namespace {
 constexpr unsigned int kIdlePollMs = 10;
 constexpr int kReportSize = 64;
 constexpr int kSamplesPerTransfer = 700;
+// Above ordinary threads, well below the kernel's own real-time work.
+constexpr int kRealtimePriority = 10;
+
+// Real-time scheduling keeps the answers in time on a busy machine; a
+// process that may not have it runs the thread normally.
+bool AskForRealtime()
+{
+    sched_param param{};
+    param.sched_priority = kRealtimePriority;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
 }  // namespace
 
 void* USBDataPollThread(void*)
 {
     pthread_setname_np(pthread_self(), "hsim-poll");
+    NoteRealtime(AskForRealtime());
     unsigned int reportTimeoutMs = 0;
     {
         CAutoCriticalSection lock(g_CriticalSection);
@@ -37,16 +51,22 @@ void* USBDataPollThread(void*)
             SleepEx(kIdlePollMs);
             continue;
         }
+        // The request is timed from its arrival, before the lock is asked for.
+        const bool dataRequest = report[0] == 1 && report[1] == 0x55;
+        if (dataRequest)
+            NoteDataRequest();
         // The window opens before the lock is asked for: a thread waiting
         // in it with the lock held makes its exchange now.
         OpenCommandWindow();
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            if (report[0] == 1 && report[1] == 0x55) {
-                if (g_hStopPlayEvent.WaitTimeout(0) == 0)
+            if (dataRequest) {
+                if (g_hStopPlayEvent.WaitTimeout(0) == 0) {
                     SetRelays(false);
-                else
+                    NoteControlAnswer();
+                } else {
                     _SendNextPacket();
+                }
             }
             CloseCommandWindow();
         }

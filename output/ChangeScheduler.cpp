@@ -2,6 +2,7 @@
 
 #include "output/Engine.h"
 #include "output/Output.h"
+#include "protocol/Commands.h"
 #include "protocol/Exchange.h"
 #include "output/TestModes.h"
 #include "synth/WorkingValues.h"
@@ -12,23 +13,69 @@ namespace hsim {
 
 namespace {
 
+void StopStreaming(Engine& e)
+{
+    g_bECGGoing.store(false);
+    e.synth.clock.fOutputTime = 0;
+    e.synth.clock.fOutputTimeGraph = 0;
+    g_hStopPlayEvent.SetEvent();
+    SetBaselineResetLevel(0);
+    e.synth.scan.FreqScanOn = false;
+    e.synth.scan.FreqScan1 = false;
+    e.synth.scan.FreqScan3 = false;
+    g_Respiration.RespirationEnabled = false;
+    e.stream.nDcDACValue = -1;
+}
+
+// The output range is derived before the first transfer, so that transfer
+// is clamped with the range of the settings it plays. A device whose relays
+// could not be switched on would never ask for data: the start is given up
+// (the function stays selected, and the next change tries again).
+void StartStreaming(Engine& e)
+{
+    _DeriveVoltageRange(e.synth);
+    e.synth.work.NoiseState = 1;
+    e.stream.nSequenceCheck = 0;
+    e.scheduler.ChangeOnNextCycle = false;
+    g_hStopPlayEvent.ResetEvent();
+    if (SetRelays(true) != Status::Ok)
+        return;
+    g_bECGGoing.store(true);
+    _SendNextPacket();
+}
+
+void ApplyOnce(Engine& e)
+{
+    if (e.synth.out.MainOutput == 0) {
+        if (g_bECGGoing.load())
+            StopStreaming(e);
+    } else {
+        _DeriveWorkingValues(e.synth);
+        if (!g_bECGGoing.load())
+            StartStreaming(e);
+    }
+    _DeriveVoltageRange(e.synth);
+}
+
+// A change asked for while one is applied (the stop that a scan ending in
+// the first transfer of a start asks for, a setter called from a callback)
+// is applied right after it, so that it is not lost.
 void ApplyChange()
 {
     Engine& e = g_Engine;
-    // A nested change (an ended frequency scan stopping output from inside
-    // the first transfer of a start) does nothing.
-    if (e.scheduler.ChangeInProcess)
+    if (e.scheduler.ChangeInProcess) {
+        e.scheduler.ChangeAgain = true;
         return;
-    e.scheduler.ChangeInProcess = true;
-    if (e.synth.out.MainOutput != 0) {
-        _DeriveWorkingValues(e.synth);
-        // A change pending from the previous run is absorbed by a start.
-        if (!g_bECGGoing.load())
-            e.scheduler.ChangeOnNextCycle = false;
     }
-    // After the first transfer of a start, so that transfer is clamped with
-    // the range of the previous change.
-    _DeriveVoltageRange(e.synth);
+    e.scheduler.ChangeInProcess = true;
+    constexpr int kMaxRounds = 4;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        e.scheduler.ChangeAgain = false;
+        ApplyOnce(e);
+        if (!e.scheduler.ChangeAgain)
+            break;
+    }
+    e.scheduler.ChangeAgain = false;
     e.scheduler.ChangeInProcess = false;
 }
 
@@ -62,6 +109,15 @@ void _CheckIfChangeRequired(double t)
     }
 }
 
+bool _FreqScanEnded(const SynthState& s)
+{
+    if (!s.scan.FreqScanOn)
+        return false;
+    const double f = std::floor(s.out.F * 100000.0 + 0.5) / 100000.0;
+    return s.scan.Ffinal >= s.scan.Fstart ? (f >= s.scan.Ffinal || f <= s.scan.Fstart)
+                                          : (f <= s.scan.Ffinal || f >= s.scan.Fstart);
+}
+
 void _UpdateFreqScanIfRequired()
 {
     SynthState& s = g_Engine.synth;
@@ -69,11 +125,7 @@ void _UpdateFreqScanIfRequired()
         return;
     if (s.hooks.SyncFreqCB != nullptr)
         s.hooks.SyncFreqCB(s.out.F);
-    const double f = std::floor(s.out.F * 100000.0 + 0.5) / 100000.0;
-    const bool upward = s.scan.Ffinal >= s.scan.Fstart;
-    const bool ended = upward ? (f >= s.scan.Ffinal || f <= s.scan.Fstart)
-                              : (f <= s.scan.Ffinal || f >= s.scan.Fstart);
-    if (!ended)
+    if (!_FreqScanEnded(s))
         return;
     if (s.hooks.SyncFreqCB != nullptr)
         s.hooks.SyncFreqCB(-1.0);

@@ -4,6 +4,8 @@
 // called with g_CriticalSection held.
 #pragma once
 
+#include "synth/State.h"
+
 namespace hsim {
 
 // Applies all settings now.
@@ -19,5 +21,8 @@ void _CheckIfChangeRequired(double t);
 // callback the scan's frequency and ends the scan once the frequency, rounded
 // to 10 uHz, has reached its stop (in the scan's direction).
 void _UpdateFreqScanIfRequired();
+// The end test of a running scan: its frequency, rounded to 10 uHz, has
+// reached the stop frequency in the scan's direction (or left the range).
+bool _FreqScanEnded(const SynthState& s);
 
 }  // namespace hsim

@@ -17,9 +17,20 @@ struct StreamState {
     int freqDivider = 10;         // the graph callback sees every tenth sample
 };
 
+// Recording of every streamed sample into the application's buffers (AC in
+// counts before truncation, DC in mV).
+struct RecordingState {
+    bool EnableRecord = false;
+    int RecordIndex = 0;
+    int RecordLength = 0;
+    double* AcBuffer = nullptr;
+    double* DcBuffer = nullptr;
+};
+
 struct SchedulerState {
     bool ChangeOnNextCycle = false;  // a change waits for the next cycle boundary
     bool ChangeInProcess = false;    // re-entrance guard of _Change
+    bool ChangeAgain = false;        // a change was asked for while one was applied
 };
 
 // The application's callbacks, called with g_CriticalSection held (null =
@@ -36,6 +47,7 @@ struct Engine {
     SynthState synth;
     StreamState stream;
     SchedulerState scheduler;
+    RecordingState record;
     EngineCallbacks callbacks;
 };
 

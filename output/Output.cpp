@@ -3,6 +3,7 @@
 #include "output/ChangeScheduler.h"
 #include "output/Engine.h"
 #include "protocol/Commands.h"
+#include "runtime/Sync.h"
 
 namespace hsim {
 
@@ -80,12 +81,13 @@ void NotifyOutputStopped()
         g_Engine.callbacks.GraphCB(-1.0, 0.0);
 }
 
-// Output cannot start yet: the transfer of computed samples comes with the
-// start of streaming. Should a data request arrive all the same, the output
-// is held at 0 mV rather than left to starve.
-void _SendNextPacket()
+void StopOutputAfterLoss()
 {
-    SendStopPacket();
+    CAutoCriticalSection lock(g_CriticalSection);
+    if (g_bECGGoing.load()) {
+        g_Engine.synth.out.MainOutput = 0;
+        _Change();
+    }
 }
 
 }  // namespace hsim

@@ -32,7 +32,12 @@ Status SetChannelDcVariableMode(int channel, bool variable);
 // Tells the signal-output callback that output has stopped: (-1, 0).
 void NotifyOutputStopped();
 
-// Computes and sends the next streaming transfer.
+// Computes and sends the next streaming transfer (or, once a file that does
+// not loop has ended, stops the output instead).
 void _SendNextPacket();
+
+// The device is gone: output stops without a word to it, so that it can be
+// started again once a device is back. Takes g_CriticalSection.
+void StopOutputAfterLoss();
 
 }  // namespace hsim

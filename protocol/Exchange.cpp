@@ -2,6 +2,7 @@
 
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
+#include "protocol/StreamHealth.h"
 #include "runtime/Sync.h"
 #include "transport/Port.h"
 
@@ -40,6 +41,8 @@ constexpr auto kAnswerWaitLimit = std::chrono::milliseconds(100);
 thread_local int t_nFrames = 0;           // frames open on this thread
 thread_local bool t_bPollThread = false;  // this thread answers the device
 
+Status WaitForWindow(unsigned int timeoutMs);
+
 void LetPendingAnswerGoFirst()
 {
     std::unique_lock<std::mutex> guard(s_AnswerMutex);
@@ -53,6 +56,10 @@ Status Exchange(const Message& m)
     if (!PortIsOpen())
         return Status::NoDevice;
     std::lock_guard<std::mutex> reading(s_ReaderMutex);
+    // An answer is read right after the write: nothing older may stand in
+    // for it.
+    if (m.answer != nullptr)
+        DiscardInput();
     if (WriteData(m.bytes, m.length, 1) != m.length)
         return Status::WriteFailed;
     if (m.answer == nullptr)
@@ -76,6 +83,15 @@ Status EnterCommandWindow(unsigned int timeoutMs)
         return Status::NoDevice;
     if (!g_bECGGoing.load())
         return Status::Ok;
+    const Status status = WaitForWindow(timeoutMs);
+    NoteWindowWait(status == Status::Busy);
+    return status;
+}
+
+namespace {
+
+Status WaitForWindow(unsigned int timeoutMs)
+{
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     for (;;) {
         const int left = MillisecondsUntil(deadline);
@@ -88,6 +104,8 @@ Status EnterCommandWindow(unsigned int timeoutMs)
             return Status::Busy;
     }
 }
+
+}  // namespace
 
 int ReadReport(unsigned char* report, unsigned int timeoutMs)
 {

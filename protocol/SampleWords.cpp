@@ -38,9 +38,19 @@ double GetAttenuation()
 
 // A NaN would reach the integer conversion of the word, which is undefined
 // for it: it plays as 0 mV.
+double AcCountsPerMv()
+{
+    return (1600.0 / GetAttenuation()) * 4.0;
+}
+
 double ScaleAcCounts(double mv)
 {
-    double w = mv * ((1600.0 / GetAttenuation()) * 4.0);
+    return ScaleAcCounts(mv, AcCountsPerMv());
+}
+
+double ScaleAcCounts(double mv, double countsPerMv)
+{
+    double w = mv * countsPerMv;
     if (std::isnan(w))
         w = 0.0;
     else if (w > 32767.0)

@@ -187,13 +187,27 @@ CSimpleCriticalSection::~CSimpleCriticalSection()
     pthread_mutex_destroy(&m_Mutex);
 }
 
+namespace {
+// How often this thread holds the global lock (it is recursive).
+thread_local int t_nGlobalHolds = 0;
+}  // namespace
+
+bool GlobalLockHeldHere()
+{
+    return t_nGlobalHolds > 0;
+}
+
 void CSimpleCriticalSection::Lock()
 {
     pthread_mutex_lock(&m_Mutex);
+    if (this == &g_CriticalSection)
+        ++t_nGlobalHolds;
 }
 
 void CSimpleCriticalSection::Unlock()
 {
+    if (this == &g_CriticalSection)
+        --t_nGlobalHolds;
     pthread_mutex_unlock(&m_Mutex);
 }
 

@@ -8,6 +8,9 @@
 // that holds it may call another that takes it again.
 extern CSimpleCriticalSection g_CriticalSection;
 
+// True while the calling thread holds g_CriticalSection.
+bool GlobalLockHeldHere();
+
 extern "C" {
 // 0 when the event was (or became) signalled, 110 on time-out.
 HSIM_API int WaitForSingleObject(CEvent* event, unsigned int milliseconds);

@@ -6,7 +6,6 @@
 #include "synth/tables/StandardTables.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace hsim {
 
@@ -53,15 +52,21 @@ inline double DynamicRangeOverlay(SynthState& s, double v)
     return v;
 }
 
+// Next value 0 .. 2^31 - 1 of the noise generator.
+inline uint32_t NextNoise(SynthState& s)
+{
+    s.work.NoiseState = (s.work.NoiseState * 1103515245u + 12345u) & 0x7FFFFFFFu;
+    return s.work.NoiseState;
+}
+
 // Mains interference of codes 7, 8 and 17: a 50 or 60 Hz sine, or uniform
-// noise in [-1, 1] times the amplitude (one rand() call per sample).
+// noise in [-1, 1] times the amplitude (one value of the noise generator per
+// sample).
 inline double MainsNoiseOverlay(SynthState& s, double v)
 {
     if (s.test.MainNoise != 0) {
         if (s.test.MainNoise == 3) {
-            // 2 * rand() is formed in double: in int it overflows for half
-            // of the values rand() returns.
-            v = v + ((2.0 * std::rand()) / 2147483647.0 - 1.0) * s.work.MainsNoiseAmplitude;
+            v = v + ((2.0 * NextNoise(s)) / 2147483647.0 - 1.0) * s.work.MainsNoiseAmplitude;
         } else {
             const double f = (s.test.MainNoise == 1) ? 50.0 : 60.0;
             v = v + std::sin((f * s.clock.fOutputTime) * 6.2831853) * s.work.MainsNoiseAmplitude;

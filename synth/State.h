@@ -147,6 +147,10 @@ struct WorkingValues {
     double fVoltageRange = 0.0;        // mV, output limit of the ECG beats
     double RangeV4Ch2Off = 5.0;        // mV
     double RangeV4Ch2On = 5.0;         // mV
+    // The random mains noise: a 31-bit linear congruential generator,
+    // started again with every start of output, so that a run can be
+    // rendered again sample for sample.
+    uint32_t NoiseState = 1;
 };
 
 // Breakpoints of the two beats, s from the start of the beat.

@@ -226,6 +226,13 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     return done;
 }
 
+void DiscardInput()
+{
+    PortUse use;
+    if (use.fd() >= 0)
+        tcflush(int(use.fd()), TCIFLUSH);
+}
+
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
 {
     PortUse use;

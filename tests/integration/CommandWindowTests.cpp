@@ -19,32 +19,21 @@ protected:
     // keeps asking), and the poll thread answering every request.
     void startStreaming()
     {
+        const uint64_t before = transfers();
         auto start = Clock::now();
         ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
         EXPECT_GE(MillisecondsSince(start), 100) << "the function returns after its 100 ms pause";
-        ASSERT_EQ(SendStopPacket(), 3200);
-        {
-            CAutoCriticalSection lock(g_CriticalSection);
-            g_bECGGoing = true;
-        }
-        ASSERT_TRUE(WaitUntil([&] { return emulator_->streamStats().transfers >= 5; }, 5000));
+        EXPECT_TRUE(g_bECGGoing.load());
+        ASSERT_TRUE(WaitUntil([&] { return transfers() >= before + 5; }, 5000));
     }
-    // Output stops as a stop request does: the poll thread answers the next
-    // request with the control block (relays off), and nothing streams.
+    // The stop switches the relays off, and nothing streams.
     void TearDown() override
     {
-        {
-            CAutoCriticalSection lock(g_CriticalSection);
-            hsim::g_Engine.synth.out.MainOutput = 0;
-            g_hStopPlayEvent.SetEvent();
-        }
-        if (emulator_ && emulator_->plugged()) {
+        if (emulator_ && emulator_->plugged() && HSIMIsConnected()) {
+            EXPECT_EQ(HSIMSetOutputFunction(0), 0);
             EXPECT_TRUE(WaitUntil([&] { return !emulator_->streamStats().outputOn; }, 5000));
         }
-        {
-            CAutoCriticalSection lock(g_CriticalSection);
-            g_bECGGoing = false;
-        }
+        EXPECT_FALSE(g_bECGGoing.load());
         EmulatorTest::TearDown();
     }
     uint64_t transfers() const { return emulator_->streamStats().transfers; }
@@ -114,6 +103,27 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     start = Clock::now();
     EXPECT_EQ(HSIMSetDCOffset(0, 0), -1);
     EXPECT_LT(MillisecondsSince(start), 1000) << "no device: refused before any window wait";
+    EXPECT_FALSE(g_bECGGoing.load()) << "the lost output has stopped";
+
+    // Back again, output starts as after any connection.
+    ASSERT_TRUE(emulator.replug());
+    ASSERT_TRUE(CallbackLog::instance().waitForCalls(3, 15000));
+    startStreaming();
+    EXPECT_EQ(emulator.streamStats().sequenceErrors, 0u);
+}
+
+// A device that has stopped asking for data cannot be told to stop; the
+// output stops on the host all the same, so it can be started again.
+TEST_F(CommandWindow, StopWithoutWindowStillStops)
+{
+    hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
+    startStreaming();
+    emulator.setFault(hsimemu::Fault::NoStreamReports, true);
+    SleepMs(100);
+    EXPECT_EQ(HSIMSetOutputFunction(0), -1);
+    EXPECT_FALSE(g_bECGGoing.load());
+    emulator.setFault(hsimemu::Fault::NoStreamReports, false);
+    startStreaming();
 }
 
 }  // namespace

@@ -115,10 +115,10 @@ TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreamin
     EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
 }
 
-TEST_F(ChangeSchedulerTest, NestedChangeIsIgnored)
+TEST_F(ChangeSchedulerTest, NestedChangeIsAppliedAfterTheOuterOne)
 {
     // A change from inside a change (here from the frequency callback, after
-    // the amplitude has been derived) does nothing.
+    // the amplitude has been derived) is applied when the outer one is done.
     S.hooks.SyncFreqCB = [](double) {
         S.out.Amplitude = 8.0;
         _Change();
@@ -126,11 +126,11 @@ TEST_F(ChangeSchedulerTest, NestedChangeIsIgnored)
     S.out.F = 900.0;
     S.out.Amplitude = 2.0;
     Apply(1);
-    // The nested change would have made A 4 mV; the outer change completed.
-    EXPECT_TRUE(S.work.A == 1.0 && S.clock.fTimePeriod == 1.0 / 500) << S.work.A;
+    EXPECT_TRUE(S.work.A == 4.0 && S.clock.fTimePeriod == 1.0 / 500) << S.work.A;
     S.hooks.SyncFreqCB = nullptr;
+    S.out.Amplitude = 3.0;
     Apply(1);  // and the guard is released afterwards
-    EXPECT_EQ(S.work.A, 4.0);
+    EXPECT_EQ(S.work.A, 1.5);
 }
 
 // A deferred change is applied on the poll thread, inside a transfer: the

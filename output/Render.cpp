@@ -1,0 +1,96 @@
+#include "output/Render.h"
+
+#include "output/ChangeScheduler.h"
+#include "protocol/SampleWords.h"
+#include "runtime/Sync.h"
+#include "synth/WorkingValues.h"
+
+#include <algorithm>
+
+namespace hsim {
+
+namespace {
+
+// A pattern that does not loop ends the rendering as it ends the output.
+void EndOfPattern(SynthState& s)
+{
+    s.out.MainOutput = 0;
+}
+
+// The copy as a start leaves it: the clock at 0, packets numbered from 0,
+// no pending change, the working values and the output range derived.
+Engine StartedCopy(double& acScale)
+{
+    Engine e;
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        _PrepareStandardPattern(g_Engine.synth);
+        e = g_Engine;
+        acScale = AcCountsPerMv();
+    }
+    e.callbacks = EngineCallbacks{};
+    e.synth.hooks = Hooks{};
+    e.synth.hooks.PatternEnd = EndOfPattern;
+    e.record = RecordingState{};
+    e.scheduler = SchedulerState{};
+    e.synth.clock.fOutputTime = 0;
+    e.synth.clock.fOutputTimeGraph = 0;
+    e.stream.nSequenceCheck = 0;
+    e.stream.nDcDACValue = -1;
+    if (e.synth.out.MainOutput != 0) {
+        _DeriveWorkingValues(e.synth);
+        _DeriveVoltageRange(e.synth);
+        e.synth.work.NoiseState = 1;
+    }
+    return e;
+}
+
+SampleOutput Offset(const SampleOutput& out, int n)
+{
+    SampleOutput o;
+    o.acMv = out.acMv != nullptr ? out.acMv + n : nullptr;
+    o.dcMv = out.dcMv != nullptr ? out.dcMv + n : nullptr;
+    o.acWords = out.acWords != nullptr ? out.acWords + n : nullptr;
+    o.dcWords = out.dcWords != nullptr ? out.dcWords + n : nullptr;
+    return o;
+}
+
+void CopyPart(const SampleOutput& to, const SampleOutput& from, int n)
+{
+    if (to.acMv != nullptr) std::copy(from.acMv, from.acMv + n, to.acMv);
+    if (to.dcMv != nullptr) std::copy(from.dcMv, from.dcMv + n, to.dcMv);
+    if (to.acWords != nullptr) std::copy(from.acWords, from.acWords + n, to.acWords);
+    if (to.dcWords != nullptr) std::copy(from.dcWords, from.dcWords + n, to.dcWords);
+}
+
+}  // namespace
+
+int RenderFromStart(int count, const SampleOutput& out)
+{
+    double acScale = 0.0;
+    Engine e = StartedCopy(acScale);
+    const bool running = e.synth.out.MainOutput != 0;
+    unsigned char buffer[kTransferBytes];
+    int done = 0;
+    while (done < count) {
+        if (running && IsEndOfFile(e.synth))
+            break;
+        const int n = std::min(kSamplesPerTransfer, count - done);
+        if (n == kSamplesPerTransfer) {
+            ComputeTransfer(e, buffer, acScale, TransferUse::Render, Offset(out, done));
+        } else {
+            // The last part of a transfer: computed whole, the part kept.
+            double ac[kSamplesPerTransfer], dc[kSamplesPerTransfer];
+            int16_t acWords[kSamplesPerTransfer];
+            uint16_t dcWords[kSamplesPerTransfer];
+            ComputeTransfer(e, buffer, acScale, TransferUse::Render, {ac, dc, acWords, dcWords});
+            CopyPart(Offset(out, done), {ac, dc, acWords, dcWords}, n);
+        }
+        done += n;
+        if (running && (e.synth.out.MainOutput == 0 || _FreqScanEnded(e.synth)))
+            break;
+    }
+    return done;
+}
+
+}  // namespace hsim

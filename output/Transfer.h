@@ -1,0 +1,46 @@
+// One streaming transfer: 700 samples of both channels, computed from the
+// engine's state and packed into 50 packets of 64 bytes (01 01 00 00 00 0E,
+// the 16-bit sequence number, then per sample the DC word and the AC word,
+// all big-endian; every other byte 0).
+#pragma once
+
+#include "output/Engine.h"
+
+#include <cstdint>
+
+namespace hsim {
+
+constexpr int kTransferBytes = 3200;
+constexpr int kTransferPackets = 50;
+constexpr int kPacketBytes = 64;
+constexpr int kSamplesPerPacket = 14;
+constexpr int kSamplesPerTransfer = kTransferPackets * kSamplesPerPacket;
+
+// Where a rendering wants the samples besides the packets; any may be null.
+struct SampleOutput {
+    double* acMv = nullptr;      // signal channel as computed, mV
+    double* dcMv = nullptr;      // DC channel as computed, mV
+    int16_t* acWords = nullptr;  // the words as sent
+    uint16_t* dcWords = nullptr;
+};
+
+// How a transfer is computed: for the device (the application's callbacks,
+// the recording and the change scheduler take part) or for a rendering of a
+// copy of the engine (none of them).
+enum class TransferUse { Live, Render };
+
+// Computes the next transfer of e into buffer (kTransferBytes bytes):
+// advances e's clock, sequence counter, scan and generators. The AC scale is
+// the counts per mV of the signal channel. Caller holds g_CriticalSection for
+// the live engine.
+void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
+                     const SampleOutput& out = {});
+
+// A loaded file that does not loop has played to its end.
+bool IsEndOfFile(const SynthState& s);
+
+// Switches the respiration hardware's apnea on for the last seconds of every
+// minute of output (the apnea time), off for the rest.
+void EnableApneaByTime(int seconds);
+
+}  // namespace hsim

@@ -1,0 +1,53 @@
+// How well the stream keeps up, the way audio servers report xruns: counters
+// since the connection (or the last reset) of the transfers sent, the data
+// requests answered, failed writes, late answers and command-window waits,
+// and the time from a data request to its answer in a fixed histogram.
+// Everything is kept in relaxed atomics: the poll thread records without
+// allocating and without a lock, any thread may read.
+#pragma once
+
+#include <cstdint>
+
+namespace hsim {
+
+// An answer later than this eats into the device's slack of one transfer.
+constexpr double kLateAnswerMs = 5.0;
+
+struct StreamHealthFigures {
+    uint64_t transfersSent = 0;     // transfers written whole
+    uint64_t requestsAnswered = 0;  // data requests answered (samples or control block)
+    uint64_t writeFailures = 0;     // transfers not written whole
+    uint64_t lateAnswers = 0;       // answers later than kLateAnswerMs after the request
+    uint64_t windowWaits = 0;       // command-window waits while streaming
+    uint64_t windowTimeouts = 0;    // of those, the ones that timed out
+    uint64_t latencySamples = 0;    // answers measured in the histogram
+    double latencyP50Ms = 0.0;      // request to answer, upper bin edges
+    double latencyP99Ms = 0.0;
+    double latencyMaxMs = 0.0;      // exact
+    double computeMaxMs = 0.0;      // longest computation of one transfer, callbacks included
+    bool realtime = false;          // the poll thread runs with real-time scheduling
+};
+
+// One transfer's time stamps, in ns on the monotonic clock (0 = none).
+struct TransferTiming {
+    int64_t requestNs = 0;  // the data request it answers arrived
+    int64_t startNs = 0;    // computation began
+};
+
+// Poll thread: a data request has arrived.
+void NoteDataRequest();
+// Poll thread: the request just noted was answered with a control block.
+void NoteControlAnswer();
+// Around the computation and the write of a transfer.
+TransferTiming BeginTransfer();
+void EndComputation(const TransferTiming& timing);
+void TransferSent(const TransferTiming& timing, bool written);
+// A command-window wait while streaming, and whether it timed out.
+void NoteWindowWait(bool timedOut);
+void NoteRealtime(bool realtime);
+
+StreamHealthFigures ReadStreamHealth();
+// Zeroes the counters and the histogram (the real-time flag stays).
+void ResetStreamHealth();
+
+}  // namespace hsim
