@@ -48,12 +48,14 @@ int msUntil(Clock::time_point when, Clock::time_point now) {
 struct Emulator::Impl {
     explicit Impl(Options o) : options(std::move(o)), device(options.identity) {
         device.stream.setPacing(options.pacing, Clock::now());
+        device.stream.setRequestThreshold(options.requestThreshold);
         lateAnswerMs = options.lateAnswerMs;
     }
 
     struct Outgoing {
         std::vector<uint8_t> bytes;
         Clock::time_point due;
+        bool request = false;  // a data request (timed from its write)
     };
 
     const Options options;
@@ -198,6 +200,13 @@ struct Emulator::Impl {
             }
             for (Outgoing& out : toSend) {
                 if (!writeAll(out.bytes)) break;
+                if (out.request) {
+                    // Nothing is read until this thread polls again, so the
+                    // answer cannot be seen before the write is recorded.
+                    Clock::time_point written = Clock::now();
+                    std::lock_guard<std::mutex> lock(mutex);
+                    device.stream.requestWritten(written);
+                }
             }
             toSend.clear();
         }
@@ -258,6 +267,7 @@ struct Emulator::Impl {
         std::vector<uint8_t> answer;
         while (framer.next(now, frame)) {
             logMessage(frame, now);
+            if (frame.kind == Kind::Stream) device.stream.answerArriving(frame.firstByteAt);
             if (frame.kind != Kind::Junk) {
                 device.handle(frame.kind, frame.bytes, now, answer);
                 if (!answer.empty()) queueAnswer(answer, now);
@@ -267,7 +277,8 @@ struct Emulator::Impl {
         if (!mute && !noStreamReports && hostPresent() && framer.idle() &&
             device.stream.reportDue(now, framer.lastByteAt())) {
             auto report = device.stream.takeReport(now);
-            outgoing.push_back(Outgoing{std::vector<uint8_t>(report.begin(), report.end()), now});
+            outgoing.push_back(
+                Outgoing{std::vector<uint8_t>(report.begin(), report.end()), now, true});
         }
         while (!outgoing.empty() && outgoing.front().due <= now) {
             if (hostPresent()) toSend.push_back(std::move(outgoing.front()));
@@ -406,6 +417,15 @@ void Emulator::setPacing(Pacing pacing) {
     impl_->wake();
 }
 
+void Emulator::setRequestThreshold(size_t samples) {
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->device.stream.setRequestThreshold(samples);
+    }
+    std::lock_guard<std::mutex> lock(impl_->lifecycle);
+    impl_->wake();
+}
+
 std::vector<Message> Emulator::received() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return std::vector<Message>(impl_->log.begin(), impl_->log.end());
@@ -492,9 +512,30 @@ StreamStats Emulator::streamStats() const {
     return impl_->device.stream.stats();
 }
 
+LatencyStats Emulator::streamLatency() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->device.stream.latency();
+}
+
+void Emulator::clearStreamStats() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->device.stream.clearStats();
+}
+
 std::vector<Sample> Emulator::playedSamples(size_t max) const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->device.stream.played(max);
+}
+
+std::vector<PlayedSample> Emulator::playedMillivolts(size_t max, double attenuation) const {
+    std::vector<Sample> words = playedSamples(max);
+    std::vector<PlayedSample> out;
+    out.reserve(words.size());
+    for (const Sample& s : words) {
+        out.push_back(
+            PlayedSample{s.dc, s.ac, DcMillivolts(s.dc), AcMillivolts(s.ac, attenuation)});
+    }
+    return out;
 }
 
 void Emulator::clearPlayed() {

@@ -108,17 +108,42 @@
 //   outstanding: a request is answered by the next transfer. Pacing RealTime:
 //   samples play at the control block's rate on the monotonic clock, starting
 //   when a transfer arrives at an empty queue; the next request is sent when
-//   fewer than 700 samples remain queued; a sample falling due with the queue
-//   empty counts one underrun and stops the clock until the next transfer.
+//   fewer than requestThreshold samples (Options, default 700, one transfer;
+//   at least 1) remain queued; a sample falling due with the queue empty
+//   counts one underrun and stops the clock until the next transfer.
 //   Pacing AsFastAsHost: samples play as they arrive and the next request is
 //   sent as soon as a transfer has arrived. A request unanswered after 1 s
 //   of complete silence from the host is repeated. Turning the output off
 //   discards the queue and ends the requests.
-// Reports (64 bytes, unsolicited): 01 55, bytes 2-3 the samples queued,
-//   4-5 the next expected sequence number, 6-7 the low 16 bits of the
-//   underrun count, all big-endian, rest zero. A report is never sent while a
-//   host message is being assembled, and it queues behind pending answers, so
-//   it never interleaves with an answer.
+//   A transfer is recognised by the header of its first packet, so packet 0
+//   is good by construction and badPackets counts only packets 1-49 whose
+//   header differs. The received log keeps each "stream" message whole (all
+//   3200 bytes), so the sequence numbers the host sent can be read from
+//   bytes 64p+6..7 of packet p.
+// Reports (64 bytes, unsolicited): 01 55, bytes 2-3 the samples queued
+//   (clipped at 65535; the queue holds up to 400000), 4-5 the next expected
+//   sequence number, 6-7 the low 16 bits of the underrun count (since the
+//   last clearStreamStats()), all big-endian, rest zero. A report is never
+//   sent while a host message is being assembled, and it queues behind
+//   pending answers, so it never interleaves with an answer.
+// Request latency: from the moment a data request has been written to the
+//   master until the first byte of the next transfer arrives. A repeated
+//   request does not restart the measurement (it runs from the first request
+//   of the outstanding one); a request that was never written (no host, or
+//   the write gave up) is not measured, nor is a transfer whose first byte
+//   came before the request was written. Kept in a fixed histogram of 0.1 ms
+//   bins up to 50 ms plus one bin for later answers; percentiles are bin
+//   upper edges kept within [min, max], the overflow bin's is the maximum.
+// Samples in millivolts: the DC word is offset binary over -1000..+1000 mV,
+//   written as trunc((v + 1000) / 2000 * 65535 + 0.5), so it reads back as
+//   word * 2000 / 65535 - 1000 (0x0000 -1000 mV, 0x8000 +0.015 mV,
+//   0xFFFF +1000 mV) to within one step of 2000 / 65535 mV (about 0.031 mV).
+//   The AC word is two's complement, written as trunc(v * 6400 / attenuation),
+//   so it reads back as word * attenuation / 6400 mV, nearer zero than the
+//   value by less than one step (attenuation / 6400 mV). The attenuation is 1 without
+//   the respiration network; with it, it follows the baseline step of the
+//   stored respiration settings (steps 0..4: 500..2500 ohm, attenuation
+//   2.873, 7.827, 13.134, 17.92, 22.9) and is passed in by the caller.
 // Host presence: when the system can watch the slave node, the emulator
 //   counts the host's opens and closes. Like a real device whose port is
 //   closed, it discards what it sent but no host read when the last host
@@ -134,7 +159,8 @@
 //   buffer and streaming state go back to their power-on values, while the
 //   information block (flash) and the ROM slots stay. replug() opens a new
 //   pseudo terminal under the same node name. The received log, the faults,
-//   the stream statistics and the played-sample record survive both.
+//   the stream statistics, the request latencies and the played-sample
+//   record survive both.
 #pragma once
 
 #include <array>
@@ -193,9 +219,13 @@ struct Options {
     Identity identity;
     Pacing pacing = Pacing::RealTime;
     int lateAnswerMs = 400;  // delay of LateAnswers
+    // Real-time pacing: the next data request goes out when fewer than this
+    // many samples are queued (values below 1 count as 1).
+    size_t requestThreshold = 700;
 };
 
-// Streaming statistics (when the host streams), counted since construction.
+// Streaming statistics (when the host streams), counted since construction or
+// the last clearStreamStats().
 struct StreamStats {
     uint64_t transfers = 0;        // 3200-byte transfers received
     uint64_t samples = 0;          // samples played
@@ -204,11 +234,21 @@ struct StreamStats {
     uint64_t reportsSent = 0;      // data requests sent
     uint16_t lastSequence = 0;
     uint64_t stopTransfers = 0;    // transfers of stop packets (sequence field 0xFF00)
-    uint64_t badPackets = 0;       // packets whose header was not 01 01 00 00 00 0E
+    uint64_t badPackets = 0;       // packets 1-49 whose header was not 01 01 00 00 00 0E
     uint64_t overruns = 0;         // samples dropped because the play-out queue was full
     uint64_t repeatedReports = 0;  // requests repeated after a long silence
     uint64_t queued = 0;           // samples waiting to be played
     bool outputOn = false;         // control block relay byte is 1
+};
+
+// Request-to-answer times of the data requests, in milliseconds.
+struct LatencyStats {
+    uint64_t count = 0;     // requests answered
+    uint64_t overflow = 0;  // answers later than 50 ms
+    double minMs = 0;
+    double p50Ms = 0;       // 0.1 ms resolution
+    double p99Ms = 0;
+    double maxMs = 0;
 };
 
 // One sample as the device plays it: DC word and AC word.
@@ -216,6 +256,21 @@ struct Sample {
     uint16_t dc = 0;
     int16_t ac = 0;
 };
+
+// A played sample with its words converted to millivolts.
+struct PlayedSample {
+    uint16_t dc = 0;
+    int16_t ac = 0;
+    double dcMv = 0;
+    double acMv = 0;
+};
+
+// Output level of a DC word: word * 2000 / 65535 - 1000 mV.
+inline double DcMillivolts(uint16_t word) { return word * 2000.0 / 65535.0 - 1000.0; }
+// Output level of an AC word: word * attenuation / 6400 mV.
+inline double AcMillivolts(int16_t word, double attenuation = 1.0) {
+    return word * attenuation / 6400.0;
+}
 
 // Contents of a ROM slot after a confirmed save.
 struct RomSlot {
@@ -249,6 +304,7 @@ public:
     void setLateAnswerMs(int ms);
     void setIdentity(const Identity& identity);
     void setPacing(Pacing pacing);
+    void setRequestThreshold(size_t samples);
 
     // Received messages, oldest first (the most recent 4096 are kept).
     std::vector<Message> received() const;
@@ -270,10 +326,16 @@ public:
     uint16_t dacWord2() const;
     uint8_t hardwareStatus() const;
     StreamStats streamStats() const;
+    LatencyStats streamLatency() const;
+    // Zeroes the stream statistics and the latency histogram.
+    void clearStreamStats();
 
     // The most recent played samples (at most max, at most the last 10 s at
     // 40000 samples per second), oldest first.
     std::vector<Sample> playedSamples(size_t max = SIZE_MAX) const;
+    // The same samples with their levels; attenuation applies to the AC words.
+    std::vector<PlayedSample> playedMillivolts(size_t max = SIZE_MAX,
+                                               double attenuation = 1.0) const;
     void clearPlayed();
 
     // Block upload state.

@@ -29,11 +29,12 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--late-ms MS]\n"
+                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--late-ms MS] [--threshold N]\n"
                  "                [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
                  "Emulates the simulator device on a pseudo terminal published as DIR/ttyACM<N>\n"
                  "(port 0..127, default 0). --fast asks for streaming data as fast as the host\n"
-                 "sends it instead of playing at the sample rate.\n"
+                 "sends it instead of playing at the sample rate; otherwise --threshold asks\n"
+                 "for the next transfer when fewer than N samples are queued (default 700).\n"
                  "Commands on stdin, one per line:\n"
                  "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
                  "  fault names: mute wrong-magic short-answers late-answers no-stream-reports\n"
@@ -100,6 +101,11 @@ void printStatus(const hsimemu::Emulator& emu) {
                 static_cast<unsigned long long>(stats.underruns),
                 static_cast<unsigned long long>(stats.reportsSent), stats.lastSequence,
                 static_cast<unsigned long long>(stats.stopTransfers));
+    auto latency = emu.streamLatency();
+    std::printf("request latency: %llu answered, min %.1f ms, p50 %.1f ms, p99 %.1f ms,"
+                " max %.1f ms, %llu over 50 ms\n",
+                static_cast<unsigned long long>(latency.count), latency.minMs, latency.p50Ms,
+                latency.p99Ms, latency.maxMs, static_cast<unsigned long long>(latency.overflow));
     std::printf("faults:");
     for (const FaultName& f : kFaults) {
         if (emu.fault(f.fault)) std::printf(" %s", f.name);
@@ -177,6 +183,9 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--late-ms" && parseNumber(value, 10, 60000, v)) {
             options.lateAnswerMs = static_cast<int>(v);
+            ++i;
+        } else if (a == "--threshold" && parseNumber(value, 10, 400000, v)) {
+            options.requestThreshold = static_cast<size_t>(v);
             ++i;
         } else if (a == "--code1" && parseNumber(value, 16, 0xFF, v)) {
             options.identity.code1 = static_cast<uint8_t>(v);

@@ -158,16 +158,31 @@ Framer::Framer(std::chrono::milliseconds gap, std::chrono::milliseconds stale)
 
 void Framer::feed(const uint8_t* bytes, size_t n, Clock::time_point now) {
     if (n == 0) return;
-    std::vector<uint8_t>& target = inJunk_ ? junk_ : buffer_;
-    target.insert(target.end(), bytes, bytes + n);
+    if (inJunk_) {
+        junk_.insert(junk_.end(), bytes, bytes + n);
+    } else {
+        buffer_.insert(buffer_.end(), bytes, bytes + n);
+        marks_.push_back(FeedMark{buffer_.size(), now});
+    }
     lastByte_ = now;
 }
 
 bool Framer::takeFront(size_t length, Kind kind, Frame& out) {
     out.kind = kind;
+    out.firstByteAt = marks_.empty() ? lastByte_ : marks_.front().at;
     out.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
+    while (!marks_.empty() && marks_.front().end <= length) marks_.pop_front();
+    for (FeedMark& m : marks_) m.end -= length;
     return true;
+}
+
+void Framer::takeAllAsJunk(Frame& out) {
+    out.kind = Kind::Junk;
+    out.firstByteAt = marks_.empty() ? lastByte_ : marks_.front().at;
+    out.bytes.swap(buffer_);
+    buffer_.clear();
+    marks_.clear();
 }
 
 bool Framer::next(Clock::time_point now, Frame& out) {
@@ -176,6 +191,7 @@ bool Framer::next(Clock::time_point now, Frame& out) {
     if (inJunk_) {
         if (quiet) {
             out.kind = Kind::Junk;
+            out.firstByteAt = junkStart_;
             out.bytes.swap(junk_);
             junk_.clear();
             inJunk_ = false;
@@ -189,8 +205,10 @@ bool Framer::next(Clock::time_point now, Frame& out) {
         case Shape::Invalid:
             // Everything up to the end of this burst is junk.
             inJunk_ = true;
+            junkStart_ = marks_.empty() ? lastByte_ : marks_.front().at;
             junk_.swap(buffer_);
             buffer_.clear();
+            marks_.clear();
             got = next(now, out);
             break;
         case Shape::Fixed:
@@ -212,9 +230,7 @@ bool Framer::next(Clock::time_point now, Frame& out) {
         case Shape::NeedMore: incomplete = true; break;
         }
         if (incomplete && now - lastByte_ >= stale_) {
-            out.kind = Kind::Junk;
-            out.bytes.swap(buffer_);
-            buffer_.clear();
+            takeAllAsJunk(out);
             got = true;
         }
     }
@@ -247,6 +263,7 @@ bool Framer::flush(Frame& out) {
     bool got = !idle();
     if (got) {
         out.kind = Kind::Junk;
+        out.firstByteAt = inJunk_ ? junkStart_ : marks_.empty() ? lastByte_ : marks_.front().at;
         out.bytes = std::move(junk_);
         out.bytes.insert(out.bytes.end(), buffer_.begin(), buffer_.end());
         reset();
@@ -256,6 +273,7 @@ bool Framer::flush(Frame& out) {
 
 void Framer::reset() {
     buffer_.clear();
+    marks_.clear();
     junk_.clear();
     inJunk_ = false;
 }

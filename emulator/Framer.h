@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "Wire.h"
@@ -40,6 +41,7 @@ Shape classify(const uint8_t* bytes, size_t n);
 struct Frame {
     Kind kind = Kind::Junk;
     std::vector<uint8_t> bytes;
+    Clock::time_point firstByteAt{};  // when the message's first byte was fed
 };
 
 class Framer {
@@ -61,11 +63,21 @@ public:
 
 private:
     bool takeFront(size_t length, Kind kind, Frame& out);
+    // Hands the whole buffer over as junk.
+    void takeAllAsJunk(Frame& out);
 
     std::chrono::milliseconds gap_;
     std::chrono::milliseconds stale_;
     std::vector<uint8_t> buffer_;
     std::vector<uint8_t> junk_;
+    // When each feed still in buffer_ arrived: the buffer offset just past
+    // its last byte, and the time. The front entry dates the first byte.
+    struct FeedMark {
+        size_t end;
+        Clock::time_point at;
+    };
+    std::deque<FeedMark> marks_;
+    Clock::time_point junkStart_{};
     bool inJunk_ = false;
     Clock::time_point lastByte_{};
 };

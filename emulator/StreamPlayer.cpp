@@ -14,9 +14,14 @@ void StreamPlayer::reset() {
     expected_ = 0;
     session_ = false;
     outstanding_ = false;
+    timing_ = false;
     queue_.clear();
     playing_ = false;
     clockPlayed_ = 0;
+}
+
+void StreamPlayer::setRequestThreshold(size_t samples) {
+    threshold_ = std::max<size_t>(1, samples);
 }
 
 void StreamPlayer::setPacing(Pacing pacing, Clock::time_point now) {
@@ -44,6 +49,7 @@ void StreamPlayer::setOutput(bool on, Clock::time_point now) {
     playing_ = false;
     session_ = false;
     outstanding_ = false;
+    timing_ = false;
     if (on) expected_ = 0;
 }
 
@@ -61,11 +67,13 @@ void StreamPlayer::hostArrived() {
     expected_ = 0;
     session_ = false;
     outstanding_ = false;
+    timing_ = false;
 }
 
 void StreamPlayer::hostGone() {
     session_ = false;
     outstanding_ = false;
+    timing_ = false;
 }
 
 void StreamPlayer::onTransfer(const uint8_t* data, Clock::time_point now) {
@@ -152,7 +160,7 @@ bool StreamPlayer::reportDue(Clock::time_point now, Clock::time_point lastHostBy
     bool due = false;
     if (on_ && session_) {
         if (!outstanding_) {
-            due = pacing_ == Pacing::AsFastAsHost || queue_.size() < wire::kSamplesPerTransfer;
+            due = pacing_ == Pacing::AsFastAsHost || queue_.size() < threshold_;
         } else {
             // The request seems lost: ask again after a long silence.
             due = now - lastHostByte >= kRepeatAfter && now - lastReport_ >= kRepeatAfter;
@@ -173,6 +181,20 @@ std::array<uint8_t, 64> StreamPlayer::takeReport(Clock::time_point now) {
     lastReport_ = now;
     ++stats_.reportsSent;
     return report;
+}
+
+void StreamPlayer::requestWritten(Clock::time_point at) {
+    // A repeat of a request still unanswered leaves the measurement running.
+    if (outstanding_ && !timing_) {
+        timing_ = true;
+        requestAt_ = at;
+    }
+}
+
+void StreamPlayer::answerArriving(Clock::time_point firstByte) {
+    // A transfer that started before the request left was not sent in answer.
+    if (timing_ && firstByte >= requestAt_) latency_.add(firstByte - requestAt_);
+    timing_ = false;
 }
 
 Clock::time_point StreamPlayer::nextWake(Clock::time_point now,
@@ -205,6 +227,11 @@ std::vector<Sample> StreamPlayer::played(size_t max) const {
         out.push_back(played_[(start + skip + i) % played_.size()]);
     }
     return out;
+}
+
+void StreamPlayer::clearStats() {
+    stats_ = StreamStats{};
+    latency_.clear();
 }
 
 void StreamPlayer::clearPlayed() {

@@ -11,6 +11,7 @@
 
 #include "Emulator.h"
 #include "Framer.h"
+#include "LatencyHistogram.h"
 
 namespace hsimemu {
 
@@ -33,6 +34,8 @@ public:
     bool outputOn() const { return on_; }
     // Output sample rate from the control block; 0 plays at the default rate.
     void setRate(unsigned rate, Clock::time_point now);
+    // Real-time pacing: ask when fewer than this many samples are queued.
+    void setRequestThreshold(size_t samples);
     // A host opened the port / the last host closed it.
     void hostArrived();
     void hostGone();
@@ -47,10 +50,18 @@ public:
     bool reportDue(Clock::time_point now, Clock::time_point lastHostByte) const;
     // Builds the request and records it as sent.
     std::array<uint8_t, 64> takeReport(Clock::time_point now);
+    // A request left the device (written to the line) at `at`.
+    void requestWritten(Clock::time_point at);
+    // A transfer whose first byte arrived at `firstByte` is being delivered:
+    // it answers the request being timed, if any.
+    void answerArriving(Clock::time_point firstByte);
     // Next time the player needs to run without new input.
     Clock::time_point nextWake(Clock::time_point now, Clock::time_point lastHostByte) const;
 
     StreamStats stats() const;
+    LatencyStats latency() const { return latency_.stats(); }
+    // Zeroes the statistics and the latency histogram.
+    void clearStats();
     std::vector<Sample> played(size_t max) const;
     void clearPlayed();
 
@@ -70,6 +81,12 @@ private:
     bool session_ = false;
     bool outstanding_ = false;  // a request was sent and no transfer came yet
     Clock::time_point lastReport_{};
+    size_t threshold_ = wire::kSamplesPerTransfer;
+
+    // Latency: when the first written request of the outstanding one left.
+    bool timing_ = false;
+    Clock::time_point requestAt_{};
+    LatencyHistogram latency_;
 
     // Real-time play-out.
     std::deque<Sample> queue_;

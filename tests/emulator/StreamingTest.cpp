@@ -1,5 +1,6 @@
 // Streaming: one data request per transfer, the sequence check, stop packets,
-// transfers with the relays off and real-time play-out.
+// transfers with the relays off, real-time play-out, the request threshold,
+// request latency and sample levels.
 #include "EmuLine.h"
 
 namespace {
@@ -101,6 +102,82 @@ TEST_F(Streaming, RealTimePlaysAtTheRateAndAsksBeforeRunningDry) {
     EXPECT_EQ(stats.underruns, 1u);
     ASSERT_EQ(stats.samples, 1400u);
     EXPECT_EQ(emu_->playedSamples().back().dc, 1399);
+    auto last = emu_->playedMillivolts(1, 2.0).back();  // DC 1399, AC -1399
+    EXPECT_NEAR(last.dcMv, 1399 * 2000.0 / 65535 - 1000, 1e-9);
+    EXPECT_NEAR(last.acMv, -1399 * 2.0 / 6400, 1e-12);
+}
+
+// With a threshold of two transfers the device asks while more than one
+// transfer is still queued, and not before fewer than two are.
+TEST_F(Streaming, AsksWhenTheQueueFallsBelowTheThreshold) {
+    emu_->setPacing(hsimemu::Pacing::RealTime);
+    emu_->setRequestThreshold(1400);
+    setRelays(1, 2000);  // 350 ms per transfer
+    for (unsigned first : {0u, 50u, 100u}) {
+        send(transfer(first, 14 * first));
+        Bytes r = readUpTo(64, 3000);
+        ASSERT_EQ(r.size(), 64u);
+        if (first > 0) {
+            EXPECT_TRUE(be16(r, 2) >= 700 && be16(r, 2) < 1400) << "queued " << be16(r, 2);
+        }
+    }
+    EXPECT_EQ(emu_->streamStats().underruns, 0u);
+}
+
+struct LatencyCase { const char* name; int answerAfterMs; unsigned rounds; bool repeated; };
+void PrintTo(const LatencyCase& c, std::ostream* os) { *os << c.name; }
+const LatencyCase kLatencyCases[] = {
+    {"AnswerAfter5ms", 5, 20, false},
+    // Asked again after 1 s of silence: the time still runs from the first request.
+    {"AnswerAfterARepeatedRequest", 1300, 1, true},
+};
+
+class Latency : public EmuTest, public ::testing::WithParamInterface<LatencyCase> {};
+
+TEST_P(Latency, RunsFromTheRequestToTheAnswersFirstByte) {
+    const LatencyCase& c = GetParam();
+    setRelays(1);
+    send(transfer(0, 0));
+    for (unsigned r = 1; r <= c.rounds; ++r) {
+        ASSERT_EQ(readUpTo(64, 3000).size(), 64u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.answerAfterMs));
+        send(transfer(50 * r, 0));
+    }
+    ASSERT_TRUE(emu_->waitForMessages(c.rounds + 1, 2000, "stream"));
+    auto l = emu_->streamLatency();
+    EXPECT_EQ(l.count, c.rounds);
+    EXPECT_GE(l.minMs, c.answerAfterMs - 1);
+    EXPECT_LE(l.p50Ms, c.answerAfterMs + 25);
+    EXPECT_TRUE(l.minMs <= l.p50Ms && l.p50Ms <= l.p99Ms && l.p99Ms <= l.maxMs);
+    EXPECT_EQ(emu_->streamStats().repeatedReports > 0, c.repeated);
+    emu_->clearStreamStats();
+    EXPECT_EQ(emu_->streamLatency().count, 0u);
+    EXPECT_EQ(emu_->streamStats().transfers, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streaming, Latency, ::testing::ValuesIn(kLatencyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Levels of known words: the DC word is offset binary over +-1000 mV in steps
+// of 2000/65535 mV; the AC word is word * attenuation / 6400 mV.
+TEST(Levels, WordsReadBackAsTheLevelsTheyWereWrittenFor) {
+    const double dcStep = 2000.0 / 65535;
+    struct Case { const char* name; bool dc; int word; double attenuation, mv, within; };
+    const Case cases[] = {
+        {"DcMidScale", true, 0x8000, 1, 0.0, dcStep},
+        {"DcZero", true, 0x0000, 1, -1000.0, 1e-9},
+        {"DcFullScale", true, 0xFFFF, 1, 1000.0, 1e-9},
+        {"DcWrittenFor500mV", true, 49151, 1, 500.0, dcStep},  // trunc(1500/2000*65535+0.5)
+        {"Ac6400", false, 6400, 1, 1.0, 1e-12},
+        {"AcMostNegative", false, -32768, 1, -5.12, 1e-12},
+        // trunc(6400 / 2.873): 1 mV through the network's first step
+        {"AcWrittenFor1mVThroughTheNetwork", false, 2227, 2.873, 1.0, 2.873 / 6400},
+    };
+    for (const Case& c : cases) {
+        double mv = c.dc ? hsimemu::DcMillivolts(static_cast<uint16_t>(c.word))
+                         : hsimemu::AcMillivolts(static_cast<int16_t>(c.word), c.attenuation);
+        EXPECT_NEAR(mv, c.mv, c.within) << c.name;
+    }
 }
 
 }  // namespace
