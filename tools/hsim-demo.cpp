@@ -62,6 +62,39 @@ void PrintTables()
     }
 }
 
+// Two seconds of the standard ECG beat in real time, then what the library
+// and the device saw of the stream.
+void StreamForAWhile(hsimemu::Emulator* emulator)
+{
+    printf("\nStreaming the standard ECG beat for 2 s ...\n");
+    if (emulator)
+        emulator->clearStreamStats();
+    HSIMResetStreamHealth();
+    if (HSIMSetOutputFunction(OUTPUT_ECG_STANDARD) != 0) {
+        printf("  output did not start\n");
+        return;
+    }
+    sleep(2);
+    HSIMSetOutputFunction(OUTPUT_OFF);
+    HSIM_STREAM_HEALTH h;
+    HSIMGetStreamHealth(&h);
+    printf("  stream health: %llu transfers sent, %llu requests answered, %llu failed writes,\n"
+           "                 %llu answers later than %.1f ms, %llu command-window waits (%llu timed out)\n"
+           "  request->answer: p50 %.3f ms, p99 %.3f ms, max %.3f ms; longest transfer computation %.3f ms\n"
+           "  streaming thread: %s scheduling\n",
+           h.transfersSent, h.requestsAnswered, h.writeFailures, h.lateAnswers, h.lateThresholdMs, h.windowWaits,
+           h.windowTimeouts, h.latencyP50Ms, h.latencyP99Ms, h.latencyMaxMs, h.computeMaxMs,
+           h.realtime ? "real-time" : "normal");
+    if (emulator) {
+        const hsimemu::StreamStats st = emulator->streamStats();
+        const hsimemu::LatencyStats lat = emulator->streamLatency();
+        printf("  device side: %llu samples played, %llu underruns, %llu sequence errors; "
+               "request->data p50 %.1f ms, max %.1f ms\n",
+               (unsigned long long)st.samples, (unsigned long long)st.underruns,
+               (unsigned long long)st.sequenceErrors, lat.p50Ms, lat.maxMs);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -136,6 +169,7 @@ int main(int argc, char** argv)
     if (emulator)
         PrintControlBlock(emulator->controlBlock());
     PrintTables();
+    StreamForAWhile(emulator.get());
 
     HSIMFree();
     if (emulator) {
