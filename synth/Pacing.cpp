@@ -35,6 +35,10 @@ void _SetUpPacing(SynthState& s)
         }
         s.pulse.PacDelayTP = 0.01;
         s.pulse.PacingHighRange = (std::fabs(s.pacing.PA) >= 3.0);
+        s.pulse.PulseSamples = _Trunc32(s.out.nSampleRate * (s.pacing.PacingDuration / 1000) + 0.5);
+        s.pulse.OvershootSign = (s.pacing.PA > 0) ? -1.0 : 1.0;
+        s.pulse.OvershootMagnitude = std::fabs(s.pacing.POA);
+        s.pulse.DecaySamples = s.out.nSampleRate * s.pulse.OTC;
     }
 }
 
@@ -110,8 +114,8 @@ double _GetPacingV5(SynthState& s, double& pace)
             _CheckIfPacingPulseNeeded(s, offset + 0.25, s.pulse.Mode2PulseLatch);
         }
 
-        const int n = _Trunc32(s.out.nSampleRate * (s.pacing.PacingDuration / 1000) + 0.5);
-        const double sign = (s.pacing.PA > 0) ? -1.0 : 1.0;  // the overshoot opposes the pulse
+        const int n = s.pulse.PulseSamples;
+        const double sign = s.pulse.OvershootSign;
         const int64_t remaining = static_cast<int64_t>(n) - s.pulse.ppc;  // pulse samples still to play
         if (remaining > 0) {
             // Inside the pulse: the overshoot builds up toward 63 % of its
@@ -123,17 +127,17 @@ double _GetPacingV5(SynthState& s, double& pace)
             s.pulse.ppc += 1;
             double b = 0;
             if (s.pulse.OTC != 0 && s.pulse.ppc > 1) {
-                b = sign * std::fabs(s.pacing.POA) * (1 - std::exp(-static_cast<double>(s.pulse.ppc) / n));
+                b = sign * s.pulse.OvershootMagnitude * (1 - std::exp(-static_cast<double>(s.pulse.ppc) / n));
             }
             dc = s.pacing.PA + b;
         } else if (s.pulse.OTC != 0 && s.pulse.PacingPulseRaised) {
             // After the pulse: the full overshoot decays on the signal
             // channel with the time constant s.pulse.OTC.
-            const double e = std::exp(static_cast<double>(remaining) / (s.out.nSampleRate * s.pulse.OTC));
+            const double e = std::exp(static_cast<double>(remaining) / s.pulse.DecaySamples);
             if (s.pulse.ppc < INT_MAX) {
                 s.pulse.ppc += 1;
             }
-            pace = pace + sign * std::fabs(s.pacing.POA) * e;
+            pace = pace + sign * s.pulse.OvershootMagnitude * e;
         }
     } else if (s.test.BaseLineOverload != 0) {
         dc = -500.0;

@@ -180,6 +180,11 @@ struct PacingGenerator {
     bool PacingIndicationNeeded = false; // a pulse started; cleared by the streaming loop
     bool PacingHighRange = true;       // |PA| >= 3 mV at the last change
     bool PacingShortPulseNeeded = false; // set on the last sample of a pulse
+    // Derived with the schedule, read per sample.
+    int PulseSamples = 0;              // samples of one pulse
+    double OvershootSign = -1.0;       // the overshoot opposes the pulse
+    double OvershootMagnitude = 0.0;   // mV
+    double DecaySamples = 0.0;         // the overshoot's time constant in samples
     // One latch per trigger: main pulse, and the second pulse 0.15 s or
     // 0.25 s ahead of it. They persist across changes.
     bool MainPulseLatch = false;
