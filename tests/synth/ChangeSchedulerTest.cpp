@@ -1,6 +1,8 @@
 // Applying changes: the working values derived from the settings, and when
 // a requested change takes effect (at once when idle or stopping, in the
 // last 0.4 ms of the running cycle while streaming).
+#include "output/Transfer.h"
+#include "protocol/Commands.h"
 #include "SynthTestSupport.h"
 
 #include "synth/Patterns.h"
@@ -151,6 +153,24 @@ TEST_F(ChangeSchedulerTest, DeferredChangeBuildsItsPatternOnTheCallersThread)
     start = Clock::now();
     EXPECT_NE(getIEC47RawArray(IEC247_RR_1500MS_HOUR), nullptr);
     EXPECT_LT(Clock::now() - start, build / 10) << "the pattern was not built yet";
+}
+
+// With 20 s of apnea a minute, the apnea holds while the seconds of the
+// minute are 41..59; the state follows even when the device cannot be told.
+TEST_F(ChangeSchedulerTest, ApneaFollowsTheSecondsOfTheMinute)
+{
+    struct Row {
+        int apneaTime, seconds;
+        bool apnea;
+    };
+    const Row rows[] = {{20, 40, false}, {20, 41, true}, {20, 59, true}, {20, 60, false},
+                        {20, 101, true}, {0, 59, false}, {60, 1, true}, {60, 0, false}};
+    for (const Row& r : rows) {
+        g_Respiration.nRespirationApneaTime = r.apneaTime;
+        g_Respiration.bRespirationApneaEnabled = !r.apnea;
+        EnableApneaByTime(r.seconds);
+        EXPECT_EQ(g_Respiration.bRespirationApneaEnabled, r.apnea) << r.apneaTime << " " << r.seconds;
+    }
 }
 
 } // namespace

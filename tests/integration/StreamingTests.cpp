@@ -1,0 +1,292 @@
+// Output streamed end to end: what the emulated device receives and plays,
+// checked against the waveform formulas and the rules of the scheduler.
+#include "Fixture.h"
+
+#include "output/Engine.h"
+#include "protocol/Exchange.h"
+#include "runtime/Sync.h"
+
+#include <cmath>
+#include <mutex>
+
+using namespace hsimtest;
+
+namespace {
+
+constexpr double kTwoPi = 6.2831853;
+constexpr double kDt = 1.0 / 40000;
+
+// The words of a sample of a sine of peak a mV at f Hz, k samples into the run.
+int SineWord(double a, double f, int k)
+{
+    return int(std::sin((std::fmod(k * kDt, 1.0 / f) * kTwoPi) * f) * a * 6400.0);
+}
+
+// What the callbacks were told, in order.
+struct Told {
+    std::mutex mutex;
+    std::vector<std::pair<double, double>> graph, pacing;
+    std::vector<double> frequencies;
+    std::vector<int> functions;
+};
+Told s_Told;
+
+class Streaming : public EmulatorTest {
+protected:
+    void SetUp() override
+    {
+        EmulatorTest::SetUp();
+        std::lock_guard<std::mutex> guard(s_Told.mutex);
+        s_Told.graph.clear();
+        s_Told.pacing.clear();
+        s_Told.frequencies.clear();
+        s_Told.functions.clear();
+    }
+    void TearDown() override
+    {
+        HSIMSetOutputFunction(0);
+        HSIMRegisterSignalOutputCallback(nullptr);
+        HSIMRegisterPacingOutputCallback(nullptr);
+        HSIMRegisterFrequencyCallback(nullptr);
+        HSIMRegisterOutputFunctionCallback(nullptr);
+        EmulatorTest::TearDown();
+    }
+    // Played samples once at least n are in.
+    std::vector<hsimemu::Sample> played(size_t n)
+    {
+        EXPECT_TRUE(WaitUntil([&] { return emulator_->streamStats().samples >= n; }, 20000));
+        return emulator_->playedSamples();
+    }
+    static bool ScanEnded()
+    {
+        std::lock_guard<std::mutex> guard(s_Told.mutex);
+        return !s_Told.frequencies.empty() && s_Told.frequencies.back() == -1.0;
+    }
+};
+
+TEST_F(Streaming, SinePlaysItsWordsWithNumberedPackets)
+{
+    hsimemu::Emulator& emulator = connect();
+    ASSERT_EQ(HSIMSetAmplitude(2.0), 0);
+    ASSERT_EQ(HSIMSetFrequency(10.0), 0);
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+    // The sequence numbers wrap after 65535: 1311 transfers run past it.
+    ASSERT_TRUE(WaitUntil([&] { return emulator.streamStats().transfers >= 1320; }, 20000));
+    const auto v = emulator.playedSamples(8000);
+    const auto transfers = emulator.received("stream");
+    ASSERT_GE(transfers.size(), 1320u);
+    for (int p = 0; p < 50; ++p) {
+        EXPECT_EQ(transfers[0].bytes[64 * p + 6] * 256 + transfers[0].bytes[64 * p + 7], p);
+        EXPECT_EQ(transfers[1].bytes[64 * p + 6] * 256 + transfers[1].bytes[64 * p + 7], 50 + p);
+    }
+    // Transfer 1310 holds 65500 .. 65535, then 0 .. 13.
+    EXPECT_EQ(transfers[1310].bytes[64 * 35 + 6] * 256 + transfers[1310].bytes[64 * 35 + 7], 65535);
+    EXPECT_EQ(transfers[1310].bytes[64 * 36 + 6] * 256 + transfers[1310].bytes[64 * 36 + 7], 0);
+    EXPECT_EQ(emulator.streamStats().sequenceErrors, 0u);
+    // The first transfer's samples: sine of peak 1 mV on AC, 0 mV on DC.
+    const auto& first = transfers[0].bytes;
+    for (int k = 0; k < 700; ++k) {
+        const uint8_t* s = &first[64 * (k / 14) + 8 + 4 * (k % 14)];
+        EXPECT_EQ(s[0] * 256 + s[1], 0x8000) << k;
+        EXPECT_NEAR(int16_t(s[2] * 256 + s[3]), SineWord(1.0, 10.0, k), 1) << k;
+    }
+}
+
+TEST_F(Streaming, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheClock)
+{
+    hsimemu::Emulator& emulator = connect();
+    ASSERT_EQ(HSIMSetAmplitude(2.0), 0);
+    ASSERT_EQ(HSIMSetFrequency(10.0), 0);
+    emulator.clearPlayed();
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+    ASSERT_EQ(HSIMSetAmplitude(4.0), 0);
+    const auto v = played(40000);
+    // Old peak 1 mV up to the last 0.4 ms of a 100 ms cycle, new peak 2 mV
+    // from there on.
+    size_t change = 0;
+    while (change < v.size() && std::abs(v[change].ac - SineWord(1.0, 10.0, int(change))) <= 1)
+        ++change;
+    ASSERT_LT(change, v.size());
+    EXPECT_GE(change % 4000, 3985u) << change;
+    EXPECT_LE(change % 4000, 3988u) << change;
+    for (size_t k = change; k < change + 8000 && k < v.size(); ++k)
+        ASSERT_NEAR(v[k].ac, SineWord(2.0, 10.0, int(k)), 1) << k;
+
+    ASSERT_EQ(HSIMSetOutputFunction(0), 0);
+    EXPECT_FALSE(HSIMIsPlaying());
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        EXPECT_EQ(hsim::g_Engine.synth.clock.fOutputTime, 0.0);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
+}
+
+void OnGraph(double t, double v)
+{
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    s_Told.graph.emplace_back(t, v);
+}
+
+void OnPacing(double t, double v)
+{
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    s_Told.pacing.emplace_back(t, v);
+}
+
+// Rendering without a device gives the words the device then receives; the
+// graph sees every tenth sample and each pacing pulse as a rectangle.
+TEST_F(Streaming, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
+{
+    hsimemu::Emulator& emulator = connect();
+    ASSERT_EQ(HSIMSetFrequency(1.3), 0);
+    ASSERT_EQ(HSIMSetPacingAmplitude(2.0), 0);
+    ASSERT_EQ(SetECG2_27_Noise(3, 0.5), 0);
+    ASSERT_EQ(SetECG2_27_AAMIDriftTest(true), 0);
+    HSIMRegisterSignalOutputCallback(OnGraph);
+    HSIMRegisterPacingOutputCallback(OnPacing);
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_CUSTOM;  // selected, not started
+    }
+    constexpr int kCount = 80000;
+    std::vector<short> ac(kCount);
+    std::vector<unsigned short> dc(kCount);
+    ASSERT_EQ(HSIMRenderOutput(kCount, nullptr, nullptr, ac.data(), dc.data()), kCount);
+    EXPECT_FALSE(HSIMIsPlaying()) << "rendering starts nothing";
+    emulator.clearPlayed();
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_CUSTOM), 0);
+    const auto v = played(kCount);
+    ASSERT_EQ(HSIMSetOutputFunction(0), 0);
+    int pulses = 0;
+    for (int k = 0; k < kCount; ++k) {
+        ASSERT_EQ(v[k].ac, ac[k]) << k;
+        ASSERT_EQ(v[k].dc, dc[k]) << k;
+        pulses += k > 0 && dc[k] != dc[k - 1] && dc[k - 1] == 0x8000;
+    }
+    EXPECT_EQ(pulses, 3) << "2 s at 1.3 beats per second";
+
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    ASSERT_GE(s_Told.graph.size(), 100u);
+    for (size_t i = 0; i < 100; ++i)
+        EXPECT_NEAR(s_Told.graph[i].first, i * 10 * kDt, 1e-9) << i;
+    ASSERT_GE(s_Told.pacing.size(), 8u);
+    ASSERT_EQ(s_Told.pacing.size() % 4, 0u);
+    for (size_t p = 0; p < s_Told.pacing.size(); p += 4) {
+        const double t = s_Told.pacing[p].first;
+        const std::vector<std::pair<double, double>> rectangle{{t, 0.0}, {t, 2.0}, {t + 0.002, 2.0}, {t + 0.002, 0.0}};
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_NEAR(s_Told.pacing[p + c].first, rectangle[c].first, 1e-12);
+            EXPECT_EQ(s_Told.pacing[p + c].second, rectangle[c].second);
+        }
+    }
+}
+
+void OnFrequency(double hz)
+{
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    s_Told.frequencies.push_back(hz);
+}
+
+void OnFunction(int code)
+{
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    s_Told.functions.push_back(code);
+}
+
+// Scans end by themselves at their stop frequency, upward and downward, after
+// their duration: the device receives one transfer per 17.5 ms of it.
+TEST_F(Streaming, ScansRunTheirDurationAndEnd)
+{
+    hsimemu::Emulator& emulator = connect();
+    HSIMRegisterFrequencyCallback(OnFrequency);
+    HSIMRegisterOutputFunctionCallback(OnFunction);
+    struct Scan {
+        double start, stop;
+    };
+    for (const Scan scan : {Scan{100.0, 120.0}, Scan{120.0, 100.0}}) {
+        SCOPED_TRACE(scan.start);
+        const uint64_t before = emulator.streamStats().transfers;
+        ASSERT_EQ(HSIMSetFrequencyScan(true, 10, scan.start, scan.stop), 0);
+        ASSERT_TRUE(WaitUntil(ScanEnded, 30000));
+        EXPECT_TRUE(WaitUntil([] { return !HSIMIsPlaying(); }, 2000));
+        EXPECT_NEAR(double(emulator.streamStats().transfers - before), 10.0 / 0.0175, 3.0);
+        std::lock_guard<std::mutex> guard(s_Told.mutex);
+        const double last = s_Told.frequencies[s_Told.frequencies.size() - 2];
+        EXPECT_NEAR(last, scan.stop, 0.05);
+        EXPECT_EQ(s_Told.functions, (std::vector<int>{1, 0}));
+        s_Told.frequencies.clear();
+        s_Told.functions.clear();
+    }
+    // The heart-rate scan: 0.05 to 0.5 beats per second in 30 s.
+    const uint64_t before = emulator.streamStats().transfers;
+    ASSERT_EQ(SetFreqScanECG(true), 0);
+    ASSERT_TRUE(WaitUntil(ScanEnded, 60000));
+    EXPECT_NEAR(double(emulator.streamStats().transfers - before), 30.0 / 0.0175, 3.0);
+    EXPECT_EQ(s_Told.functions, (std::vector<int>{7, 0}));
+}
+
+// The baseline-reset test plays a 1000 mV sine at the level's frequency on
+// the DC channel, and gives the settings back when it is switched off.
+TEST_F(Streaming, BaselineResetPlaysTheOverloadOnTheDcChannel)
+{
+    hsimemu::Emulator& emulator = connect();
+    ASSERT_EQ(HSIMSetAmplitude(1.5), 0);
+    ASSERT_EQ(HSIMSetFrequency(1.2), 0);
+    emulator.clearPlayed();
+    ASSERT_EQ(SetBaselineResetTest(2), 0);
+    EXPECT_TRUE(HSIMIsPlaying());
+    const auto v = played(4000);
+    for (int k = 0; k < 4000; ++k) {
+        ASSERT_EQ(v[k].ac, 0) << k;
+        // DC word of 500 sin(2 pi 60 t) mV, 65535 steps over 2000 mV.
+        const double mv = std::sin((std::fmod(k * kDt, 1.0 / 60) * kTwoPi) * 60.0) * 500.0;
+        ASSERT_NEAR(v[k].dc, int((mv + 1000.0) / 2000.0 * 65535.0 + 0.5), 1) << k;
+    }
+    EXPECT_EQ(HSIMSetAmplitude(1.0), -3);
+    ASSERT_EQ(SetBaselineResetTest(0), 0);
+    EXPECT_EQ(HSIMGetAmplitude(), 1.5);
+    EXPECT_EQ(HSIMGetFrequency(), 1.2);
+}
+
+// A file that does not loop plays once: the samples past its end are 0 V,
+// and the next request stops the output and tells the graph (-1, 0).
+TEST_F(Streaming, FileThatDoesNotLoopStopsAfterItsEnd)
+{
+    hsimemu::Emulator& emulator = connect();
+    static double samples[100];
+    for (int i = 0; i < 100; ++i)
+        samples[i] = 10.0 * i;  // uV, 1000 per second: 0.1 s rising to 0.99 mV
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        hsim::LoadedData& file = hsim::g_Engine.synth.file;
+        file.ECGFile = samples;
+        file.ECGFileSize = 100;
+        file.ECGFileFreq = 1000.0;
+        file.ECGFileUnitMV = false;
+    }
+    HSIMEnableLoop(false);
+    HSIMRegisterSignalOutputCallback(OnGraph);
+    emulator.clearPlayed();
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_FILE), 0);
+    ASSERT_TRUE(WaitUntil([] { return !HSIMIsPlaying(); }, 5000));
+    const auto v = played(6 * 700);
+    ASSERT_GE(v.size(), 6u * 700);
+    for (int k = 0; k < 6 * 700; ++k) {
+        // 40 samples per file sample (the clock, a sum of 25 us steps, may
+        // reach a file sample's time one step late); 0 V past 0.1 s.
+        auto word = [&](int i) { return i < 100 ? int(samples[i] / 1000.0 * 6400.0) : 0; };
+        const bool late = k % 40 == 0 && k > 0 && v[k].ac == word(k / 40 - 1);
+        ASSERT_TRUE(late || v[k].ac == (k <= 4000 ? word(k / 40) : 0)) << k;
+    }
+    EXPECT_EQ(emulator.streamStats().transfers, 6u) << "0.105 s of samples, then nothing";
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    ASSERT_FALSE(s_Told.graph.empty());
+    EXPECT_EQ(s_Told.graph.back(), std::make_pair(-1.0, 0.0));
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        hsim::g_Engine.synth.file = hsim::LoadedData{};
+    }
+    HSIMEnableLoop(true);
+}
+
+}  // namespace
