@@ -189,8 +189,17 @@ HSIM_API int DumpStandardWaveform(const int* samples, int count, int rate, const
 HSIM_API int HSIMSetOutputFunction(int outputFunction);
 HSIM_API int HSIMGetOutputFunction(void);
 HSIM_API int HSIMSetOutputLead(int channel, OutputLead lead);
+/* since 1.0.5. Waveform setters: 0, -1 (no device or no command window),
+ * -2 when the value is outside the inclusive range given (NaN and infinities
+ * are outside every range). A refused call stores nothing. Waveform changes
+ * apply at the next cycle boundary while output streams; the beat's QRS, P,
+ * PR, QT, T wave and ST deviation apply from the next sample. */
+/* -10..10 mV; -3 while the baseline-reset test runs. */
 HSIM_API int HSIMSetAmplitude(double mv);
 HSIM_API double HSIMGetAmplitude(void);
+/* 0.017..500 Hz, at most 5 Hz for the pulse functions 4 and 5 (-2); -3 while
+ * a frequency scan runs; -4 while the baseline-reset test runs. ECG
+ * functions read it as beats per second. */
 HSIM_API int HSIMSetFrequency(double hz);
 HSIM_API double HSIMGetFrequency(void);
 HSIM_API int HSIMSetDCOffset(int channel, int mv);
@@ -199,12 +208,19 @@ HSIM_API int HSIMSetDCOffsetVariableMode(int channel, bool variable);
 HSIM_API bool HSIMGetDCOffsetVariableMode(void);
 HSIM_API int SetDCOffsetCommonMode(bool common);
 HSIM_API bool GetDCOffsetCommonMode(void);
+/* 1..300 ms. */
 HSIM_API int HSIMSetPulseWidth(double ms);
 HSIM_API double HSIMGetPulseWidth(void);
 HSIM_API int HSIMSetInputImpedanceMode(int channel, int mode);
 HSIM_API int HSIMGetInputImpedanceMode(int channel);
 HSIM_API int HSIMSetSignalGroundToGNDGround(int channel, bool on);
 HSIM_API int HSIMGetSignalGroundToGNDGround(int channel);
+/* Pacing: mode any value; amplitude -700..700 mV (0 = off; any other value
+ * puts every channel in variable-DC mode, which stays even if a channel's
+ * write fails); width 0.1..3 ms; rate 10..360 per minute, which ends the
+ * synchronisation; HSIMSetPacingRateSynchronized: one pulse per beat, -2
+ * when the beat rate is outside 10..360 per minute; overshoot time constant
+ * 0..100 ms; overshoot amplitude |mv| <= 5, stored as its magnitude. */
 HSIM_API int HSIMSetPacingPulseMode(int mode);
 HSIM_API int HSIMGetPacingPulseMode(void);
 HSIM_API int HSIMSetPacingAmplitude(double mv);
@@ -218,6 +234,10 @@ HSIM_API int HSIMSetOvershootTimeConstant(unsigned int ms);
 HSIM_API int HSIMGetOvershootTimeConstant(void);
 HSIM_API int HSIMSetOvershootAmplitude(double mv);
 HSIM_API double HSIMGetOvershootAmplitude(void);
+/* Custom beat: QRS 5..200 ms, T wave 0..5 mV, P width 50..100 ms, PR
+ * 0..200 ms (a PR below 50 ms narrows the P wave to it; a longer PR widens a
+ * P wave narrower than 50 ms to 50 ms), QT 100..900 ms, P wave 0..2 mV, ST
+ * deviation -2..2 mV, ST and T weights 100..900 ms. */
 HSIM_API int HSIMSetQRSDuration(double ms);
 HSIM_API double HSIMGetQRSDuration(void);
 HSIM_API int HSIMSetTWave(double mv);
@@ -236,21 +256,49 @@ HSIM_API int HSIMSetSTSegment(double ms);
 HSIM_API double HSIMGetSTSegment(void);
 HSIM_API int HSIMSetTDuration(double ms);
 HSIM_API double HSIMGetTDuration(void);
+/* Amplitude 0..10 mV (-2), frequency 1..60 Hz (-3). Selects the triangle
+ * (2) or square (3); switching off selects 0 and so stops the output. */
 HSIM_API int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplitudeMv,
                                      double frequencyHz);
 HSIM_API bool HSIMGetDynamicRangeTest(void);
+/* Sine scan from startHz to stopHz in `seconds`: start 0.67..500 Hz (-2),
+ * stop 0.67..500 Hz (-3), 10..180 s (-4); all checked before anything
+ * changes. A stop below the start scans downward. On: the sine is selected
+ * and the output-function callback told 1. Off: stops the output (callback
+ * told 0), starts nothing. */
 HSIM_API int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, double stopHz);
 HSIM_API bool HSIMGetFrequencyScan(void);
 HSIM_API int SetAllOutputState(unsigned int state);
+/* Output streams. */
 HSIM_API bool HSIMIsPlaying(void);
+/* A null callback unregisters. Callbacks run with the global lock held. */
 HSIM_API void HSIMRegisterSignalOutputCallback(HSIM_GRAPH_CALLBACK callback);
 HSIM_API void HSIMRegisterPacingOutputCallback(HSIM_GRAPH_CALLBACK callback);
 HSIM_API void HSIMRegisterOutputFunctionCallback(HSIM_FUNCTION_CALLBACK callback);
 HSIM_API void HSIMRegisterFrequencyCallback(HSIM_FREQUENCY_CALLBACK callback);
+/* Puts the waveform, pacing, beat, noise, drift, dynamic-range and scan
+ * settings, the DC offset (0 mV, variable mode off, common mode off), the
+ * input impedance (mode 0) and the pattern loop back to their defaults,
+ * stopping the output. Keeps leads, signal ground, the ST and T weights, the
+ * overshoot amplitude, the pattern selections, the baseline-reset level,
+ * respiration, loaded data and callbacks. Needs a device. */
 HSIM_API void HSIMReset(void);
 
 /* ------------------------------------------------------------- test modes */
-/* since 1.0.5 */
+/* since 1.0.5. Setters return 0, or -1 without a device; they do not wait
+ * for the command window, except SetFreqScanECG and
+ * EnableExternalRespireModule. Getters work without a device.
+ * SetBaselineResetTest: level 1..4 plays a 1000 mV sine of 50, 60, 80 or
+ * 100 Hz on the DC channel at once (the amplitude and frequency in force are
+ * saved, and their setters refuse until the level is 0 again, which restores
+ * them); the baseline-reset callback hears every change of level.
+ * SetECG2_27_Noise: mode 1 = 50 Hz, 3 = random, other non-zero = 60 Hz;
+ * 0.01..5 mV peak to peak (-2). Drift: 1..8 mV peak to peak (-2), 0.05..2 Hz
+ * (-2); the drift is a triangle. SetFreqScanECG: the standard beat from 0.05
+ * to 0.5 beats per second in 30 s (output-function callback told 7); false
+ * stops the output (told 0). GetFreqScanECG: either scan runs.
+ * EnableExternalRespireModule returns 1 without a device or command window.
+ * The DC-offset callback reports the staircase of function 15 in mV. */
 HSIM_API int SetBaselineResetTest(int level);
 HSIM_API int GetBaselineResetTest(void);
 HSIM_API int SetECG2_27_Noise(int mode, double mv);

@@ -1,0 +1,189 @@
+// Exported test modes for ECG monitor testing: the baseline-reset overload,
+// mains noise and baseline drift on the ECG, the slow heart-rate scan of the
+// standard beat, the external respiration module; and read-back of the
+// dynamic-range and sine-scan settings.
+//
+// The setters hold the lock for their whole call and need a device (-1
+// without one) but, unless stated, do not wait for the command window: they
+// store settings and request a change, which the engine applies.
+#include "api/Setter.h"
+#include "hsim.h"
+#include "output/ChangeScheduler.h"
+#include "output/Output.h"
+#include "output/TestModes.h"
+
+using namespace hsim;
+
+namespace {
+
+TestModes& Tests()
+{
+    return g_Engine.synth.test;
+}
+
+// L = 1 / f, its quarter and three quarters, and the slope that makes the
+// drift a triangle of the set peak-to-peak amplitude.
+void SetDriftShape(TestModes& t, double hz)
+{
+    t.AAMIDriftTestWaveLen = 1.0 / hz;
+    t.AAMIDriftTestWaveLenQuad = 0.25 / hz;
+    t.AAMIDriftTestWaveLenQuad3 = 0.75 / hz;
+    t.AAMIDriftTestSlope = 2.0 * t.AAMIDriftTestAmp / t.AAMIDriftTestWaveLen;
+}
+
+// Amplitude and frequency of the drift apply when the drift is on; while it
+// is off they are only kept.
+void ChangeIfDrifting()
+{
+    if (Tests().AAMIDriftTest)
+        _ChangeRequested();
+}
+
+}  // namespace
+
+// Level 1..4 plays a 1000 mV sine overload of 50, 60, 80 or 100 Hz on the DC
+// channel at once; 0 gives back the amplitude and frequency of before. Any
+// level is stored (one without an overload frequency keeps the frequency).
+extern "C" int SetBaselineResetTest(int level)
+{
+    return FramedSetter<DeviceLock>([] { return 0; }, [&] { SetBaselineResetLevel(level); });
+}
+
+extern "C" int GetBaselineResetTest(void)
+{
+    return LockedRead(Tests().BaseLineOverload);
+}
+
+// Mode 1 = 50 Hz, 3 = random, any other non-zero mode 60 Hz; amplitude
+// 0.01..5 mV peak to peak (else -2).
+extern "C" int SetECG2_27_Noise(int mode, double mv)
+{
+    return FramedSetter<DeviceLock>([&] { return InRange(mv, 0.01, 5.0) ? 0 : -2; },
+                                    [&] {
+                                        Tests().MainNoise = mode;
+                                        Tests().MainsNoiseAmp = mv;
+                                        _ChangeRequested();
+                                    });
+}
+
+extern "C" int GetECG2_27_NoiseFreq(void)
+{
+    return LockedRead(Tests().MainNoise);
+}
+
+extern "C" double GetECG2_27_NoiseAmp(void)
+{
+    return LockedRead(Tests().MainsNoiseAmp);
+}
+
+extern "C" int SetECG2_27_AAMIDriftTest(bool on)
+{
+    return FramedSetter<DeviceLock>([] { return 0; },
+                                    [&] {
+                                        Tests().AAMIDriftTest = on;
+                                        _ChangeRequested();
+                                    });
+}
+
+extern "C" bool GetECG2_27_AAMIDriftTest(void)
+{
+    return LockedRead(Tests().AAMIDriftTest);
+}
+
+extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
+{
+    return FramedSetter<DeviceLock>([&] { return InRange(mv, 1.0, 8.0) ? 0 : -2; },
+                                    [&] {
+                                        TestModes& t = Tests();
+                                        t.AAMIDriftTestAmp = mv;
+                                        t.AAMIDriftTestSlope = 2.0 * mv / t.AAMIDriftTestWaveLen;
+                                        ChangeIfDrifting();
+                                    });
+}
+
+extern "C" double GetECG2_27_AAMIDriftTestAmp(void)
+{
+    return LockedRead(Tests().AAMIDriftTestAmp);
+}
+
+extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
+{
+    return FramedSetter<DeviceLock>([&] { return InRange(hz, 0.05, 2.0) ? 0 : -2; },
+                                    [&] {
+                                        SetDriftShape(Tests(), hz);
+                                        ChangeIfDrifting();
+                                    });
+}
+
+extern "C" double GetECG2_27_AAMIDriftTestFreq(void)
+{
+    return 1.0 / LockedRead(Tests().AAMIDriftTestWaveLen);
+}
+
+extern "C" double GetDynamicRangeTestAmp(void)
+{
+    return LockedRead(Tests().ADynamicRange);
+}
+
+extern "C" double GetDynamicRangeTestFreq(void)
+{
+    return LockedRead(Tests().FDynamicRange);
+}
+
+extern "C" double GetFreqScanSineStartFreq(void)
+{
+    return LockedRead(g_Engine.synth.scan.Fstart);
+}
+
+extern "C" double GetFreqScanSineStopFreq(void)
+{
+    return LockedRead(g_Engine.synth.scan.Ffinal);
+}
+
+extern "C" int GetFreqScanSineDuration(void)
+{
+    return LockedRead(g_Engine.synth.scan.Fduration);
+}
+
+// The standard beat from 3 to 30 beats per minute in 30 s; false stops the
+// output. Waits for the command window like the device setters, because the
+// stop writes the control block.
+extern "C" int SetFreqScanECG(bool enable)
+{
+    return FramedSetter([] { return 0; },
+                        [&] {
+                            if (enable)
+                                StartFrequencyScan(ScanKind::Ecg);
+                            else
+                                EndFrequencyScan();
+                        });
+}
+
+// True while either frequency scan runs.
+extern "C" bool GetFreqScanECG(void)
+{
+    return LockedRead(g_Engine.synth.scan.FreqScanOn);
+}
+
+// The selection is kept for the application; the control block has no field
+// for it, so the write only refreshes relays and sample rate. 0, or 1 when
+// there is no device or no command window.
+extern "C" int EnableExternalRespireModule(bool on)
+{
+    DeviceFrame frame;
+    if (!frame.open())
+        return 1;
+    Tests().ExternalRespireModule = on;
+    hsim::SetRelays(true);
+    return 0;
+}
+
+extern "C" void RegisterBaselineResetCB(HSIM_LEVEL_CALLBACK callback)
+{
+    LockedWrite(g_Engine.callbacks.BaselineResetCB, callback);
+}
+
+extern "C" void RegisterSyncDCOffsetCB(HSIM_LEVEL_CALLBACK callback)
+{
+    LockedWrite(g_Engine.synth.hooks.SyncDCOffsetCB, callback);
+}
