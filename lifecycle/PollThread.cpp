@@ -21,6 +21,7 @@ namespace {
 constexpr unsigned int kIdlePollMs = 10;
 constexpr int kReportSize = 64;
 constexpr int kSamplesPerTransfer = 700;
+constexpr int kStreamingRate = 40000;
 // Above ordinary threads, well below the kernel's own real-time work.
 constexpr int kRealtimePriority = 10;
 
@@ -38,13 +39,10 @@ void* USBDataPollThread(void*)
 {
     pthread_setname_np(pthread_self(), "hsim-poll");
     NoteRealtime(AskForRealtime());
-    unsigned int reportTimeoutMs = 0;
-    {
-        CAutoCriticalSection lock(g_CriticalSection);
-        const int rate = g_Engine.synth.out.nSampleRate;
-        if (rate > 0)
-            reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / rate);  // time of 700 samples
-    }
+    // The time of one transfer at the streaming rate, the only rate there
+    // is. Not read from the engine: that would need the lock, which an
+    // application thread may hold while it waits for this thread's window.
+    const unsigned int reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / kStreamingRate);
     unsigned char report[kReportSize];
     while (g_hPollingEvent.WaitTimeout(0) == 0) {
         if (ReadReport(report, reportTimeoutMs) < 1) {
