@@ -121,6 +121,11 @@ TEST_F(StreamedOutput, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheCloc
         EXPECT_EQ(hsim::g_Engine.synth.clock.fOutputTime, 0.0);
     }
     EXPECT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
+    // Called with the lock held (as from a callback), it does not pause.
+    CAutoCriticalSection lock(g_CriticalSection);
+    const auto start = Clock::now();
+    EXPECT_EQ(HSIMSetOutputFunction(0), 0);
+    EXPECT_LT(MillisecondsSince(start), 50);
 }
 
 void OnGraph(double t, double v)
@@ -159,6 +164,7 @@ TEST_F(StreamedOutput, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
     ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_CUSTOM), 0);
     const auto v = played(kCount);
     ASSERT_EQ(HSIMSetOutputFunction(0), 0);
+    EXPECT_NE(v[350].ac, 0) << "the first transfer is clamped with the output range of its own settings";
     int pulses = 0;
     for (int k = 0; k < kCount; ++k) {
         ASSERT_EQ(v[k].ac, ac[k]) << k;
@@ -181,6 +187,30 @@ TEST_F(StreamedOutput, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
             EXPECT_EQ(s_Told.pacing[p + c].second, rectangle[c].second);
         }
     }
+}
+
+// An immediate change (the T wave) shows within the running beat; the
+// deferred one would wait for the next.
+TEST_F(StreamedOutput, ImmediateChangeShowsInTheRunningCycle)
+{
+    hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
+    {
+        CAutoCriticalSection lock(g_CriticalSection);
+        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_CUSTOM;
+    }
+    std::vector<short> before(40000);
+    ASSERT_EQ(HSIMRenderOutput(40000, nullptr, nullptr, before.data(), nullptr), 40000);
+    emulator.clearPlayed();
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_CUSTOM), 0);
+    ASSERT_EQ(HSIMSetTWave(1.0), 0);  // T of 1 s beats from 0.33 s on
+    const auto v = played(40000);
+    size_t change = 0;
+    while (change < 40000 && v[change].ac == before[change])
+        ++change;
+    EXPECT_LT(change, 40000u) << "within the first beat";
+    // From the next sample after the setter: the first changed sample lies
+    // in the T wave, which starts 0.33 s into the beat.
+    EXPECT_GE(change, 13200u);
 }
 
 void OnFrequency(double hz)
