@@ -43,6 +43,22 @@ thread_local bool t_bPollThread = false;  // this thread answers the device
 
 Status WaitForWindow(unsigned int timeoutMs);
 
+// At most this many data requests are dropped in place of one answer (the
+// device has at most one outstanding, and repeats it after a second).
+constexpr int kMaxSkippedRequests = 2;
+constexpr unsigned int kReportRestMs = 20;
+
+bool IsDataRequest(const unsigned char* bytes, int n)
+{
+    return n >= 2 && bytes[0] == 0x01 && bytes[1] == 0x55;
+}
+
+int ReadAnswer(const Message& m)
+{
+    return m.readTimeoutMs > 0 ? ReadDataEx(m.answer, m.answerLength, m.readTimeoutMs)
+                               : ReadData(m.answer, m.answerLength);
+}
+
 void LetPendingAnswerGoFirst()
 {
     std::unique_lock<std::mutex> guard(s_AnswerMutex);
@@ -66,8 +82,17 @@ Status Exchange(const Message& m)
         return Status::Ok;
     if (m.pauseMs > 0)
         SleepEx(m.pauseMs);
-    const int n = m.readTimeoutMs > 0 ? ReadDataEx(m.answer, m.answerLength, m.readTimeoutMs)
-                                      : ReadData(m.answer, m.answerLength);
+    int n = ReadAnswer(m);
+    // A data request that a device still streaming sent in the meantime is
+    // not the answer: it is dropped whole, and the answer read after it.
+    for (int skipped = 0; n == m.answerLength && IsDataRequest(m.answer, n) && skipped < kMaxSkippedRequests;
+         ++skipped) {
+        if (m.answerLength < kReportSize) {
+            unsigned char rest[kReportSize];
+            ReadDataEx(rest, kReportSize - m.answerLength, kReportRestMs);
+        }
+        n = ReadAnswer(m);
+    }
     if (n != m.answerLength)
         return Status::ReadFailed;
     if (m.settleMs > 0)

@@ -311,9 +311,11 @@ TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
         ASSERT_TRUE(late || v[k].ac == (k <= 4000 ? word(k / 40) : 0)) << k;
     }
     EXPECT_EQ(emulator.streamStats().transfers, 6u) << "0.105 s of samples, then nothing";
-    std::lock_guard<std::mutex> guard(s_Told.mutex);
-    ASSERT_FALSE(s_Told.graph.empty());
-    EXPECT_EQ(s_Told.graph.back(), std::make_pair(-1.0, 0.0));
+    {
+        std::lock_guard<std::mutex> guard(s_Told.mutex);
+        ASSERT_FALSE(s_Told.graph.empty());
+        EXPECT_EQ(s_Told.graph.back(), std::make_pair(-1.0, 0.0));
+    }
     {
         CAutoCriticalSection lock(g_CriticalSection);
         hsim::g_Engine.synth.file = hsim::LoadedData{};
