@@ -40,7 +40,16 @@
  *   called there stops the connection without waiting for the thread, which
  *   the next HSIMInit, HSIMConnect or HSIMFree then joins.
  *   While output streams, a thread that talks to the device waits for the
- *   "command window" that opens each time the device asks for data.
+ *   "command window" that opens each time the device asks for data (every
+ *   17.5 ms). The signal and pacing callbacks run on the poll thread every
+ *   tenth sample: a slow one delays the device's data (HSIMGetStreamHealth
+ *   in hsim_ext.h shows it). Registering a callback takes the lock, so a
+ *   callback, once its registration has been replaced, is no longer running.
+ *   HSIMSetOutputFunction pauses 100 ms for the relays to settle, but only
+ *   when the calling thread holds the lock no longer (never inside a callback
+ *   or a nested call). A stop (output function 0) always stops the output on
+ *   this side, also when the device no longer asks for data (it then returns
+ *   -1: the device was not told).
  *
  * UNITS
  *   Voltages in millivolts, times in seconds, frequencies in hertz; ECG
