@@ -1,6 +1,6 @@
 // Streaming: one data request per transfer, the sequence check, stop packets,
-// transfers with the relays off, real-time play-out, the request threshold,
-// request latency and sample levels.
+// transfers with the relays off, real-time play-out, the request threshold
+// and request latency.
 #include "EmuLine.h"
 
 namespace {
@@ -157,27 +157,5 @@ TEST_P(Latency, RunsFromTheRequestToTheAnswersFirstByte) {
 
 INSTANTIATE_TEST_SUITE_P(Streaming, Latency, ::testing::ValuesIn(kLatencyCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// Levels of known words: the DC word is offset binary over +-1000 mV in steps
-// of 2000/65535 mV; the AC word is word * attenuation / 6400 mV.
-TEST(Levels, WordsReadBackAsTheLevelsTheyWereWrittenFor) {
-    const double dcStep = 2000.0 / 65535;
-    struct Case { const char* name; bool dc; int word; double attenuation, mv, within; };
-    const Case cases[] = {
-        {"DcMidScale", true, 0x8000, 1, 0.0, dcStep},
-        {"DcZero", true, 0x0000, 1, -1000.0, 1e-9},
-        {"DcFullScale", true, 0xFFFF, 1, 1000.0, 1e-9},
-        {"DcWrittenFor500mV", true, 49151, 1, 500.0, dcStep},  // trunc(1500/2000*65535+0.5)
-        {"Ac6400", false, 6400, 1, 1.0, 1e-12},
-        {"AcMostNegative", false, -32768, 1, -5.12, 1e-12},
-        // trunc(6400 / 2.873): 1 mV through the network's first step
-        {"AcWrittenFor1mVThroughTheNetwork", false, 2227, 2.873, 1.0, 2.873 / 6400},
-    };
-    for (const Case& c : cases) {
-        double mv = c.dc ? hsimemu::DcMillivolts(static_cast<uint16_t>(c.word))
-                         : hsimemu::AcMillivolts(static_cast<int16_t>(c.word), c.attenuation);
-        EXPECT_NEAR(mv, c.mv, c.within) << c.name;
-    }
-}
 
 }  // namespace
