@@ -27,15 +27,21 @@ constexpr int kWindowSliceMs = 50;
 std::mutex s_ReaderMutex;
 
 // From the opening of the window until the answer is sent, the poll thread
-// waits for the lock with a request in hand. A frame that is not nested in
-// another lets it go first: without this, threads that take the lock one
-// after the other would all make their exchanges in the same window (the
-// lock favours a thread that takes it again at once) while the device waits
-// for its data. So each thread makes at most one exchange per request.
+// waits for the lock with a request in hand. Threads that come for the lock
+// in the first moments of the window share it: each makes its call, and the
+// device waits no longer than that share. A frame that comes later lets the
+// poll thread answer first: without this, threads that take the lock one
+// after the other (the lock favours a thread that takes it again at once)
+// could keep the device waiting for its data as long as they keep coming.
 std::mutex s_AnswerMutex;
 std::condition_variable s_AnswerSent;
 bool s_bAnswerPending = false;
-// Bound of that wait: an answer takes one transfer, a few milliseconds.
+std::chrono::steady_clock::time_point s_WindowOpened;  // guarded by s_AnswerMutex
+// The share of the device's slack of one transfer (17.5 ms) that callers may
+// take from a window before its answer.
+constexpr auto kWindowShare = std::chrono::milliseconds(2);
+// Bound of the wait for the answer: an answer takes one transfer, a few
+// milliseconds.
 constexpr auto kAnswerWaitLimit = std::chrono::milliseconds(100);
 
 thread_local int t_nFrames = 0;           // frames open on this thread
@@ -62,6 +68,8 @@ int ReadAnswer(const Message& m)
 void LetPendingAnswerGoFirst()
 {
     std::unique_lock<std::mutex> guard(s_AnswerMutex);
+    if (s_bAnswerPending && std::chrono::steady_clock::now() - s_WindowOpened < kWindowShare)
+        return;
     s_AnswerSent.wait_for(guard, kAnswerWaitLimit, [] { return !s_bAnswerPending; });
 }
 
@@ -149,6 +157,7 @@ void OpenCommandWindow()
     {
         std::lock_guard<std::mutex> guard(s_AnswerMutex);
         s_bAnswerPending = true;
+        s_WindowOpened = std::chrono::steady_clock::now();
     }
     g_hProcessRequestEvent.SetEvent();
 }

@@ -65,11 +65,12 @@ Status EnterCommandWindow(unsigned int timeoutMs = kCommandWindowMs);
 
 // The frame of every operation that talks to the device from outside the
 // poll thread: takes g_CriticalSection for its whole life, then
-// EnterCommandWindow. A frame that is not open sends nothing. Before it takes
-// the lock, a frame that is not nested in another lets the poll thread answer
-// a request it holds first, so that threads queueing for the lock cannot keep
-// the device waiting for its data. Code that holds g_CriticalSection and then
-// opens a frame must do so through a frame of its own.
+// EnterCommandWindow. A frame that is not open sends nothing. Frames that
+// come in the first 2 ms of a window share it; a frame that is not nested in
+// another and comes later lets the poll thread answer the request it holds
+// first, so that threads queueing for the lock cannot keep the device waiting
+// for its data. Code that holds g_CriticalSection and then opens a frame must
+// do so through a frame of its own.
 class CommandFrame {
 public:
     explicit CommandFrame(unsigned int timeoutMs = kCommandWindowMs);

@@ -209,18 +209,26 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     const timespec deadline = AddMilliseconds(MonotonicNow(), budgetMs);
     int done = 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
+    // The write is tried first; only a port that takes no more is waited on.
+    bool wait = false;
     while (!finished && done < len) {
-        if (WaitReady(use, POLLOUT, budgetMs, deadline) != Wait::Ready) {
+        if (wait && WaitReady(use, POLLOUT, budgetMs, deadline) != Wait::Ready) {
             done = 0;  // a write that runs out of time reports nothing written
             finished = true;
         } else {
             ssize_t n = write(use.fd(), buffer + done, size_t(len - done));
-            if (n >= 0)
+            if (n >= 0) {
                 done += int(n);
-            else if (errno == EAGAIN || errno == EINTR)
-                SleepEx(10);
-            else
+                wait = true;
+            } else if (errno == EAGAIN) {
+                // A port that said it was ready and still takes nothing is
+                // given a moment rather than asked again at once.
+                if (wait)
+                    SleepEx(1);
+                wait = true;
+            } else if (errno != EINTR) {
                 finished = true;
+            }
         }
     }
     return done;
