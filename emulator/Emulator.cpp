@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -167,6 +169,11 @@ struct Emulator::Impl {
     // ---- worker thread ----
 
     void run() {
+        if (options.realtime) {
+            sched_param param{};
+            param.sched_priority = 20;
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        }
         std::vector<uint8_t> rx(8192);
         std::vector<Outgoing> toSend;
         while (!stopping) {

@@ -222,6 +222,10 @@ struct Options {
     // Real-time pacing: the next data request goes out when fewer than this
     // many samples are queued (values below 1 count as 1).
     size_t requestThreshold = 700;
+    // The worker thread asks for real-time scheduling (SCHED_FIFO), as a
+    // device is hardware that the host's load does not slow down; without
+    // the permission it runs normally. For measurements under load.
+    bool realtime = false;
 };
 
 // Streaming statistics (when the host streams), counted since construction or

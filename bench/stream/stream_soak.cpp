@@ -85,6 +85,7 @@ struct Bench {
         options.directory = dir;
         options.port = 3;
         options.pacing = pacing;
+        options.realtime = true;
         emulator = std::make_unique<hsimemu::Emulator>(options);
         if (!emulator->start() || !HSIMConnect(3, 10000)) {
             fprintf(stderr, "no connection to the emulator\n");
@@ -185,6 +186,8 @@ void RealTimeWithSetters(double seconds)
            (unsigned long long)(after.samples - before.samples), (unsigned long long)(after.underruns - before.underruns),
            (unsigned long long)(after.sequenceErrors - before.sequenceErrors));
     PrintHealth("  stream health");
+    const hsimemu::LatencyStats lat = bench.emulator->streamLatency();
+    printf("  device side: request->data p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", lat.p50Ms, lat.p99Ms, lat.maxMs);
     printf("  poll thread CPU: %.2f %% of one core\n", 100.0 * cpu / wall);
     if (!all.empty())
         printf("  framed setter while streaming: %zu calls, median %.3f ms, p99 %.3f ms, max %.3f ms\n", all.size(),
