@@ -85,7 +85,7 @@ struct Bench {
         options.directory = dir;
         options.port = 3;
         options.pacing = pacing;
-        options.realtime = true;
+        options.realtime = pacing == hsimemu::Pacing::RealTime;
         emulator = std::make_unique<hsimemu::Emulator>(options);
         if (!emulator->start() || !HSIMConnect(3, 10000)) {
             fprintf(stderr, "no connection to the emulator\n");
