@@ -312,4 +312,31 @@ TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
     }
 }
 
+// A file with a DC channel plays both: the signal on AC, the second channel
+// on DC (values in uV), and 0 mV on DC without one. No device needed.
+TEST_F(StreamedOutput, FileWithADcChannelRendersBothChannels)
+{
+    static double ac[4] = {1000.0, 2000.0, 3000.0, 4000.0};
+    static double dc[4] = {-500000.0, 0.0, 250000.0, 1000000.0};
+    for (bool withDc : {true, false}) {
+        {
+            CAutoCriticalSection lock(g_CriticalSection);
+            hsim::SynthState& s = hsim::g_Engine.synth;
+            s.file = hsim::LoadedData{ac, 4, 100.0, false, withDc ? dc : nullptr};
+            s.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
+        }
+        std::vector<short> acWords(1600);
+        std::vector<unsigned short> dcWords(1600);
+        ASSERT_EQ(HSIMRenderOutput(1600, nullptr, nullptr, acWords.data(), dcWords.data()), 1600);
+        for (int i = 0; i < 4; ++i) {
+            const int k = 400 * i + 200;  // the middle of file sample i
+            EXPECT_EQ(acWords[k], int(ac[i] / 1000.0 * 6400.0)) << i;
+            const double mv = withDc ? dc[i] / 1000.0 : 0.0;
+            EXPECT_EQ(dcWords[k], int((mv + 1000.0) / 2000.0 * 65535.0 + 0.5)) << i << " " << withDc;
+        }
+    }
+    EXPECT_EQ(HSIMRenderOutput(-1, nullptr, nullptr, nullptr, nullptr), -2);
+    EXPECT_EQ(HSIMGetStreamHealth(nullptr), -2);
+}
+
 }  // namespace
