@@ -34,6 +34,18 @@ struct Told : Calls {
 };
 Told s_Told;
 
+// A callback that records its arguments in one of the lists.
+template <auto List, class... Args>
+void Tell(Args... args)
+{
+    std::lock_guard<std::mutex> guard(s_Told.mutex);
+    (s_Told.*List).emplace_back(args...);
+}
+constexpr auto OnGraph = Tell<&Calls::graph, double, double>;
+constexpr auto OnPacing = Tell<&Calls::pacing, double, double>;
+constexpr auto OnFrequency = Tell<&Calls::frequencies, double>;
+constexpr auto OnFunction = Tell<&Calls::functions, int>;
+
 class StreamedOutput : public EmulatorTest {
 protected:
     void SetUp() override
@@ -120,18 +132,6 @@ TEST_F(StreamedOutput, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheCloc
     EXPECT_LT(MillisecondsSince(start), 50);
 }
 
-void OnGraph(double t, double v)
-{
-    std::lock_guard<std::mutex> guard(s_Told.mutex);
-    s_Told.graph.emplace_back(t, v);
-}
-
-void OnPacing(double t, double v)
-{
-    std::lock_guard<std::mutex> guard(s_Told.mutex);
-    s_Told.pacing.emplace_back(t, v);
-}
-
 // Rendering without a device gives the words the device then receives; the
 // graph sees every tenth sample and each pacing pulse as a rectangle.
 TEST_F(StreamedOutput, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
@@ -203,18 +203,6 @@ TEST_F(StreamedOutput, ImmediateChangeShowsInTheRunningCycle)
     // From the next sample after the setter: the first changed sample lies
     // in the T wave, which starts 0.33 s into the beat.
     EXPECT_GE(change, 13200u);
-}
-
-void OnFrequency(double hz)
-{
-    std::lock_guard<std::mutex> guard(s_Told.mutex);
-    s_Told.frequencies.push_back(hz);
-}
-
-void OnFunction(int code)
-{
-    std::lock_guard<std::mutex> guard(s_Told.mutex);
-    s_Told.functions.push_back(code);
 }
 
 // Scans end by themselves at their stop frequency, upward and downward, after

@@ -159,17 +159,12 @@ TEST_F(ChangeSchedulerTest, DeferredChangeBuildsItsPatternOnTheCallersThread)
 // minute are 41..59; the state follows even when the device cannot be told.
 TEST_F(ChangeSchedulerTest, ApneaFollowsTheSecondsOfTheMinute)
 {
-    struct Row {
-        int apneaTime, seconds;
-        bool apnea;
-    };
-    const Row rows[] = {{20, 40, false}, {20, 41, true}, {20, 59, true}, {20, 60, false},
-                        {20, 101, true}, {0, 59, false}, {60, 1, true}, {60, 0, false}};
-    for (const Row& r : rows) {
-        g_Respiration.nRespirationApneaTime = r.apneaTime;
-        g_Respiration.bRespirationApneaEnabled = !r.apnea;
-        EnableApneaByTime(r.seconds);
-        EXPECT_EQ(g_Respiration.bRespirationApneaEnabled, r.apnea) << r.apneaTime << " " << r.seconds;
+    for (auto [apneaTime, seconds, apnea] : {std::tuple{20, 40, false}, {20, 41, true}, {20, 59, true},
+                                             {20, 60, false}, {20, 101, true}, {0, 59, false}, {60, 1, true}}) {
+        g_Respiration.nRespirationApneaTime = apneaTime;
+        g_Respiration.bRespirationApneaEnabled = !apnea;
+        EnableApneaByTime(seconds);
+        EXPECT_EQ(g_Respiration.bRespirationApneaEnabled, apnea) << apneaTime << " " << seconds;
     }
 }
 
