@@ -1,14 +1,16 @@
 // The poll thread: while output streams it reads the device's reports
 // without the global lock, opens the command window when one has arrived,
 // and answers a data request under the lock, with the next transfer or,
-// after a stop, with a control block write. It is the real-time path: it
-// sleeps only after a read that found nothing, and never allocates.
+// after a stop, with a control block write. It is the real-time path: while
+// nothing streams it waits for a start, a read that timed out is made again
+// at once, and it never allocates.
 #include "lifecycle/Lifecycle.h"
 
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "protocol/Exchange.h"
 #include "protocol/StreamHealth.h"
+#include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
 
@@ -45,8 +47,20 @@ void* USBDataPollThread(void*)
     const unsigned int reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / kStreamingRate);
     unsigned char report[kReportSize];
     while (g_hPollingEvent.WaitTimeout(0) == 0) {
-        if (ReadReport(report, reportTimeoutMs) < 1) {
-            SleepEx(kIdlePollMs);
+        const timespec readFrom = MonotonicNow();
+        const int n = ReadReport(report, reportTimeoutMs);
+        if (n == 0) {
+            // Nothing streams (or the port is gone): until a start, at most
+            // the idle interval.
+            WaitForStreaming(kIdlePollMs);
+            continue;
+        }
+        if (n < 0) {
+            // A read that waited its time-out is read again at once, so a
+            // request that comes just after it is not left waiting; one that
+            // failed at once gives way for a moment.
+            if (MillisecondsUntil(AddMilliseconds(readFrom, 1)) > 0)
+                SleepEx(kIdlePollMs);
             continue;
         }
         // The request is timed from its arrival, before the lock is asked for.

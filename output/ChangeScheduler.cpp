@@ -41,6 +41,7 @@ void StartStreaming(Engine& e)
     if (SetRelays(true) != Status::Ok)
         return;
     g_bECGGoing.store(true);
+    StreamingStarted();
     _SendNextPacket();
 }
 

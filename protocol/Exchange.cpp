@@ -151,6 +151,23 @@ int ReadReport(unsigned char* report, unsigned int timeoutMs)
     return ReadDataEx(report, kReportSize, timeoutMs);
 }
 
+namespace {
+std::mutex s_StreamMutex;
+std::condition_variable s_StreamStarted;
+}  // namespace
+
+void WaitForStreaming(unsigned int timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(s_StreamMutex);
+    s_StreamStarted.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] { return g_bECGGoing.load(); });
+}
+
+void StreamingStarted()
+{
+    { std::lock_guard<std::mutex> guard(s_StreamMutex); }
+    s_StreamStarted.notify_all();
+}
+
 void OpenCommandWindow()
 {
     t_bPollThread = true;

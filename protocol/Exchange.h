@@ -103,6 +103,10 @@ int ReadReport(unsigned char* report, unsigned int timeoutMs);
 void OpenCommandWindow();
 // Closes it once the answer is sent (the lock still held).
 void CloseCommandWindow();
+// The poll thread's wait while nothing streams: until output starts, at most
+// timeoutMs. A start calls StreamingStarted once it has set g_bECGGoing.
+void WaitForStreaming(unsigned int timeoutMs);
+void StreamingStarted();
 
 }  // namespace hsim
 
