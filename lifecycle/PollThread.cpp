@@ -10,6 +10,7 @@
 #include "output/Output.h"
 #include "protocol/Exchange.h"
 #include "protocol/StreamHealth.h"
+#include "protocol/StreamPackets.h"
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
@@ -22,8 +23,6 @@ namespace hsim {
 namespace {
 constexpr unsigned int kIdlePollMs = 10;
 constexpr int kReportSize = 64;
-constexpr int kSamplesPerTransfer = 700;
-constexpr int kStreamingRate = 40000;
 // Above ordinary threads, well below the kernel's own real-time work.
 constexpr int kRealtimePriority = 10;
 
@@ -41,9 +40,9 @@ void* USBDataPollThread(void*)
 {
     pthread_setname_np(pthread_self(), "hsim-poll");
     NoteRealtime(AskForRealtime());
-    // The time of one transfer at the streaming rate, the only rate there
-    // is. Not read from the engine: that would need the lock, which an
-    // application thread may hold while it waits for this thread's window.
+    // The time of one transfer at the streaming rate. Not read from the
+    // engine: that would need the lock, which an application thread may hold
+    // while it waits for this thread's window.
     const unsigned int reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / kStreamingRate);
     unsigned char report[kReportSize];
     while (g_hPollingEvent.WaitTimeout(0) == 0) {

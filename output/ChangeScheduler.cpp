@@ -33,10 +33,7 @@ void StopStreaming(Engine& e)
 // (the function stays selected, and the next change tries again).
 void StartStreaming(Engine& e)
 {
-    _DeriveVoltageRange(e.synth);
-    e.synth.work.NoiseState = 1;
-    e.stream.nSequenceCheck = 0;
-    e.scheduler.ChangeOnNextCycle = false;
+    PrepareStart(e);
     g_hStopPlayEvent.ResetEvent();
     if (SetRelays(true) != Status::Ok)
         return;
@@ -81,6 +78,14 @@ void ApplyChange()
 }
 
 }  // namespace
+
+void PrepareStart(Engine& e)
+{
+    _DeriveVoltageRange(e.synth);
+    e.synth.work.NoiseState = 1;
+    e.stream.nSequenceCheck = 0;
+    e.scheduler.ChangeOnNextCycle = false;
+}
 
 // Both entries run on the caller's thread, where the pattern a change needs
 // is built; a deferred change is then applied on the poll thread without it.

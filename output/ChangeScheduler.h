@@ -4,12 +4,16 @@
 // called with g_CriticalSection held.
 #pragma once
 
-#include "synth/State.h"
+#include "output/Engine.h"
 
 namespace hsim {
 
 // Applies all settings now.
 void _Change();
+// Puts an engine where a start puts it before its first transfer: the output
+// range derived, packets numbered from 0, the noise generator restarted, no
+// change pending. The live start and the rendering share it.
+void PrepareStart(Engine& e);
 // Applies now when idle or when stopping, otherwise at the next cycle boundary.
 void _ChangeRequested();
 // Called by the streaming loop after every sample with that sample's phase t

@@ -3,13 +3,13 @@
 #include "output/ChangeScheduler.h"
 #include "output/Engine.h"
 #include "protocol/Commands.h"
+#include "protocol/StreamPackets.h"
 #include "runtime/Sync.h"
 
 namespace hsim {
 
 namespace {
 
-constexpr int kStreamingRate = 40000;
 constexpr int kBiphasicExponential = 13;
 
 // Both writes are made; the first failure is reported.

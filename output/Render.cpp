@@ -17,8 +17,9 @@ void EndOfPattern(SynthState& s)
     s.out.MainOutput = 0;
 }
 
-// The copy as a start leaves it: the clock at 0, packets numbered from 0,
-// no pending change, the working values and the output range derived.
+// The copy as a start leaves it: the clock at 0 (a stop left it there), no
+// callbacks or recording, the working values derived, then what every start
+// prepares.
 Engine StartedCopy(double& acScale)
 {
     Engine e;
@@ -35,12 +36,10 @@ Engine StartedCopy(double& acScale)
     e.scheduler = SchedulerState{};
     e.synth.clock.fOutputTime = 0;
     e.synth.clock.fOutputTimeGraph = 0;
-    e.stream.nSequenceCheck = 0;
     e.stream.nDcDACValue = -1;
     if (e.synth.out.MainOutput != 0) {
         _DeriveWorkingValues(e.synth);
-        _DeriveVoltageRange(e.synth);
-        e.synth.work.NoiseState = 1;
+        PrepareStart(e);
     }
     return e;
 }

@@ -23,12 +23,6 @@ constexpr int kSine = 1;
 constexpr int kFile = 14;
 constexpr int kFileWithDc = 18;
 
-inline void PutBe16(unsigned char* p, unsigned int word)
-{
-    p[0] = static_cast<unsigned char>((word >> 8) & 0xFF);
-    p[1] = static_cast<unsigned char>(word & 0xFF);
-}
-
 // The DC channel of a loaded file with a second channel; 0 mV without one,
 // and outside the data.
 double FileDcVoltage(const SynthState& s, double t)
@@ -88,18 +82,16 @@ void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferU
     int n = 0;
     for (int p = 0; p < kTransferPackets; ++p) {
         unsigned char* packet = buffer + p * kPacketBytes;
-        packet[0] = 1;
-        packet[1] = 1;
-        packet[5] = kSamplesPerPacket;
-        PutBe16(packet + 6, stream.nSequenceCheck);
+        PutPacketHeader(packet, stream.nSequenceCheck);
         ++stream.nSequenceCheck;
         for (int i = 0; i < kSamplesPerPacket; ++i, ++n) {
             const double t = _FoldTime(s.clock.fOutputTime, s.clock.fTimePeriod);
             double pace = 0.0;
-            double v = IsEndOfFile(s) ? 0.0 : _GetMainFunctionVoltage(s, t);
+            const bool ended = IsEndOfFile(s);
+            double v = ended ? 0.0 : _GetMainFunctionVoltage(s, t);
             double dc;
             if (s.out.MainOutput == kFileWithDc)
-                dc = IsEndOfFile(s) ? 0.0 : FileDcVoltage(s, t);
+                dc = ended ? 0.0 : FileDcVoltage(s, t);
             else
                 dc = _GetPacingV5(s, pace);
             const bool overload = s.test.BaseLineOverload != 0 && s.out.MainOutput == kSine;
@@ -120,8 +112,7 @@ void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferU
                                                             : ECG_DC_VoltageToDAC(dc);
             const double w = ScaleAcCounts(v, acScale);
             const int16_t acWord = AcWord(w);
-            PutBe16(packet + 8 + 4 * i, dcWord);
-            PutBe16(packet + 10 + 4 * i, static_cast<uint16_t>(acWord));
+            PutSample(packet, i, dcWord, acWord);
             if (out.acMv != nullptr) out.acMv[n] = v;
             if (out.dcMv != nullptr) out.dcMv[n] = dc;
             if (out.acWords != nullptr) out.acWords[n] = acWord;

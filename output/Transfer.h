@@ -1,20 +1,13 @@
 // One streaming transfer: 700 samples of both channels, computed from the
-// engine's state and packed into 50 packets of 64 bytes (01 01 00 00 00 0E,
-// the 16-bit sequence number, then per sample the DC word and the AC word,
-// all big-endian; every other byte 0).
+// engine's state and packed as protocol/StreamPackets.h lays them out.
 #pragma once
 
 #include "output/Engine.h"
+#include "protocol/StreamPackets.h"
 
 #include <cstdint>
 
 namespace hsim {
-
-constexpr int kTransferBytes = 3200;
-constexpr int kTransferPackets = 50;
-constexpr int kPacketBytes = 64;
-constexpr int kSamplesPerPacket = 14;
-constexpr int kSamplesPerTransfer = kTransferPackets * kSamplesPerPacket;
 
 // Where a rendering wants the samples besides the packets; any may be null.
 struct SampleOutput {

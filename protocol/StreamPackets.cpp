@@ -1,6 +1,5 @@
-// Streaming transfers: 3200 bytes, 50 packets of 64 bytes, 14 samples each.
-// Packet: 01 01 00 00 00 0E, the 16-bit sequence number, then per sample the
-// DC word and the AC word, all big-endian.
+#include "protocol/StreamPackets.h"
+
 #include "protocol/Commands.h"
 #include "protocol/SampleWords.h"
 
@@ -8,31 +7,19 @@
 
 namespace hsim {
 
-namespace {
-constexpr int kTransferSize = 3200;
-constexpr int kPacketSize = 64;
-constexpr int kPackets = 50;
-constexpr int kSamplesPerPacket = 14;
-}  // namespace
-
 // The sequence field reads 0xFF00, which no counted transfer carries.
 int SendStopPacket()
 {
-    unsigned char buffer[kTransferSize];
+    unsigned char buffer[kTransferBytes];
     memset(buffer, 0, sizeof buffer);
-    uint16_t zero = ECG_DC_VoltageToDAC(0.0);
-    for (int p = 0; p < kPackets; ++p) {
-        unsigned char* packet = buffer + p * kPacketSize;
-        packet[0] = 1;
-        packet[1] = 1;
-        packet[5] = kSamplesPerPacket;
-        packet[6] = 0xFF;
-        for (int i = 0; i < kSamplesPerPacket; ++i) {
-            packet[8 + 4 * i] = (unsigned char)(zero >> 8);
-            packet[9 + 4 * i] = (unsigned char)(zero & 0xFF);
-        }
+    const uint16_t zero = ECG_DC_VoltageToDAC(0.0);
+    for (int p = 0; p < kTransferPackets; ++p) {
+        unsigned char* packet = buffer + p * kPacketBytes;
+        PutPacketHeader(packet, 0xFF00);
+        for (int i = 0; i < kSamplesPerPacket; ++i)
+            PutSample(packet, i, zero, 0);
     }
-    return Exchange({buffer, kTransferSize}) == Status::Ok ? kTransferSize : 0;
+    return Exchange({buffer, kTransferBytes}) == Status::Ok ? kTransferBytes : 0;
 }
 
 }  // namespace hsim

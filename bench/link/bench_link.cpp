@@ -5,6 +5,7 @@
 #include "Emulator.h"
 #include "hsim.h"
 #include "hsim_ext.h"
+#include "ThreadCpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,11 +13,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <dirent.h>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
@@ -139,34 +137,7 @@ void BM_ControlBlockCommandRoundTrip(benchmark::State& state)
 // children the presence test runs.
 double LibraryCpuSeconds()
 {
-    double total = 0.0;
-    long ticks = sysconf(_SC_CLK_TCK);
-    DIR* dir = opendir("/proc/self/task");
-    for (dirent* entry = dir ? readdir(dir) : nullptr; entry; entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::string base = std::string("/proc/self/task/") + entry->d_name;
-        std::ifstream comm(base + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        if (name.rfind("hsim-", 0) != 0)
-            continue;
-        std::ifstream stat(base + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string field;
-        long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14)
-                utime = std::stol(field);
-            if (i == 15)
-                stime = std::stol(field);
-        }
-        total += double(utime + stime) / double(ticks);
-    }
-    if (dir)
-        closedir(dir);
+    double total = ThreadCpuSeconds("hsim-");
     rusage children;
     getrusage(RUSAGE_CHILDREN, &children);
     total += children.ru_utime.tv_sec + children.ru_utime.tv_usec / 1e6 + children.ru_stime.tv_sec +

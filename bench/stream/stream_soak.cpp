@@ -7,6 +7,7 @@
 #include "Emulator.h"
 #include "hsim.h"
 #include "hsim_ext.h"
+#include "ThreadCpu.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,9 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,44 +29,6 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point t)
 {
     return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// CPU seconds used so far by the library's thread of that name.
-double ThreadCpuSeconds(const char* name)
-{
-    double seconds = 0.0;
-    DIR* dir = opendir("/proc/self/task");
-    if (dir == nullptr)
-        return 0.0;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::string base = std::string("/proc/self/task/") + entry->d_name;
-        std::ifstream comm(base + "/comm");
-        std::string thread;
-        std::getline(comm, thread);
-        if (thread != name)
-            continue;
-        std::ifstream stat(base + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        // Fields after the command's closing parenthesis: 14 and 15 are
-        // utime and stime in clock ticks.
-        const size_t close = line.rfind(')');
-        std::vector<std::string> fields;
-        size_t pos = close + 2;
-        while (pos < line.size()) {
-            size_t end = line.find(' ', pos);
-            fields.push_back(line.substr(pos, end - pos));
-            if (end == std::string::npos)
-                break;
-            pos = end + 1;
-        }
-        if (fields.size() > 12)
-            seconds += double(std::atoll(fields[11].c_str()) + std::atoll(fields[12].c_str())) / sysconf(_SC_CLK_TCK);
-    }
-    closedir(dir);
-    return seconds;
 }
 
 struct Bench {
