@@ -25,10 +25,11 @@ Engine StartedCopy(double& acScale)
     Engine e;
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        _PrepareStandardPattern(g_Engine.synth);
         e = g_Engine;
         acScale = AcCountsPerMv();
     }
+    // A pattern not built yet is built here, outside the lock.
+    _PrepareStandardPattern(e.synth);
     e.callbacks = EngineCallbacks{};
     e.synth.hooks = Hooks{};
     e.synth.hooks.PatternEnd = EndOfPattern;
