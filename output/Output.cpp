@@ -11,6 +11,8 @@ namespace hsim {
 namespace {
 
 constexpr int kBiphasicExponential = 13;
+constexpr int kFile = 14;
+constexpr int kFileWithDc = 18;
 
 // Both writes are made; the first failure is reported.
 Status FirstFailure(Status a, Status b)
@@ -72,6 +74,16 @@ Status SetChannelDcVariableMode(int channel, bool variable)
     dc.bTestVariableDC[channel] = variable;
     Status relays = SetRelays(true);
     return FirstFailure(relays, SetDcOffset(channel));
+}
+
+LoadedData ReplaceLoadedData(LoadedData next)
+{
+    LoadedData old = std::move(g_Engine.synth.file);
+    g_Engine.synth.file = std::move(next);
+    const int code = g_Engine.synth.out.MainOutput;
+    if (g_bECGGoing.load() && (code == kFile || code == kFileWithDc))
+        _ChangeRequested();
+    return old;
 }
 
 void NotifyOutputStopped()

@@ -6,6 +6,7 @@
 
 #include "hsim_types.h"
 #include "protocol/Exchange.h"
+#include "synth/State.h"
 
 namespace hsim {
 
@@ -28,6 +29,12 @@ Status SetChannelLead(int channel, OutputLead lead);
 Status SetChannelDcOffset(int channel, int mv);
 // Stores the channel's variable-DC mode, then writes as SetChannelDcOffset.
 Status SetChannelDcVariableMode(int channel, bool variable);
+
+// Replaces the data that codes 14 and 18 play and returns the old data, for
+// the caller to release once it has let the lock go. While a file streams,
+// the new data's length applies from the next cycle. Caller holds
+// g_CriticalSection.
+LoadedData ReplaceLoadedData(LoadedData next);
 
 // Tells the signal-output callback that output has stopped: (-1, 0).
 void NotifyOutputStopped();

@@ -63,10 +63,14 @@ void Record(RecordingState& r, double w, double dc)
 
 }  // namespace
 
+// Without samples (nothing loaded, or an empty set) a file that does not
+// loop has ended before it began; one that loops plays 0 V.
 bool IsEndOfFile(const SynthState& s)
 {
+    const LoadedData& f = s.file;
+    const bool empty = f.ECGFile == nullptr || f.ECGFileSize <= 0 || !(f.ECGFileFreq > 0.0);
     return (s.out.MainOutput == kFile || s.out.MainOutput == kFileWithDc) && !s.pattern.loopFile &&
-           s.clock.fOutputTime > s.clock.fTimePeriod;
+           (empty || s.clock.fOutputTime > s.clock.fTimePeriod);
 }
 
 void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use, const SampleOutput& out)

@@ -19,6 +19,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <memory>
 
 // 128-bit IEEE floating point (quadruple precision): the clock step and the
 // ramp of the input dynamic range test are added in it. GCC gives it as
@@ -115,6 +116,10 @@ struct LoadedData {
     double ECGFileFreq = 0.0;         // samples per second
     bool ECGFileUnitMV = false;
     const double* DcRawData = nullptr; // DC channel of raw data
+    // The owners of the two arrays: a copy of the state (a rendering) keeps
+    // them alive while a load replaces them.
+    std::shared_ptr<const double[]> ECGFileOwner;
+    std::shared_ptr<const double[]> DcRawDataOwner;
 };
 
 // Respiration modulation of the ECG beats: breathing moves the baseline,

@@ -1,0 +1,387 @@
+#include "synth/EcgFiles.h"
+
+#include "runtime/Utilities.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hsim {
+
+namespace {
+
+constexpr size_t kReadChunk = 1 << 18;
+
+const char* SkipSpace(const char* p, const char* end)
+{
+    while (p < end && IsCLocaleSpace(*p))
+        ++p;
+    return p;
+}
+
+// A magnitude the parser could not represent: infinite when its exponent is
+// positive, else 0, as strtod gives it.
+double OutOfRange(const char* begin, const char* end)
+{
+    const char* e = std::find_if(begin, end, [](char c) { return c == 'e' || c == 'E' || c == 'p' || c == 'P'; });
+    const bool tiny = e + 1 < end && e[1] == '-';
+    return tiny ? 0.0 : HUGE_VAL;
+}
+
+// An allocation of n samples; null when there is no memory.
+std::unique_ptr<double[]> Allocate(size_t n)
+{
+    return std::unique_ptr<double[]>(new (std::nothrow) double[std::max<size_t>(n, 1)]);
+}
+
+// The array for a header's count: the count, but no more rows than the bytes
+// left could hold, so a header that claims more than the file has does not
+// allocate for it.
+size_t Capacity(int32_t count, size_t bytesLeft, size_t bytesPerSample)
+{
+    return std::min<size_t>(static_cast<size_t>(count), bytesLeft / bytesPerSample);
+}
+
+bool ValidTextRate(double rate)
+{
+    return rate >= kTextMinRate && rate <= kTextMaxRate;
+}
+
+// Lines 1 and 2: the rate and the count. 0, -2 or -3.
+int ReadRateAndCount(LineReader& lines, bool checkRange, double& rate, int& count)
+{
+    std::string_view line;
+    if (!lines.Next(line))
+        return -2;
+    rate = ParseDouble(line.data(), line.data() + line.size());
+    if (rate == 0.0 || (checkRange && !ValidTextRate(rate)))
+        return -2;
+    if (!lines.Next(line))
+        return -3;
+    count = ParseInt(line.data(), line.data() + line.size());
+    return count > 0 ? 0 : -3;
+}
+
+// Line 3 of the multi-channel file: the channel count, or -4.
+int ReadChannelCount(LineReader& lines)
+{
+    std::string_view line;
+    if (!lines.Next(line))
+        return -4;
+    const int channels = ParseInt(line.data(), line.data() + line.size());
+    return channels > 0 ? channels : -4;
+}
+
+size_t ReadFully(ByteSource& in, unsigned char* to, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        const size_t k = in.Read(reinterpret_cast<char*>(to + got), n - got);
+        if (k == 0)
+            break;
+        got += k;
+    }
+    return got;
+}
+
+// The field of a row with the given index, counting only non-empty fields
+// between commas; false when the row has no such field.
+bool FindField(std::string_view row, int index, const char*& begin, const char*& end)
+{
+    const char* p = row.data();
+    const char* stop = p + row.size();
+    int n = 0;
+    while (p < stop) {
+        const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(stop - p)));
+        const char* fieldEnd = comma != nullptr ? comma : stop;
+        if (fieldEnd > p) {
+            if (n == index) {
+                begin = p;
+                end = fieldEnd;
+                return true;
+            }
+            ++n;
+        }
+        p = fieldEnd + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+MemorySource::MemorySource(const void* data, size_t size)
+    : m_Data(static_cast<const char*>(data)), m_Size(data != nullptr ? size : 0)
+{
+}
+
+size_t MemorySource::Read(char* buffer, size_t n)
+{
+    const size_t k = std::min(n, m_Size - m_Position);
+    if (k > 0)
+        memcpy(buffer, m_Data + m_Position, k);
+    m_Position += k;
+    return k;
+}
+
+FileSource::FileSource(const char* path)
+{
+    if (path == nullptr)
+        return;
+    m_Fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (m_Fd >= 0 && fstat(m_Fd, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            ::close(m_Fd);
+            m_Fd = -1;
+        } else if (S_ISREG(st.st_mode)) {
+            m_Remaining = static_cast<size_t>(st.st_size);
+        }
+    }
+}
+
+FileSource::~FileSource()
+{
+    if (m_Fd >= 0)
+        ::close(m_Fd);
+}
+
+size_t FileSource::Read(char* buffer, size_t n)
+{
+    for (;;) {
+        const ssize_t got = ::read(m_Fd, buffer, n);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return 0;
+        if (m_Remaining != SIZE_MAX)
+            m_Remaining -= std::min(m_Remaining, static_cast<size_t>(got));
+        return static_cast<size_t>(got);
+    }
+}
+
+LineReader::LineReader(ByteSource& in) : m_In(in), m_Buffer(kReadChunk) {}
+
+bool LineReader::Next(std::string_view& line)
+{
+    size_t scanFrom = m_Begin;
+    for (;;) {
+        char* base = m_Buffer.data();
+        const void* nl = memchr(base + scanFrom, '\n', m_End - scanFrom);
+        if (nl != nullptr) {
+            const size_t length = static_cast<size_t>(static_cast<const char*>(nl) - (base + m_Begin)) + 1;
+            line = std::string_view(base + m_Begin, length);
+            m_Begin += length;
+            return true;
+        }
+        if (m_Eof) {
+            if (m_Begin == m_End)
+                return false;
+            line = std::string_view(base + m_Begin, m_End - m_Begin);
+            m_Begin = m_End;
+            return true;
+        }
+        // The line goes on past the buffer: keep its start, read more.
+        const size_t pending = m_End - m_Begin;
+        memmove(base, base + m_Begin, pending);
+        m_Begin = 0;
+        m_End = pending;
+        scanFrom = pending;
+        if (m_End == m_Buffer.size())
+            m_Buffer.resize(m_Buffer.size() * 2);
+        const size_t got = m_In.Read(m_Buffer.data() + m_End, m_Buffer.size() - m_End);
+        if (got == 0)
+            m_Eof = true;
+        m_End += got;
+    }
+}
+
+size_t LineReader::Remaining() const
+{
+    const size_t rest = m_In.Remaining();
+    return rest == SIZE_MAX ? SIZE_MAX : rest + (m_End - m_Begin);
+}
+
+double ParseDouble(const char* begin, const char* end)
+{
+    const char* p = SkipSpace(begin, end);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    double v = 0.0;
+    if (p < end && (*p == '+' || *p == '-'))
+        return 0.0;  // a second sign ends the number before it began
+    std::chars_format format = std::chars_format::general;
+    if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        p += 2;
+        format = std::chars_format::hex;
+        if (p < end && (*p == '+' || *p == '-'))
+            return 0.0;  // "0x" alone is the number 0
+    }
+    const std::from_chars_result r = std::from_chars(p, end, v, format);
+    if (r.ec == std::errc::result_out_of_range)
+        v = OutOfRange(p, end);
+    else if (r.ec != std::errc())
+        v = 0.0;
+    return negative ? -v : v;
+}
+
+int ParseInt(const char* begin, const char* end)
+{
+    const char* p = SkipSpace(begin, end);
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+        negative = *p == '-';
+        ++p;
+    }
+    long long v = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1)
+            v = static_cast<long long>(INT_MAX) + 1;  // saturates
+    }
+    v = negative ? -v : v;
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+int ReadEcgText(ByteSource& in, int channel, SampleSet& out)
+{
+    out = SampleSet{};
+    LineReader lines(in);
+    double rate = 0.0;
+    int count = 0;
+    const int result = ReadRateAndCount(lines, true, rate, count);
+    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    if (channels < 0)
+        return channels;
+    if (channel < 0 || channels <= channel)
+        return -7;
+    std::string_view row;
+    if (!lines.Next(row))
+        return -5;  // the names line
+    out.replaces = true;
+    const size_t capacity = Capacity(count, lines.Remaining(), 1);
+    out.samples = Allocate(capacity);
+    if (out.samples == nullptr)
+        return -6;
+    size_t n = 0;
+    while (n < capacity && lines.Next(row)) {
+        const char* begin;
+        const char* end;
+        if (!FindField(row, channel, begin, end)) {
+            out.samples.reset();
+            return -7;
+        }
+        out.samples[n++] = ClampSample(ParseDouble(begin, end), kFileClampMv);
+    }
+    out.count = static_cast<int>(n);
+    out.rate = rate;
+    return out.count;
+}
+
+int ReadEcgTextSingle(ByteSource& in, SampleSet& out)
+{
+    out = SampleSet{};
+    LineReader lines(in);
+    double rate = 0.0;
+    int count = 0;
+    const int result = ReadRateAndCount(lines, true, rate, count);
+    if (result < 0)
+        return result;
+    out.replaces = true;
+    const size_t capacity = Capacity(count, lines.Remaining(), 1);
+    out.samples = Allocate(capacity);
+    if (out.samples == nullptr)
+        return -4;
+    std::string_view row;
+    int n = 0;
+    while (static_cast<size_t>(n) < capacity && lines.Next(row))
+        out.samples[n++] = ClampSample(ParseDouble(row.data(), row.data() + row.size()), kFileClampMv);
+    out.count = n;
+    out.rate = rate;
+    return n;
+}
+
+int ReadEcgBinary(ByteSource& in, SampleSet& out)
+{
+    out = SampleSet{};
+    unsigned char header[6];
+    if (ReadFully(in, header, 2) != 2)
+        return -2;
+    const int rate = header[0] * 256 + header[1];
+    if (rate < kBinaryMinRate || rate > kBinaryMaxRate)
+        return -2;
+    if (ReadFully(in, header + 2, 4) != 4)
+        return -3;
+    const int32_t count = static_cast<int32_t>(static_cast<uint32_t>(header[2]) << 24 | header[3] << 16 |
+                                               header[4] << 8 | header[5]);
+    if (count <= 0 || count > kBinaryMaxSamples)
+        return -3;
+    out.replaces = true;
+    const size_t capacity = Capacity(count, in.Remaining(), 2);
+    out.samples = Allocate(capacity);
+    if (out.samples == nullptr)
+        return -4;
+    // Read in pieces; a byte left over from one piece starts the next sample.
+    static constexpr size_t kPiece = 1 << 16;
+    unsigned char piece[kPiece];
+    size_t carry = 0;
+    size_t n = 0;
+    while (n < capacity) {
+        const size_t k = in.Read(reinterpret_cast<char*>(piece) + carry, kPiece - carry);
+        if (k == 0)
+            break;
+        const size_t bytes = carry + k;
+        const size_t samples = std::min(bytes / 2, capacity - n);
+        double* to = out.samples.get() + n;
+        for (size_t i = 0; i < samples; ++i) {
+            const auto uv = static_cast<int16_t>(piece[2 * i] << 8 | piece[2 * i + 1]);
+            to[i] = ClampSample(uv / 1000.0, kFileClampMv);
+        }
+        n += samples;
+        carry = bytes - 2 * samples;
+        if (carry > 0)
+            piece[0] = piece[bytes - 1];
+        carry = std::min<size_t>(carry, 1);
+    }
+    out.count = static_cast<int>(n);
+    out.rate = rate;
+    return out.count;
+}
+
+int ReadEcgTextHeader(ByteSource& in, std::vector<std::string>& names)
+{
+    names.clear();
+    LineReader lines(in);
+    double rate = 0.0;
+    int count = 0;
+    const int result = ReadRateAndCount(lines, false, rate, count);
+    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    std::string_view line;
+    if (channels < 0)
+        return channels;
+    if (!lines.Next(line))
+        return -5;
+    // Split at every comma, empty names skipped as empty fields are; the
+    // names are not trimmed.
+    const char* p = line.data();
+    const char* stop = p + line.size();
+    while (p < stop && static_cast<int>(names.size()) < channels) {
+        const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(stop - p)));
+        const char* end = comma != nullptr ? comma : stop;
+        if (end > p)
+            names.emplace_back(p, std::min<size_t>(static_cast<size_t>(end - p), kChannelNameSize - 1));
+        p = end + 1;
+    }
+    return channels;
+}
+
+}  // namespace hsim
