@@ -205,7 +205,7 @@ void DeviceModel::romStatus(const std::vector<uint8_t>& message, std::vector<uin
     auto pending = saving_.find(slot);
     if (pending != saving_.end()) {
         ++pending->second.polls;
-        if (pending->second.polls >= kRomReadyPoll && !faults.romNeverConfirmed) {
+        if (pending->second.polls >= romReadyPoll && !faults.romNeverConfirmed) {
             rom_[slot] = std::move(pending->second.contents);
             saving_.erase(pending);
         } else {
@@ -281,6 +281,22 @@ std::vector<Sample> DeviceModel::uploadedSamples() const {
         samples[i].ac = static_cast<int16_t>(wire::be16(&upload_[4 * i + 2]));
     }
     return samples;
+}
+
+static std::vector<Sample> Repeat(const std::vector<Sample>& stored, const std::array<uint8_t, 64>& info, size_t count) {
+    const size_t period = std::min<size_t>(wire::be16(&info[6]), stored.size());
+    std::vector<Sample> out;
+    for (size_t i = 0; period > 0 && i < count; ++i) out.push_back(stored[i % period]);
+    return out;
+}
+
+std::vector<Sample> DeviceModel::blockPlayout(size_t count) const {
+    return blockOutput_ ? Repeat(uploadedSamples(), waveformInfo_, count) : std::vector<Sample>{};
+}
+
+std::vector<Sample> DeviceModel::standalonePlayout(size_t count) const {
+    auto it = rom_.find(1);
+    return it != rom_.end() ? Repeat(it->second.samples, it->second.waveformInfo, count) : std::vector<Sample>{};
 }
 
 std::optional<RomSlot> DeviceModel::romSlot(uint8_t slot) const {

@@ -23,8 +23,7 @@ struct ContentFaults {
 
 class DeviceModel {
 public:
-    static constexpr int kRomReadyPoll = 3;  // the third status query after a save confirms it
-    static constexpr size_t kMaxUploadSamples = 0x10000 + wire::kSamplesPerPacket;
+    static constexpr int kRomReadyPoll = 3;  // by default the third status query after a save confirms it
 
     explicit DeviceModel(const Identity& identity);
 
@@ -40,6 +39,7 @@ public:
                 std::vector<uint8_t>& answer);
 
     ContentFaults faults;
+    int romReadyPoll = kRomReadyPoll;  // the status query that confirms a save (1 = the first)
     StreamPlayer stream;
 
     const std::array<uint8_t, 64>& controlBlock() const { return control_; }
@@ -55,7 +55,13 @@ public:
     const std::array<uint8_t, 64>& controlSetting() const { return controlSetting_; }
     bool blockOutputOn() const { return blockOutput_; }
     std::vector<Sample> uploadedSamples() const;
+    // count samples of what block output plays: the uploaded period (the
+    // samples per period of the waveform information) repeated; empty while
+    // block output is off.
+    std::vector<Sample> blockPlayout(size_t count) const;
     std::optional<RomSlot> romSlot(uint8_t slot) const;
+    // The period saved in ROM slot 1, repeated (standalone mode).
+    std::vector<Sample> standalonePlayout(size_t count) const;
 
 private:
     void identityReply(std::vector<uint8_t>& answer) const;

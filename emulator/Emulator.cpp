@@ -52,6 +52,7 @@ struct Emulator::Impl {
         device.stream.setPacing(options.pacing, Clock::now());
         device.stream.setRequestThreshold(options.requestThreshold);
         lateAnswerMs = options.lateAnswerMs;
+        device.romReadyPoll = std::max(1, options.romConfirmPolls);
     }
 
     struct Outgoing {
@@ -568,6 +569,16 @@ std::array<uint8_t, 64> Emulator::controlSetting() const {
 bool Emulator::blockOutputOn() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->device.blockOutputOn();
+}
+
+std::vector<Sample> Emulator::blockPlayout(size_t count) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->device.blockPlayout(count);
+}
+
+std::vector<Sample> Emulator::standalonePlayout(size_t count) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->device.standalonePlayout(count);
 }
 
 std::optional<RomSlot> Emulator::romSlot(uint8_t slot) const {

@@ -90,7 +90,8 @@
 // ROM save: the save command takes a snapshot of the waveform information,
 //   control setting and uploaded samples; the slot's status query answers
 //   EA 00 07 FF slot status with byte 3 = 0xFF from the third query after the
-//   save on (queries 1 and 2 answer byte 3 = 0x00), and the snapshot becomes
+//   save on (queries 1 and 2 answer byte 3 = 0x00; Options::romConfirmPolls
+//   sets which query confirms, 1 = the first), and the snapshot becomes
 //   the slot's contents then. Status byte 5: 0x80 save in progress, 0x01 the
 //   slot holds a waveform, 0x00 empty. A slot without a save in progress is
 //   ready. RomNeverConfirmed: byte 3 is never 0xFF and pending saves never
@@ -226,6 +227,8 @@ struct Options {
     // device is hardware that the host's load does not slow down; without
     // the permission it runs normally. For measurements under load.
     bool realtime = false;
+    // The ROM status query after a save that confirms it (1 = the first).
+    int romConfirmPolls = 3;
 };
 
 // Streaming statistics (when the host streams), counted since construction or
@@ -347,7 +350,13 @@ public:
     std::array<uint8_t, 64> waveformInfo() const;
     std::array<uint8_t, 64> controlSetting() const;
     bool blockOutputOn() const;
+    // count samples of block output: the uploaded period (as many samples as
+    // the waveform information's period) repeated; empty while it is off.
+    std::vector<Sample> blockPlayout(size_t count) const;
     std::optional<RomSlot> romSlot(uint8_t slot) const;
+    // count samples of what the device plays after power-up without a host:
+    // the period saved in ROM slot 1, repeated; empty when the slot is empty.
+    std::vector<Sample> standalonePlayout(size_t count) const;
 
 private:
     struct Impl;

@@ -30,11 +30,12 @@ void onSignal(int) {
 void usage(FILE* out) {
     std::fprintf(out,
                  "usage: hsim-emu --dir DIR [--port N] [--fast] [--late-ms MS] [--threshold N]\n"
-                 "                [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
+                 "                [--rom-polls N] [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
                  "Emulates the simulator device on a pseudo terminal published as DIR/ttyACM<N>\n"
                  "(port 0..127, default 0). --fast asks for streaming data as fast as the host\n"
                  "sends it instead of playing at the sample rate; otherwise --threshold asks\n"
                  "for the next transfer when fewer than N samples are queued (default 700).\n"
+                 "--rom-polls N: the ROM status query that confirms a save (default 3).\n"
                  "Commands on stdin, one per line:\n"
                  "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
                  "  fault names: mute wrong-magic short-answers late-answers no-stream-reports\n"
@@ -183,6 +184,9 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--late-ms" && parseNumber(value, 10, 60000, v)) {
             options.lateAnswerMs = static_cast<int>(v);
+            ++i;
+        } else if (a == "--rom-polls" && parseNumber(value, 10, 80, v)) {
+            options.romConfirmPolls = static_cast<int>(v);
             ++i;
         } else if (a == "--threshold" && parseNumber(value, 10, 400000, v)) {
             options.requestThreshold = static_cast<size_t>(v);
