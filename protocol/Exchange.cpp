@@ -23,8 +23,53 @@ constexpr int kReportSize = 64;
 // wait is reported at once rather than after the whole wait.
 constexpr int kWindowSliceMs = 50;
 
-// Held by the poll thread while it reads a report and by every exchange.
-std::mutex s_ReaderMutex;
+// Held by the poll thread while it reads a report and by every exchange. An
+// exchange that waits for it goes before the poll thread's next read: the
+// poll thread reads again at once after a read that timed out, and a plain
+// mutex, which favours the thread that takes it again at once, could keep
+// the exchange out for as long as the device says nothing (the first
+// transfer of a start, which the device waits for, would never go out).
+class ReaderLock {
+public:
+    void LockForExchange()
+    {
+        std::unique_lock<std::mutex> guard(m_Mutex);
+        ++m_ExchangesWaiting;
+        m_Free.wait(guard, [this] { return !m_Held; });
+        --m_ExchangesWaiting;
+        m_Held = true;
+    }
+    void LockForReport()
+    {
+        std::unique_lock<std::mutex> guard(m_Mutex);
+        m_Free.wait(guard, [this] { return !m_Held && m_ExchangesWaiting == 0; });
+        m_Held = true;
+    }
+    void Unlock()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_Mutex);
+            m_Held = false;
+        }
+        m_Free.notify_all();
+    }
+
+private:
+    std::mutex m_Mutex;
+    std::condition_variable m_Free;
+    bool m_Held = false;
+    int m_ExchangesWaiting = 0;
+};
+ReaderLock s_Reader;
+
+struct ExchangeReading {
+    ExchangeReading() { s_Reader.LockForExchange(); }
+    ~ExchangeReading() { s_Reader.Unlock(); }
+};
+struct ReportReading {
+    ReportReading() { s_Reader.LockForReport(); }
+    ~ReportReading() { s_Reader.Unlock(); }
+};
 
 // From the opening of the window until the answer is sent, the poll thread
 // waits for the lock with a request in hand. Threads that come for the lock
@@ -79,7 +124,7 @@ Status Exchange(const Message& m)
 {
     if (!PortIsOpen())
         return Status::NoDevice;
-    std::lock_guard<std::mutex> reading(s_ReaderMutex);
+    ExchangeReading reading;
     // An answer is read right after the write: nothing older may stand in
     // for it.
     if (m.answer != nullptr)
@@ -144,7 +189,7 @@ int ReadReport(unsigned char* report, unsigned int timeoutMs)
 {
     // Streaming is checked and the report read under the reader lock, so an
     // exchange never meets a read begun before streaming stopped.
-    std::lock_guard<std::mutex> reading(s_ReaderMutex);
+    ReportReading reading;
     if (!g_bECGGoing.load())
         return 0;
     memset(report, 0, kReportSize);
