@@ -1,6 +1,7 @@
 // Output streamed end to end: what the emulated device receives and plays,
 // checked against the waveform formulas and the rules of the scheduler.
 #include "Fixture.h"
+#include "hsim.hpp"
 
 #include "output/Engine.h"
 #include "protocol/Exchange.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <mutex>
 
 using namespace hsimtest;
@@ -262,22 +264,25 @@ TEST_F(StreamedOutput, BaselineResetPlaysTheOverloadOnTheDcChannel)
     EXPECT_EQ(s_Told.functions, (std::vector<int>{2, 0})) << "the levels told";
 }
 
-// A file that does not loop plays once: the samples past its end are 0 V,
-// and the next request stops the output and tells the graph (-1, 0).
+// A loaded text file that does not loop plays once: sample by sample as
+// read, 0 V past its end, and the next request stops the output and tells
+// the graph (-1, 0).
 TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
 {
     hsimemu::Emulator& emulator = connect();
-    static double samples[100];
-    for (int i = 0; i < 100; ++i)
-        samples[i] = 10.0 * i;  // uV, 1000 per second: 0.1 s rising to 0.99 mV
+    const std::string path = dir_ + "/rising.txt";
+    std::vector<double> mv;  // 1000 per second: 0.1 s rising to 0.99 mV
     {
-        CAutoCriticalSection lock(g_CriticalSection);
-        hsim::LoadedData& file = hsim::g_Engine.synth.file;
-        file.ECGFile = samples;
-        file.ECGFileSize = 100;
-        file.ECGFileFreq = 1000.0;
-        file.ECGFileUnitMV = false;
+        std::ofstream file(path);
+        file << "1000\n100\n1\nECG\n";
+        for (int i = 0; i < 100; ++i) {
+            char text[16];
+            snprintf(text, sizeof text, "0.%03d", 10 * i);
+            file << text << "\n";
+            mv.push_back(std::stod(text));
+        }
     }
+    ASSERT_EQ(LoadECGtxt(const_cast<char*>(path.c_str()), 0), 100);
     HSIMEnableLoop(false);
     HSIMRegisterSignalOutputCallback(OnGraph);
     emulator.clearPlayed();
@@ -288,7 +293,7 @@ TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
     for (int k = 0; k < 6 * 700; ++k) {
         // 40 samples per file sample (the clock, a sum of 25 us steps, may
         // reach a file sample's time one step late); 0 V past 0.1 s.
-        auto word = [&](int i) { return i < 100 ? int(samples[i] / 1000.0 * 6400.0) : 0; };
+        auto word = [&](int i) { return i < 100 ? int(mv[i] * 6400.0) : 0; };
         const bool late = k % 40 == 0 && k > 0 && v[k].ac == word(k / 40 - 1);
         ASSERT_TRUE(late || v[k].ac == (k <= 4000 ? word(k / 40) : 0)) << k;
     }
@@ -300,27 +305,31 @@ TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
     }
 }
 
-// A file with a DC channel plays both: the signal on AC, the second channel
-// on DC (values in uV), and 0 mV on DC without one. No device needed.
+// Raw data with a DC channel play both: the signal on AC, the second channel
+// on DC. A file loaded afterwards has no DC channel (the raw one is released
+// with the rest): 0 mV on DC. No device needed.
 TEST_F(StreamedOutput, FileWithADcChannelRendersBothChannels)
 {
-    static double ac[4] = {1000.0, 2000.0, 3000.0, 4000.0};
-    static double dc[4] = {-500000.0, 0.0, 250000.0, 1000000.0};
-    for (bool withDc : {true, false}) {
+    double ac[4] = {1.0, 2.0, 3.0, 4.0};
+    double dc[4] = {-500.0, 0.0, 250.0, 1000.0};
+    const std::string path = dir_ + "/ac.txt";
+    std::ofstream(path) << "100\n4\n1\nECG\n1\n2\n2.5\n-1\n";
+    for (bool raw : {true, false}) {
+        RAW_DATA_INFORMATION data{100.0, 4, ac, dc};
+        ASSERT_EQ(raw ? HSIMLoadRawData(&data) : LoadECGtxt(const_cast<char*>(path.c_str()), 0), 4);
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            hsim::SynthState& s = hsim::g_Engine.synth;
-            s.file = hsim::LoadedData{ac, 4, 100.0, false, withDc ? dc : nullptr};
-            s.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
+            hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
         }
         std::vector<short> acWords(1600);
         std::vector<unsigned short> dcWords(1600);
         ASSERT_EQ(HSIMRenderOutput(1600, nullptr, nullptr, acWords.data(), dcWords.data()), 1600);
+        const double fromFile[4] = {1.0, 2.0, 2.5, -1.0};
         for (int i = 0; i < 4; ++i) {
-            const int k = 400 * i + 200;  // the middle of file sample i
-            EXPECT_EQ(acWords[k], int(ac[i] / 1000.0 * 6400.0)) << i;
-            const double mv = withDc ? dc[i] / 1000.0 : 0.0;
-            EXPECT_EQ(dcWords[k], int((mv + 1000.0) / 2000.0 * 65535.0 + 0.5)) << i << " " << withDc;
+            const int k = 400 * i + 200;  // the middle of sample i
+            EXPECT_EQ(acWords[k], int((raw ? ac[i] : fromFile[i]) * 6400.0)) << i;
+            const double mv = raw ? dc[i] : 0.0;
+            EXPECT_EQ(dcWords[k], int((mv + 1000.0) / 2000.0 * 65535.0 + 0.5)) << i << " " << raw;
         }
     }
     EXPECT_EQ(HSIMRenderOutput(-1, nullptr, nullptr, nullptr, nullptr), -2);
