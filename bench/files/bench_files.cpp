@@ -280,6 +280,8 @@ void BinaryLoad(const std::string& path, int runs)
            *std::min_element(loads.begin(), loads.end()) * 1e3, *std::max_element(loads.begin(), loads.end()) * 1e3);
     printf("   ratio LoadECGBin / read()            %8.2f x   goal <= 1.5 x  %s\n", load / read,
            load / read <= 1.5 ? "met" : "NOT MET");
+    printf("   ratio LoadECGBin / new double[n]     %8.2f x   (the array alone is %.1f x the read)\n",
+           load / Median(touches), Median(touches) / read);
 }
 
 // ---------------------------------------------------------------- 2. memory
