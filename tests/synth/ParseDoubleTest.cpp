@@ -87,7 +87,7 @@ TEST(ParseDoubleTest, AgreesWithStrtodOnGeneratedDecimals)
 {
     std::mt19937_64 random(20240611);
     const char* const signs[] = {"", "", "-", "+"};
-    const char* const tails[] = {"", "\n", "\r\n", ",", ",1.5", " ", "e2", "E-3", "e", "x", "a", ".", ".7", ";"};
+    const char* const tails[] = {"", "\n", "\r\n", ",", ",1.5", " ", "e2", "E-3", "e", "a", "Z", ".", ".7", ";"};
     int failures = 0;
     for (int i = 0; i < 200000 && failures < 10; ++i) {
         std::string text;
