@@ -134,7 +134,31 @@ HSIM_API int HSIMSetCalibrationMode(bool on);
 HSIM_API int HSIMSetOutputDac(int first, int second);
 
 /* ---------------------------------------------------- streaming and blocks */
-/* since 1.0.5 */
+/* since 1.0.5
+ * Block output: one period of an output function (at most 2000 samples for
+ * 0.025 Hz and above) is rendered from where the output clock stands and
+ * uploaded; the device then plays it by itself, without streaming. While
+ * output streams, an upload or save first stops the streamed output (as
+ * HSIMSetOutputFunction(0) would): the device's output is replaced anyway,
+ * and the upload's exchanges would keep the device waiting for its data.
+ *
+ * HSIMOutputSignal: 0 when the device plays the period; 0 for function 0 or
+ *   above 8, which only switch block output off (silently without a device);
+ *   -1 no device or no command window; -2 a negative function;
+ *   HSIM_ERROR_IO when the upload or the switch-on failed (a corrupt chunk
+ *   echo ends the upload at that chunk).
+ * HSIMSaveToStandaloneMode: uploads the function's period, switches block
+ *   output off and saves it into ROM slot 1, which the device plays after
+ *   power-up without a host. 1 when the device confirmed the save (polled up
+ *   to 80 times, 200 ms apart, with the global lock held); 0 otherwise, no
+ *   device and no command window included. The output function is 0 after a
+ *   successful upload.
+ * HSIMSaveDefaultWaveform: resets the parameters, 1 Hz, 2 mV, leads and
+ *   impedances 0, then saves the standard ECG beat as above; its result.
+ * WriteWaveformRawData: sends length bytes (4 per sample: DC word, AC word,
+ *   big-endian) in 64-byte chunks of 14 samples; a last partial chunk is
+ *   zero-filled past length, which is never read beyond. true when every
+ *   chunk was echoed as sent. */
 HSIM_API int SendStopPacket(void);
 HSIM_API int HSIMOutputSignal(int outputFunction);
 HSIM_API int HSIMSaveToStandaloneMode(int outputFunction);
@@ -331,11 +355,44 @@ HSIM_API void RegisterBaselineResetCB(HSIM_LEVEL_CALLBACK callback);
 HSIM_API void RegisterSyncDCOffsetCB(HSIM_LEVEL_CALLBACK callback);
 
 /* ----------------------------------------------- ECG files and raw data */
-/* since 1.0.5. The two forms of LoadECGtxt are in hsim.hpp. */
+/* since 1.0.5. The two forms of LoadECGtxt are in hsim.hpp.
+ * Loaded data are what output functions 14 (ECG file) and 18 (ECG file with
+ * a DC channel) play, looping unless HSIMEnableLoop(false). One set at a
+ * time; a load reads and checks everything first and then swaps the set in,
+ * so loading while output streams never holds up the stream. A load refused
+ * by its header checks keeps the loaded set; one that fails later (no
+ * memory, a row without the channel) leaves nothing loaded. File loaders load
+ * no DC channel (18 then plays 0 mV on it). An empty set plays 0 V when
+ * looping and ends the output at once when not. Sample values are clamped
+ * (files +-2.5 mV, raw data +-5 mV and +-1000 mV); NaN becomes 0. Wide paths
+ * are encoded as UTF-8; a path that cannot be encoded or is longer than 511
+ * bytes is refused with the "not opened" code. Text lines may be of any
+ * length; numbers are read as atof of the C locale reads them.
+ *
+ * HSIMLoadRawData: the count loaded; -1 null record or array, negative count,
+ *   no memory; -2 rate not within 100..40000 (nothing installed). Raw data
+ *   with a non-zero DC sample drive the DC channel (variable DC); all-zero DC
+ *   data switch the variable-DC mode off.
+ * LoadECGBin: the count loaded (fewer when the file ends early); -1 not
+ *   opened; -2 rate missing or outside 30..5000; -3 count missing or outside
+ *   1..20000000; -4 no memory.
+ * CheckECGTxtChannel: the channel count of a text file's header; -1 not
+ *   opened; -2 rate line missing or 0; -3 count line missing or not positive;
+ *   -4 channel line missing or not positive; -5 names line missing. names:
+ *   null, or room for one pointer per channel; each name found gets a
+ *   128-byte buffer allocated with malloc that the caller frees (names are
+ *   split at ",", cut to 127 characters; the last keeps its newline).
+ * DumpRawData, OutputRaw: 0; -3 null or refused argument or file not opened;
+ *   -6 a write failed. Values as "%.3f" whatever the locale; OutputRaw writes
+ *   the one-channel header (rate, count, 1, title) that LoadECGtxt(path, 0)
+ *   reads back.
+ * EnableRecordRaw: true when recording starts; false when it is already on
+ *   (the first buffers stay). Every streamed sample is stored until length
+ *   samples are: the AC channel in DAC counts (6400 per mV divided by the
+ *   respiration attenuation, before truncation), the DC channel in mV. The
+ *   buffers must stay alive until DisableRecordRaw. */
 HSIM_API int HSIMLoadRawData(RAW_DATA_INFORMATION* data);
 HSIM_API int LoadECGBin(const wchar_t* path);
-/* names: room for one pointer per channel; each receives a 128-byte buffer
- * allocated with malloc that the caller frees. */
 HSIM_API int CheckECGTxtChannel(const wchar_t* path, char** names);
 HSIM_API int DumpRawData(const double* samples, int count, const wchar_t* path);
 HSIM_API int OutputRaw(int rate, int count, const double* samples, const char* title,

@@ -46,36 +46,11 @@ TEST(EcgBinaryTest, EveryWordInMillivoltsClampedToTheLimit)
     SampleSet set;
     ASSERT_EQ(ReadEcgBinary(in, set), 65536);
     EXPECT_EQ(set.rate, 1000.0);
-    int clampedHigh = 0, clampedLow = 0;
     for (unsigned word = 0; word <= 0xFFFF; ++word) {
         const int uv = word < 0x8000 ? static_cast<int>(word) : static_cast<int>(word) - 0x10000;
-        double expected = uv / 1000.0;
-        if (uv > 2500) {
-            expected = 2.5;
-            ++clampedHigh;
-        } else if (uv < -2500) {
-            expected = -2.5;
-            ++clampedLow;
-        }
+        const double expected = uv > 2500 ? 2.5 : uv < -2500 ? -2.5 : uv / 1000.0;
         ASSERT_EQ(set.samples[word], expected) << "word " << word;
     }
-    EXPECT_EQ(clampedHigh, 32767 - 2500);
-    EXPECT_EQ(clampedLow, 32768 - 2500);
-    EXPECT_EQ(set.samples[2500], 2.5);
-    EXPECT_EQ(set.samples[0x10000 - 2500], -2.5);
-    EXPECT_EQ(set.samples[1234], 1.234);
-    EXPECT_EQ(set.samples[0x10000 - 45], -0.045);
-}
-
-TEST(EcgBinaryTest, AFileThatEndsEarlyKeepsItsWholeSamples)
-{
-    // Count 4, but two samples and one byte of a third.
-    PieceSource in({0x01, 0xF4, 0x00, 0x00, 0x00, 0x04, 0x03, 0xE8, 0xFC, 0x18, 0x01});
-    SampleSet set;
-    ASSERT_EQ(ReadEcgBinary(in, set), 2);
-    EXPECT_EQ(set.rate, 500.0);
-    EXPECT_EQ(set.samples[0], 1.0);
-    EXPECT_EQ(set.samples[1], -1.0);
 }
 
 }  // namespace
