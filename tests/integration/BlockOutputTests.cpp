@@ -105,6 +105,10 @@ TEST_F(BlockOutput, StopAndRefusals)
     EXPECT_TRUE(WriteWaveformRawData(nullptr, 0)) << "nothing to send";
     unsigned char bytes[56] = {};
     EXPECT_FALSE(WriteWaveformRawData(bytes, sizeof bytes));
+    // Streaming, and the device no longer asks for data: no window, no save.
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+    emulator.setFault(hsimemu::Fault::Mute, true);
+    EXPECT_EQ(HSIMSaveToStandaloneMode(OUTPUT_SINE), 0);
 }
 
 // A length that is not a multiple of 56: the last chunk is zero-filled past
@@ -164,7 +168,7 @@ TEST_F(BlockOutput, SaveNeverConfirmedFailsAfterEightyPolls)
 {
     hsimemu::Emulator& emulator = connect();
     emulator.setFault(hsimemu::Fault::RomNeverConfirmed, true);
-    EXPECT_EQ(HSIMSaveToStandaloneMode(OUTPUT_SINE), 0);
+    EXPECT_EQ(HSIMSaveDefaultWaveform(), 0);
     EXPECT_EQ(count("rom-status"), 80u);
     EXPECT_FALSE(emulator.romSlot(1).has_value());
 }
