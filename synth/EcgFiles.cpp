@@ -19,9 +19,13 @@ namespace {
 
 constexpr size_t kReadChunk = 1 << 18;
 
-const char* SkipSpace(const char* p, const char* end)
+// Leading white space and one sign, as atof and atoi skip them.
+const char* SkipSpaceAndSign(const char* p, const char* end, bool& negative)
 {
     while (p < end && IsCLocaleSpace(*p))
+        ++p;
+    negative = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-'))
         ++p;
     return p;
 }
@@ -248,12 +252,8 @@ size_t LineReader::Remaining() const
 
 double ParseDouble(const char* begin, const char* end)
 {
-    const char* p = SkipSpace(begin, end);
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = SkipSpaceAndSign(begin, end, negative);
     double v = 0.0;
     if (p < end && (*p == '+' || *p == '-'))
         return 0.0;  // a second sign ends the number before it began
@@ -276,12 +276,8 @@ double ParseDouble(const char* begin, const char* end)
 
 int ParseInt(const char* begin, const char* end)
 {
-    const char* p = SkipSpace(begin, end);
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = SkipSpaceAndSign(begin, end, negative);
     long long v = 0;
     for (; p < end && *p >= '0' && *p <= '9'; ++p) {
         v = v * 10 + (*p - '0');
