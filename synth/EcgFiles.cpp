@@ -263,8 +263,12 @@ double ParseDouble(const char* begin, const char* end)
     if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         p += 2;
         format = std::chars_format::hex;
-        if (p < end && (*p == '+' || *p == '-'))
-            return 0.0;  // "0x" alone is the number 0
+        // "0x" without a hex digit after it is the number 0: a sign does not
+        // start the digits, nor do inf and nan, which from_chars would take
+        const bool digits = p < end && ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') ||
+                                        (*p >= 'A' && *p <= 'F') || *p == '.');
+        if (!digits)
+            return 0.0;
     }
     const std::from_chars_result r = std::from_chars(p, end, v, format);
     if (r.ec == std::errc::result_out_of_range)
