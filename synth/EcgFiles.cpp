@@ -30,13 +30,45 @@ const char* SkipSpaceAndSign(const char* p, const char* end, bool& negative)
     return p;
 }
 
-// A magnitude the parser could not represent: infinite when its exponent is
-// positive, else 0, as strtod gives it.
-double OutOfRange(const char* begin, const char* end)
+// A magnitude from_chars could not represent, as strtod gives it: infinite
+// when it is too large, 0 when too small. [begin, end) is what from_chars
+// matched (after any "0x"): digits, an optional point, an optional exponent.
+// The direction follows from where the first non-zero digit stands and from
+// the exponent, never from what comes after the number.
+double OutOfRange(const char* begin, const char* end, bool hex)
 {
-    const char* e = std::find_if(begin, end, [](char c) { return c == 'e' || c == 'E' || c == 'p' || c == 'P'; });
-    const bool tiny = e + 1 < end && e[1] == '-';
-    return tiny ? 0.0 : HUGE_VAL;
+    constexpr long long kSaturated = 1LL << 50;
+    const char marker = hex ? 'p' : 'e';
+    // The value lies in [base^(order-1), base^order) times the exponent's power.
+    long long order = 0;
+    bool point = false;
+    bool nonZero = false;
+    const char* p = begin;
+    for (; p < end && (*p | 0x20) != marker; ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (nonZero || *p != '0') {
+            nonZero = true;
+            if (!point)
+                ++order;  // a digit before the point, from the first non-zero one on
+        } else if (point) {
+            --order;  // a zero after the point, before the first non-zero digit
+        }
+    }
+    if (!nonZero)
+        return 0.0;
+    long long exponent = 0;
+    bool negative = false;
+    if (p < end) {
+        ++p;
+        if (p < end && (*p == '+' || *p == '-'))
+            negative = *p++ == '-';
+        for (; p < end && *p >= '0' && *p <= '9'; ++p)
+            exponent = std::min(exponent * 10 + (*p - '0'), kSaturated);
+    }
+    order = std::min(order, kSaturated);
+    const long long scale = (hex ? 4 * order : order) + (negative ? -exponent : exponent);
+    return scale > 0 ? HUGE_VAL : 0.0;
 }
 
 // An allocation of n samples; null when there is no memory.
@@ -272,7 +304,7 @@ double ParseDouble(const char* begin, const char* end)
     }
     const std::from_chars_result r = std::from_chars(p, end, v, format);
     if (r.ec == std::errc::result_out_of_range)
-        v = OutOfRange(p, end);
+        v = OutOfRange(p, r.ptr, format == std::chars_format::hex);
     else if (r.ec != std::errc())
         v = 0.0;
     return negative ? -v : v;
