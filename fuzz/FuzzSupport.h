@@ -167,6 +167,8 @@ inline TextOutcome ReferenceText(std::string_view text, int channel)
     o.result = ReferenceHeader(lines, true, true, o.rate, o.count, channels);
     if (o.result < 0)
         return o;
+    // A channel the file cannot have is refused with the header, before the
+    // names line is read, and leaves the loaded data alone.
     if (channel < 0 || channel >= channels) {
         o.result = -7;
         return o;
