@@ -71,6 +71,42 @@ double OutOfRange(const char* begin, const char* end, bool hex)
     return scale > 0 ? HUGE_VAL : 0.0;
 }
 
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The end of a hexadecimal number after its "0x": digits, a point, digits,
+// and a binary exponent when a digit follows the "p" and its sign. from_chars
+// is given exactly this much: libstdc++ 12 also reads a second sign ("1p+-5"
+// as 1p-5) where strtod ends the number at the "p".
+const char* HexNumberEnd(const char* p, const char* end)
+{
+    while (p < end && IsHexDigit(*p))
+        ++p;
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && IsHexDigit(*p))
+            ++p;
+    }
+    if (p < end && (*p == 'p' || *p == 'P')) {
+        const char* e = p + 1;
+        if (e < end && (*e == '+' || *e == '-'))
+            ++e;
+        if (e < end && IsDigit(*e)) {
+            while (e < end && IsDigit(*e))
+                ++e;
+            p = e;
+        }
+    }
+    return p;
+}
+
 // An allocation of n samples; null when there is no memory.
 std::unique_ptr<double[]> Allocate(size_t n)
 {
@@ -292,17 +328,17 @@ double ParseDouble(const char* begin, const char* end)
     if (ParsePlainDecimal(p, end, v))
         return negative ? -v : v;
     std::chars_format format = std::chars_format::general;
+    const char* stop = end;
     if (end - p >= 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         p += 2;
         format = std::chars_format::hex;
         // "0x" without a hex digit after it is the number 0: a sign does not
         // start the digits, nor do inf and nan, which from_chars would take
-        const bool digits = p < end && ((*p >= '0' && *p <= '9') || (*p >= 'a' && *p <= 'f') ||
-                                        (*p >= 'A' && *p <= 'F') || *p == '.');
-        if (!digits)
+        if (p == end || !(IsHexDigit(*p) || *p == '.'))
             return 0.0;
+        stop = HexNumberEnd(p, end);
     }
-    const std::from_chars_result r = std::from_chars(p, end, v, format);
+    const std::from_chars_result r = std::from_chars(p, stop, v, format);
     if (r.ec == std::errc::result_out_of_range)
         v = OutOfRange(p, r.ptr, format == std::chars_format::hex);
     else if (r.ec != std::errc())
