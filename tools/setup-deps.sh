@@ -3,6 +3,9 @@
 # usage: tools/setup-deps.sh [--cross]   (--cross adds the 64-bit Arm toolchain and qemu)
 set -eu
 packages="cmake g++ make pkg-config libgtest-dev libbenchmark-dev"
+# The fuzz stage: clang, its libFuzzer and sanitizer runtimes (not a dependency
+# of the clang package), and llvm-symbolizer for readable stacks.
+packages="$packages clang libclang-rt-dev llvm"
 [ "${1:-}" = "--cross" ] && packages="$packages googletest g++-aarch64-linux-gnu qemu-user"
 missing=""
 for p in $packages; do

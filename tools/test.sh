@@ -2,14 +2,21 @@
 # Builds everything and runs every test:
 #   1. native build, all tests;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
-#   3. ThreadSanitizer build, the integration tests;
-#   4. 64-bit Arm cross build, the unit tests under qemu-aarch64.
-# usage: tools/test.sh [native|asan|tsan|aarch64 ...]   (default: all four)
+#   3. libFuzzer build (clang) of the ECG file readers, each fuzz target run
+#      for a fixed number of inputs from its seed corpus;
+#   4. ThreadSanitizer build, the integration tests;
+#   5. 64-bit Arm cross build, the unit tests under qemu-aarch64.
+# usage: tools/test.sh [native|asan|fuzz|tsan|aarch64 ...]   (default: all five)
 set -eu
 cd "$(dirname "$0")/.."
-stages=${*:-native asan tsan aarch64}
+stages=${*:-native asan fuzz tsan aarch64}
 jobs=$(nproc)
 case " $stages " in *" aarch64 "*) tools/setup-deps.sh --cross ;; *) tools/setup-deps.sh ;; esac
+
+# The fuzz targets and how many inputs each runs in the fuzz stage (about
+# 20 s each on two cores; the text readers allocate their line buffer per
+# input, so they run fewer).
+fuzz_targets="ecg_text:100000 ecg_header:60000 ecg_binary:300000 numbers:500000"
 
 run_ctest() {  # build-dir [ctest args...]
   dir=$1; shift
@@ -29,6 +36,31 @@ for stage in $stages; do
       cmake --build build-asan -j"$jobs"
       ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_ctest build-asan ;;
+    fuzz)
+      # A project of its own (fuzz/CMakeLists.txt), built with clang. Each
+      # target writes what it finds new to a scratch directory; the committed
+      # corpus is only read. A finding stops the stage, its input is kept in
+      # build-fuzz/findings/ (rerun: build-fuzz/fuzz_<target> <file>).
+      CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      cmake --build build-fuzz -j"$jobs"
+      scratch=$(mktemp -d)
+      mkdir -p build-fuzz/findings
+      for entry in $fuzz_targets; do
+        target=${entry%%:*}
+        mkdir "$scratch/$target"
+        if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            build-fuzz/fuzz_"$target" -runs="${entry#*:}" -max_len=4096 -timeout=10 -print_final_stats=1 \
+            -artifact_prefix=build-fuzz/findings/"$target"- "$scratch/$target" fuzz/corpus/"$target" \
+            >"$scratch/$target.log" 2>&1; then
+          grep -m1 'INFO: Seed:' "$scratch/$target.log" >&2 || true
+          tail -n 80 "$scratch/$target.log" >&2
+          echo "fuzz_$target failed; its input is in build-fuzz/findings/" >&2
+          rm -rf "$scratch"
+          exit 1
+        fi
+        grep -E '^(Done|stat::average_exec_per_sec)' "$scratch/$target.log" | sed "s/^/fuzz_$target: /"
+      done
+      rm -rf "$scratch" ;;
     tsan)
       cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=thread \
         -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null
