@@ -121,6 +121,52 @@ size_t Capacity(int32_t count, size_t bytesLeft, size_t bytesPerSample)
     return std::min<size_t>(static_cast<size_t>(count), bytesLeft / bytesPerSample);
 }
 
+// The array of a text reader. From a source whose size is known it is
+// allocated once, for the rows the bytes left can hold; from one of unknown
+// size (a pipe) it grows with the rows that come, so a header that claims
+// more rows than arrive does not allocate for them.
+class RowArray {
+public:
+    RowArray(SampleSet& out, int32_t count, size_t bytesLeft)
+        : m_Out(out), m_Limit(Capacity(count, bytesLeft, 1)),
+          m_Capacity(bytesLeft == SIZE_MAX ? std::min<size_t>(m_Limit, kFirstRows) : m_Limit)
+    {
+        m_Out.samples = Allocate(m_Capacity);
+    }
+    bool Allocated() const { return m_Out.samples != nullptr; }
+    bool Full() const { return m_Count == m_Limit; }
+    // false when there is no memory for it (nothing is kept then).
+    bool Add(double v)
+    {
+        if (m_Count == m_Capacity && !Grow()) {
+            m_Out.samples.reset();
+            return false;
+        }
+        m_Out.samples[m_Count++] = v;
+        return true;
+    }
+    int Count() const { return static_cast<int>(m_Count); }
+
+private:
+    static constexpr size_t kFirstRows = 1 << 16;
+    bool Grow()
+    {
+        const size_t capacity = std::min(m_Limit, 2 * m_Capacity);
+        std::unique_ptr<double[]> next = Allocate(capacity);
+        if (next == nullptr)
+            return false;
+        std::copy_n(m_Out.samples.get(), m_Count, next.get());
+        m_Out.samples = std::move(next);
+        m_Capacity = capacity;
+        return true;
+    }
+
+    SampleSet& m_Out;
+    size_t m_Limit;
+    size_t m_Capacity;
+    size_t m_Count = 0;
+};
+
 bool ValidTextRate(double rate)
 {
     return rate >= kTextMinRate && rate <= kTextMaxRate;
@@ -376,21 +422,20 @@ int ReadEcgText(ByteSource& in, int channel, SampleSet& out)
     if (!lines.Next(row))
         return -5;  // the names line
     out.replaces = true;
-    const size_t capacity = Capacity(count, lines.Remaining(), 1);
-    out.samples = Allocate(capacity);
-    if (out.samples == nullptr)
+    RowArray rows(out, count, lines.Remaining());
+    if (!rows.Allocated())
         return -6;
-    size_t n = 0;
-    while (n < capacity && lines.Next(row)) {
+    while (!rows.Full() && lines.Next(row)) {
         const char* begin;
         const char* end;
         if (!FindField(row, channel, begin, end)) {
             out.samples.reset();
             return -7;
         }
-        out.samples[n++] = ClampSample(ParseDouble(begin, end), kFileClampMv);
+        if (!rows.Add(ClampSample(ParseDouble(begin, end), kFileClampMv)))
+            return -6;
     }
-    out.count = static_cast<int>(n);
+    out.count = rows.Count();
     out.rate = rate;
     return out.count;
 }
@@ -405,17 +450,17 @@ int ReadEcgTextSingle(ByteSource& in, SampleSet& out)
     if (result < 0)
         return result;
     out.replaces = true;
-    const size_t capacity = Capacity(count, lines.Remaining(), 1);
-    out.samples = Allocate(capacity);
-    if (out.samples == nullptr)
+    RowArray rows(out, count, lines.Remaining());
+    if (!rows.Allocated())
         return -4;
     std::string_view row;
-    int n = 0;
-    while (static_cast<size_t>(n) < capacity && lines.Next(row))
-        out.samples[n++] = ClampSample(ParseDouble(row.data(), row.data() + row.size()), kFileClampMv);
-    out.count = n;
+    while (!rows.Full() && lines.Next(row)) {
+        if (!rows.Add(ClampSample(ParseDouble(row.data(), row.data() + row.size()), kFileClampMv)))
+            return -4;
+    }
+    out.count = rows.Count();
     out.rate = rate;
-    return n;
+    return out.count;
 }
 
 int ReadEcgBinary(ByteSource& in, SampleSet& out)

@@ -103,8 +103,8 @@ constexpr size_t kChannelNameSize = 128;  // a name with its terminator
 // than the header's count when the file ends early), or: -2 rate line missing,
 // 0 or outside [100, 40000]; -3 count line missing or not positive; -4 channel
 // line missing or not positive; -5 names line missing; -6 no memory; -7 a
-// negative channel, a channel not below the channel count, or a row without
-// that field (the last two after the header: nothing loaded).
+// negative channel or one not below the channel count (refused with the
+// header), or a row without that field (nothing loaded).
 int ReadEcgText(ByteSource& in, int channel, SampleSet& out);
 // One-channel text file (rate, count, one value a line). The samples stored,
 // or -2 rate line missing, 0 or outside [100, 40000]; -3 count line missing

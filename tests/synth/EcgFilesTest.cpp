@@ -84,6 +84,25 @@ TEST(EcgFiles, TextReaders)
     }
 }
 
+// From a source of unknown size (a pipe) the array grows with the rows.
+TEST(EcgFiles, RowsFromASourceOfUnknownSize)
+{
+    struct Pipe final : ByteSource {
+        MemorySource memory;
+        explicit Pipe(const std::string& s) : memory(s.data(), s.size()) {}
+        size_t Read(char* buffer, size_t n) override { return memory.Read(buffer, std::min<size_t>(n, 4093)); }
+        size_t Remaining() const override { return SIZE_MAX; }
+    };
+    std::string file = "500\n2000000000\n1\nI\n";
+    for (int i = 0; i < 200000; ++i)
+        file += std::to_string(i % 3) + "\n";
+    Pipe in(file);
+    SampleSet set;
+    ASSERT_EQ(ReadEcgText(in, 0, set), 200000);
+    for (int i = 0; i < 200000; ++i)
+        ASSERT_EQ(set.samples[i], double(i % 3)) << i;
+}
+
 TEST(EcgFiles, BinaryReader)
 {
     using B = std::vector<unsigned char>;
