@@ -90,6 +90,7 @@ TEST_F(BlockOutput, StopAndRefusals)
     EXPECT_EQ(count("chunk"), 1u);
     EXPECT_EQ(count("control-setting"), 0u);
     EXPECT_TRUE(WriteWaveformRawData(nullptr, 0)) << "nothing to send";
+    EXPECT_FALSE(WriteWaveformRawData(nullptr, 56));
     unsigned char bytes[56] = {};
     EXPECT_FALSE(WriteWaveformRawData(bytes, sizeof bytes));
     // Streaming, and the device no longer asks for data: no window, no save.
