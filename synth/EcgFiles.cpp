@@ -322,7 +322,11 @@ size_t FileSource::Read(char* buffer, size_t n)
     }
 }
 
-LineReader::LineReader(ByteSource& in) : m_In(in), m_Buffer(kReadChunk) {}
+// A small file gets a buffer of its size; lines longer than the buffer grow it.
+LineReader::LineReader(ByteSource& in)
+    : m_In(in), m_Buffer(std::clamp<size_t>(in.Remaining() == SIZE_MAX ? kReadChunk : in.Remaining() + 1, 64, kReadChunk))
+{
+}
 
 bool LineReader::Next(std::string_view& line)
 {
