@@ -6,6 +6,8 @@ packages="cmake g++ make pkg-config libgtest-dev libbenchmark-dev"
 # The fuzz stage: clang, its libFuzzer and sanitizer runtimes (not a dependency
 # of the clang package), and llvm-symbolizer for readable stacks.
 packages="$packages clang libclang-rt-dev llvm"
+# Record import (EDFlib) and hsimctl (CLI11, Cairo, yaml-cpp, nlohmann-json).
+packages="$packages libedf-dev libcli11-dev libcairo2-dev libyaml-cpp-dev nlohmann-json3-dev"
 [ "${1:-}" = "--cross" ] && packages="$packages googletest g++-aarch64-linux-gnu qemu-user"
 missing=""
 for p in $packages; do

@@ -68,7 +68,8 @@ for stage in $stages; do
       TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-tsan -L integration ;;
     aarch64)
       cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF \
+        -DHSIM_BUILD_RECORDS=OFF >/dev/null
       cmake --build build-aarch64 -j"$jobs"
       run_ctest build-aarch64 -L unit ;;
     *) echo "unknown stage: $stage" >&2; exit 2 ;;
