@@ -1,0 +1,460 @@
+#include "Commands.h"
+
+#include "Emulator.h"
+#include "hsim.hpp"
+#include "hsim_ext.h"
+#include "hsim_records.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <future>
+
+namespace hsimctl {
+namespace {
+
+constexpr double kStreamRate = 40000.0;
+constexpr double kCountsPerMv = 6400.0;
+
+void Error(const std::string& message)
+{
+    EndStatus();
+    std::fprintf(stderr, "hsimctl: %s\n", message.c_str());
+}
+
+std::unique_ptr<Session> Connect(const ConnectOptions& connect, int& code)
+{
+    std::string why;
+    auto session = Session::Open(connect, why, code);
+    if (!session)
+        Error(why);
+    return session;
+}
+
+// Runs a long library call on a thread of its own and shows the time it
+// takes on the terminal.
+template <class Call>
+auto WithProgress(const std::string& what, Call call)
+{
+    auto result = std::async(std::launch::async, call);
+    const auto start = std::chrono::steady_clock::now();
+    while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        char line[160];
+        std::snprintf(line, sizeof line, "%s ... %.1f s%s", what.c_str(), s,
+                      Interrupted() ? " (finishing; the device must not be left half-written)" : "");
+        Status(line);
+    }
+    EndStatus();
+    return result.get();
+}
+
+double PacingStep()
+{
+    const double pacing = std::fabs(HSIMGetPacingAmplitude());
+    return pacing > 0 ? std::max(0.1, pacing / 2) : 0;
+}
+
+}  // namespace
+
+void DropQuietDc(const std::string& output, std::vector<Signal>& signals)
+{
+    // CSV and text files carry both channels; a plot leaves out a DC channel
+    // that stays at 0 mV (it shows the pacing pulses and DC test signals).
+    if (signals.size() == 2 && KindOfOutput(output) == FileKind::Plot &&
+        std::all_of(signals[1].mv.begin(), signals[1].mv.end(), [](double v) { return v == 0.0; }))
+        signals.pop_back();
+}
+
+std::string HealthLine()
+{
+    HSIM_STREAM_HEALTH h{};
+    HSIMGetStreamHealth(&h);
+    char line[240];
+    std::snprintf(line, sizeof line,
+                  "transfers %llu, late %llu, failed writes %llu, latency p50 %.2f ms p99 %.2f ms max %.2f ms",
+                  h.transfersSent, h.lateAnswers, h.writeFailures, h.latencyP50Ms, h.latencyP99Ms,
+                  h.latencyMaxMs);
+    return line;
+}
+
+int RunInfo(const ConnectOptions& connect)
+{
+    const int v = HSIMGetVersion();
+    std::printf("library: libhsim %d.%d.%d.%d\n", (v >> 24) & 0xFF, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    const char* tables[] = {"IEC227W", "IEC251W", "ANE20000"};
+    for (int t = 0; t < 3; ++t) {
+        const char* source = nullptr;
+        const int published = HSIMGetTableProvenance(t, &source);
+        std::printf("table %-8s %s\n", tables[t],
+                    source ? source : (published == 1 ? "published data" : "stand-in"));
+    }
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    MODEL_INFORMATION info{};
+    HSIMGetDeviceInformation(&info);
+    uint32_t words[5] = {};
+    HSIMGetHWInformation(words);
+    std::printf("device: %s\n", connect.emulator ? "built-in emulator" : "simulator");
+    std::printf("identity: '%c%c', code bytes 0x%02X 0x%02X, numbers %d and %d\n", info.Character1,
+                info.Character2, info.Code1, info.Code2, info.Number1, info.Number2);
+    std::printf("serial number: %s\n", HSIMGetSerialNumber());
+    std::printf("hardware information: %u %u %u %u %u\n", words[0], words[1], words[2], words[3], words[4]);
+    return kExitOk;
+}
+
+// Streams until the time is up, the output ends by itself or Ctrl-C, with a
+// live status line. true unless interrupted before a set time was up.
+static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* emulator)
+{
+    const bool done = WaitFor(seconds, [&](double elapsed) {
+        if (!HSIMIsPlaying())
+            return false;
+        char line[320];
+        std::string device;
+        if (emulator)
+            device = ", underruns " + std::to_string(emulator->streamStats().underruns);
+        std::snprintf(line, sizeof line, "%s %6.1f s%s  %s%s", what.c_str(), elapsed,
+                      seconds >= 0 ? (" of " + std::to_string(int(seconds))).c_str() : "", HealthLine().c_str(),
+                      device.c_str());
+        Status(line);
+        return true;
+    });
+    EndStatus();
+    return done || seconds < 0 || !HSIMIsPlaying();
+}
+
+int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
+{
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    std::string why;
+    if (!options.settings.Apply(why)) {
+        Error(why);
+        return kExitFailed;
+    }
+    const bool completed = Stream("playing " + options.settings.Describe(), options.seconds, session->emulator());
+    session->StopOutput();
+    std::printf("played: %s\nstream: %s\n", options.settings.Describe().c_str(), HealthLine().c_str());
+    return completed ? kExitOk : kExitInterrupted;
+}
+
+int RunRender(const RenderOptions& options)
+{
+    if (KindOfOutput(options.output) == FileKind::Unknown) {
+        Error("unknown output type of " + options.output + " (use .csv, .txt, .png, .svg or .pdf)");
+        return kExitUsage;
+    }
+    if (!(options.seconds > 0 && options.seconds <= 3600)) {
+        Error("--seconds must be within 0..3600");
+        return kExitUsage;
+    }
+    // The settings are made on the built-in emulator: no device is needed.
+    ConnectOptions emulated;
+    emulated.emulator = true;
+    int code = kExitOk;
+    auto session = Connect(emulated, code);
+    if (!session)
+        return code;
+    std::string why;
+    if (!options.settings.Apply(why)) {
+        Error(why);
+        return kExitFailed;
+    }
+    const int count = int(std::lround(options.seconds * kStreamRate));
+    Signal ac{"AC", kStreamRate, std::vector<double>(size_t(count))};
+    Signal dc{"DC", kStreamRate, std::vector<double>(size_t(count))};
+    const int rendered = HSIMRenderOutput(count, ac.mv.data(), dc.mv.data(), nullptr, nullptr);
+    if (rendered < 0) {
+        Error("rendering failed (code " + std::to_string(rendered) + ")");
+        return kExitFailed;
+    }
+    ac.mv.resize(size_t(rendered));
+    dc.mv.resize(size_t(rendered));
+    PlotStyle style = options.style;
+    style.pacingStepMv = PacingStep();
+    session.reset();
+    std::vector<Signal> signals = {ac, dc};
+    DropQuietDc(options.output, signals);
+    why = WriteSignals(options.output, signals, options.settings.Describe(), style);
+    if (!why.empty()) {
+        Error(why);
+        return kExitFailed;
+    }
+    std::printf("rendered %.3f s (%d samples) of %s to %s\n", rendered / kStreamRate, rendered,
+                options.settings.Describe().c_str(), options.output.c_str());
+    return kExitOk;
+}
+
+int RunPlot(const PlotOptions& options)
+{
+    if (KindOfOutput(options.output) != FileKind::Plot) {
+        Error("the plot goes to a .png, .svg or .pdf file");
+        return kExitUsage;
+    }
+    std::vector<Signal> signals;
+    std::string why = ReadSignals(options.input, options.channels, options.from, options.seconds, signals);
+    if (!why.empty()) {
+        Error(why);
+        return kExitUsage;
+    }
+    std::string title = options.title;
+    if (title.empty()) {
+        char text[200];
+        std::snprintf(text, sizeof text, "%s, %g samples/s, from %g s", options.input.c_str(),
+                      signals.front().rate, options.from);
+        title = text;
+    }
+    why = WriteSignals(options.output, signals, title, options.style);
+    if (!why.empty()) {
+        Error(why);
+        return kExitFailed;
+    }
+    std::printf("plotted %zu signal(s) of %s to %s\n", signals.size(), options.input.c_str(), options.output.c_str());
+    return kExitOk;
+}
+
+long LoadIntoLibrary(const std::string& path, int channel, std::string& why)
+{
+    HSIMRecord* opened = nullptr;
+    const int openCode = HSIMRecordOpen(path.c_str(), HSIM_RECORD_AUTO, &opened);
+    if (openCode != 0) {
+        why = path + ": " + HSIMRecordResultName(openCode) + ": " + HSIMRecordLastError();
+        return -1;
+    }
+    const int kind = HSIMRecordKindOf(opened);
+    HSIMRecordClose(opened);
+    // The library's own loaders read its own formats.
+    if (kind == HSIM_RECORD_ECG_TEXT || kind == HSIM_RECORD_ECG_BINARY) {
+        std::string copy = path;
+        const std::wstring wide = WidePath(path);
+        int loaded = kind == HSIM_RECORD_ECG_BINARY ? LoadECGBin(wide.c_str())
+                     : CheckECGTxtChannel(wide.c_str(), nullptr) > 0 ? LoadECGtxt(copy.data(), channel)
+                                                                     : LoadECGtxt(copy.data());
+        if (loaded < 0)
+            why = path + ": the library refused the file (code " + std::to_string(loaded) + ")";
+        return loaded;
+    }
+    std::vector<Signal> signals;
+    why = ReadSignals(path, {channel}, 0, -1, signals);
+    if (!why.empty())
+        return -1;
+    Signal& s = signals.front();
+    if (!(s.rate >= 100 && s.rate <= 40000)) {
+        why = path + ": " + std::to_string(s.rate) + " samples/s; the player takes 100..40000";
+        return -1;
+    }
+    if (s.mv.size() > size_t(INT32_MAX)) {
+        why = path + ": too many samples";
+        return -1;
+    }
+    for (double& v : s.mv)
+        if (!std::isfinite(v))
+            v = 0;  // an invalid sample plays as 0 mV
+    std::vector<double> dc(s.mv.size(), 0.0);
+    RAW_DATA_INFORMATION data{s.rate, int32_t(s.mv.size()), s.mv.data(), dc.data()};
+    const int loaded = HSIMLoadRawData(&data);
+    if (loaded < 0)
+        why = path + ": the library refused the samples (code " + std::to_string(loaded) + ")";
+    return loaded;
+}
+
+int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
+{
+    HSIMRecord* opened = nullptr;
+    if (const int code = HSIMRecordOpen(options.input.c_str(), HSIM_RECORD_AUTO, &opened)) {
+        Error(options.input + ": " + HSIMRecordResultName(code) + ": " + HSIMRecordLastError());
+        return kExitUsage;
+    }
+    const int count = HSIMRecordSignalCount(opened);
+    for (int i = 0; i < count; ++i) {
+        HSIMRecordSignal info{};
+        HSIMRecordGetSignal(opened, i, &info);
+        std::printf("signal %d: %-16s %-4s %8g samples/s %10" PRId64 " samples (%.1f s)%s\n", i, info.name,
+                    info.units, info.rate, info.length, info.rate > 0 ? double(info.length) / info.rate : 0.0,
+                    i == options.channel ? "  <- selected" : "");
+    }
+    HSIMRecordClose(opened);
+    if (options.channel < 0 || options.channel >= count) {
+        Error("no channel " + std::to_string(options.channel) + " in " + options.input);
+        return kExitUsage;
+    }
+    if (!options.play)
+        return kExitOk;
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    std::string why;
+    const long loaded = WithProgress("loading " + options.input,
+                                     [&] { return LoadIntoLibrary(options.input, options.channel, why); });
+    if (loaded < 0) {
+        Error(why);
+        return kExitUsage;
+    }
+    HSIMEnableLoop(options.loop);
+    if (const int result = HSIMSetOutputFunction(OUTPUT_ECG_FILE)) {
+        Error("the library refused to play the file (code " + std::to_string(result) + ")");
+        return kExitFailed;
+    }
+    std::printf("playing %ld samples of %s%s\n", loaded, options.input.c_str(), options.loop ? ", looping" : "");
+    std::fflush(stdout);
+    const bool completed = Stream("playing " + options.input, options.seconds, session->emulator());
+    session->StopOutput();
+    std::printf("stream: %s\n", HealthLine().c_str());
+    return completed ? kExitOk : kExitInterrupted;
+}
+
+bool RecordStream(double seconds, const std::function<bool(std::string&)>& start, std::vector<Signal>& signals,
+                  std::string& why)
+{
+    const size_t count = size_t(std::llround(seconds * kStreamRate));
+    std::vector<double> ac(count), dc(count);
+    HSIM_STREAM_HEALTH before{};
+    HSIMGetStreamHealth(&before);
+    if (!EnableRecordRaw(ac.data(), dc.data(), int(count))) {
+        why = "recording is already on";
+        return false;
+    }
+    bool ok = start(why);
+    // Until the recording buffers are full: transfers of 700 samples each.
+    auto recorded = [&] {
+        HSIM_STREAM_HEALTH now{};
+        HSIMGetStreamHealth(&now);
+        return size_t(now.transfersSent - before.transfersSent) * 700;
+    };
+    if (ok) {
+        ok = WaitFor(seconds + 10, [&](double elapsed) {
+            char line[120];
+            std::snprintf(line, sizeof line, "recording %.1f of %.1f s", recorded() / kStreamRate, seconds);
+            Status(line);
+            return recorded() < count && HSIMIsPlaying();
+        });
+        ok = recorded() >= count;
+        if (!ok)
+            why = Interrupted() ? "interrupted" : "the output ended before the recording was complete";
+    }
+    EndStatus();
+    DisableRecordRaw();
+    const size_t kept = std::min(count, recorded());
+    for (double& v : ac)
+        v /= kCountsPerMv;
+    ac.resize(kept);
+    dc.resize(kept);
+    signals = {Signal{"AC", kStreamRate, std::move(ac)}, Signal{"DC", kStreamRate, std::move(dc)}};
+    return ok;
+}
+
+int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
+{
+    if (KindOfOutput(options.output) == FileKind::Unknown) {
+        Error("unknown output type of " + options.output + " (use .csv, .txt, .png, .svg or .pdf)");
+        return kExitUsage;
+    }
+    if (!(options.seconds > 0 && options.seconds <= 600)) {
+        Error("--seconds must be within 0..600");
+        return kExitUsage;
+    }
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    std::vector<Signal> signals;
+    std::string why;
+    const bool ok = RecordStream(
+        options.seconds, [&](std::string& reason) { return options.settings.Apply(reason); }, signals, why);
+    PlotStyle style = options.style;
+    style.pacingStepMv = PacingStep();
+    session->StopOutput();
+    if (!ok) {
+        Error(why);
+        if (signals.front().mv.empty())
+            return Interrupted() ? kExitInterrupted : kExitFailed;
+    }
+    DropQuietDc(options.output, signals);
+    const std::string failed = WriteSignals(options.output, signals, "recorded: " + options.settings.Describe(), style);
+    if (!failed.empty()) {
+        Error(failed);
+        return kExitFailed;
+    }
+    std::printf("recorded %.3f s of %s to %s\nstream: %s\n", signals.front().mv.size() / kStreamRate,
+                options.settings.Describe().c_str(), options.output.c_str(), HealthLine().c_str());
+    return ok ? kExitOk : Interrupted() ? kExitInterrupted : kExitFailed;
+}
+
+static bool BlockFunction(const BlockOptions& options, int& function)
+{
+    if (!options.settings.function() || *options.settings.function() < 1 || *options.settings.function() > 8) {
+        Error("block output plays the functions 1..8 (sine to ecg-custom)");
+        return false;
+    }
+    function = *options.settings.function();
+    return true;
+}
+
+int RunUpload(const ConnectOptions& connect, const BlockOptions& options)
+{
+    int function = 0;
+    if (!BlockFunction(options, function))
+        return kExitUsage;
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    std::string why;
+    if (!options.settings.ApplyParameters(why)) {
+        Error(why);
+        return kExitFailed;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const int result = WithProgress("uploading one period", [&] { return HSIMOutputSignal(function); });
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (result != 0) {
+        Error("the upload failed (code " + std::to_string(result) + ")");
+        return kExitFailed;
+    }
+    session->KeepOutput();
+    std::printf("uploaded one period of %s in %.0f ms; the device plays it by itself\n",
+                options.settings.Describe().c_str(), ms);
+    if (auto* emulator = session->emulator())
+        std::printf("emulator: %zu samples uploaded, block output %s\n", emulator->uploadedSamples().size(),
+                    emulator->blockOutputOn() ? "on" : "off");
+    return kExitOk;
+}
+
+int RunStandalone(const ConnectOptions& connect, const BlockOptions& options)
+{
+    int function = OUTPUT_ECG_STANDARD;
+    if (!options.standardDefault && !BlockFunction(options, function))
+        return kExitUsage;
+    int code = kExitOk;
+    auto session = Connect(connect, code);
+    if (!session)
+        return code;
+    std::string why;
+    if (!options.standardDefault && !options.settings.ApplyParameters(why)) {
+        Error(why);
+        return kExitFailed;
+    }
+    const int result = WithProgress("saving to the device's ROM", [&] {
+        return options.standardDefault ? HSIMSaveDefaultWaveform() : HSIMSaveToStandaloneMode(function);
+    });
+    if (result != 1) {
+        Error("the ROM save was not confirmed by the device");
+        return kExitFailed;
+    }
+    std::printf("saved %s as the standalone waveform\n",
+                options.standardDefault ? "the default waveform (ecg, 1 Hz, 2 mV)" : options.settings.Describe().c_str());
+    if (auto* emulator = session->emulator())
+        if (const auto slot = emulator->romSlot(1))
+            std::printf("emulator: ROM slot 1 holds %zu samples\n", slot->samples.size());
+    return kExitOk;
+}
+
+}  // namespace hsimctl

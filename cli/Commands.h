@@ -1,0 +1,75 @@
+// The commands of hsimctl. Each returns an exit code (Session.h).
+#pragma once
+
+#include "Session.h"
+#include "Settings.h"
+#include "Signals.h"
+
+#include <string>
+#include <vector>
+
+namespace hsimctl {
+
+struct PlayOptions {
+    Settings settings;
+    double seconds = -1;  // negative: until Ctrl-C (or the output ends by itself)
+};
+
+struct RenderOptions {
+    Settings settings;
+    double seconds = 10;
+    std::string output;
+    PlotStyle style;
+};
+
+struct PlotOptions {
+    std::string input;
+    std::string output;
+    std::vector<int> channels;
+    double from = 0;
+    double seconds = 10;
+    std::string title;
+    PlotStyle style;
+};
+
+struct LoadOptions {
+    std::string input;
+    int channel = 0;
+    bool play = false;
+    bool loop = true;
+    double seconds = -1;
+};
+
+struct RecordOptions {
+    Settings settings;
+    double seconds = 5;
+    std::string output;
+    PlotStyle style;
+};
+
+struct BlockOptions {
+    Settings settings;
+    bool standardDefault = false;  // standalone: the default waveform
+};
+
+int RunInfo(const ConnectOptions& connect);
+int RunPlay(const ConnectOptions& connect, const PlayOptions& options);
+int RunRender(const RenderOptions& options);
+int RunPlot(const PlotOptions& options);
+int RunLoad(const ConnectOptions& connect, const LoadOptions& options);
+int RunRecord(const ConnectOptions& connect, const RecordOptions& options);
+int RunUpload(const ConnectOptions& connect, const BlockOptions& options);
+int RunStandalone(const ConnectOptions& connect, const BlockOptions& options);
+int RunScenario(const ConnectOptions& connect, const std::string& file, const std::string& report);
+
+// Shared by the commands and the scenario steps.
+void DropQuietDc(const std::string& output, std::vector<Signal>& signals);
+std::string HealthLine();
+// Loads a data file or record into the library as what functions 14 and 18
+// play; the samples loaded, or -1 with a message.
+long LoadIntoLibrary(const std::string& path, int channel, std::string& why);
+// Records `seconds` of the stream (started by `start`) into signals.
+bool RecordStream(double seconds, const std::function<bool(std::string&)>& start,
+                  std::vector<Signal>& signals, std::string& why);
+
+}  // namespace hsimctl

@@ -1,0 +1,162 @@
+// hsimctl: the simulator from the command line.
+#include "Commands.h"
+#include "hsim.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <functional>
+
+using namespace hsimctl;
+
+namespace {
+
+// A duration option: "10s", "2min", "500ms" or plain seconds.
+CLI::Option* AddDuration(CLI::App& command, const std::string& name, double& seconds, const std::string& help)
+{
+    return command
+        .add_option_function<std::string>(
+            name,
+            [&seconds, name](const std::string& text) {
+                const auto value = ParseQuantity(text, Dimension::Duration);
+                if (!value || *value < 0)
+                    throw CLI::ValidationError(name, "'" + text + "' is not a duration (e.g. 10s, 2min, 500ms)");
+                seconds = *value;
+            },
+            help)
+        ->type_name("DURATION");
+}
+
+void AddFunction(CLI::App& command, Settings& settings, bool required)
+{
+    auto* option = command
+                       .add_option_function<std::string>(
+                           "function",
+                           [&settings](const std::string& text) {
+                               std::string why;
+                               if (!settings.SetFunction(text, why))
+                                   throw CLI::ValidationError("FUNCTION", why);
+                           },
+                           "output function: " + FunctionList())
+                       ->type_name("FUNCTION");
+    if (required)
+        option->required();
+}
+
+void AddPlotStyle(CLI::App& command, PlotStyle& style)
+{
+    command.add_option("--mm-per-s", style.mmPerSecond, "paper speed of a plot, mm/s")
+        ->default_val(25.0)->check(CLI::Range(1.0, 1000.0))->group("Plot");
+    command.add_option("--mm-per-mv", style.mmPerMv, "gain of a plot, mm/mV")
+        ->default_val(10.0)->check(CLI::Range(0.1, 1000.0))->group("Plot");
+    command.add_option("--dpi", style.dpi, "resolution of a PNG plot")
+        ->default_val(150.0)->check(CLI::Range(30.0, 1200.0))->group("Plot");
+    command.add_option("--row", style.secondsPerRow, "seconds per row of a plot")
+        ->default_val(10.0)->check(CLI::Range(0.1, 3600.0))->group("Plot");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"hsimctl: play, render, record and script the ECG patient simulator.\n"
+                 "Every command that needs a device also runs against the built-in emulator (--emulator)."};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("hsimctl ") + std::to_string(HSIMGetVersion() >> 24) + "." +
+                                          std::to_string((HSIMGetVersion() >> 16) & 0xFF) + "." +
+                                          std::to_string((HSIMGetVersion() >> 8) & 0xFF));
+    app.footer("Exit codes: 0 done, 1 failed (device, library or I/O), 2 bad command line or file,\n"
+               "3 no simulator found, 4 a scenario step failed, 130 interrupted (Ctrl-C, SIGTERM).");
+
+    ConnectOptions connect;
+    app.add_flag("--emulator", connect.emulator, "use the built-in emulator instead of a simulator");
+    app.add_option("--port", connect.port, "the simulator's port number N of /dev/ttyACM<N> (default: search 0..127)")
+        ->check(CLI::Range(-1, 127));
+    app.add_option("--device-format", connect.deviceFormat, "device path pattern with %d for the port")
+        ->default_str("/dev/ttyACM%d");
+    app.add_option("--lock-dir", connect.lockDirectory, "directory of the port lock files");
+    AddDuration(app, "--timeout", connect.timeoutSeconds, "how long to look for the simulator (default 5s)");
+
+    std::function<int()> run;
+
+    auto* info = app.add_subcommand("info", "identity, serial number, hardware information, library and tables");
+    info->callback([&] { run = [&] { return RunInfo(connect); }; });
+
+    PlayOptions play;
+    auto* playCommand = app.add_subcommand("play", "play an output function for a time or until Ctrl-C");
+    AddFunction(*playCommand, play.settings, true);
+    AddParameterOptions(*playCommand, play.settings);
+    AddDuration(*playCommand, "--for", play.seconds, "how long to play (default: until Ctrl-C)");
+    playCommand->callback([&] { run = [&] { return RunPlay(connect, play); }; });
+
+    RenderOptions render;
+    auto* renderCommand = app.add_subcommand("render", "write what a setting plays to CSV, ECG text or ECG paper (no device needed)");
+    AddFunction(*renderCommand, render.settings, true);
+    AddParameterOptions(*renderCommand, render.settings);
+    AddDuration(*renderCommand, "--seconds", render.seconds, "length (default 10s)");
+    renderCommand->add_option("-o,--output", render.output, ".csv, .txt (ECG text), .png, .svg or .pdf")->required();
+    AddPlotStyle(*renderCommand, render.style);
+    renderCommand->callback([&] { run = [&] { return RunRender(render); }; });
+
+    PlotOptions plot;
+    auto* plotCommand = app.add_subcommand("plot", "draw a recording, data file or record on ECG paper");
+    plotCommand->add_option("file", plot.input, "CSV, ECG text or binary, WFDB record (.hea) or EDF file")
+        ->required();
+    plotCommand->add_option("-o,--output", plot.output, ".png, .svg or .pdf")->required();
+    plotCommand->add_option("--channel", plot.channels, "signals to draw (default: all)");
+    AddDuration(*plotCommand, "--from", plot.from, "start (default 0s)");
+    AddDuration(*plotCommand, "--seconds", plot.seconds, "length (default 10s)");
+    plotCommand->add_option("--title", plot.title, "title (default: the file and its rate)");
+    AddPlotStyle(*plotCommand, plot.style);
+    plotCommand->callback([&] { run = [&] { return RunPlot(plot); }; });
+
+    LoadOptions load;
+    auto* loadCommand = app.add_subcommand("load", "check a data file or record and optionally play it");
+    loadCommand->add_option("file", load.input, "ECG text or binary, CSV, WFDB record (.hea) or EDF file")->required();
+    loadCommand->add_option("--channel", load.channel, "signal to play (default 0)")->check(CLI::NonNegativeNumber);
+    loadCommand->add_flag("--play", load.play, "play it as output function 14");
+    loadCommand->add_flag("!--no-loop", load.loop, "play it once and end");
+    AddDuration(*loadCommand, "--for", load.seconds, "how long to play (default: until Ctrl-C or the end)");
+    loadCommand->callback([&] { run = [&] { return RunLoad(connect, load); }; });
+
+    RecordOptions record;
+    auto* recordCommand = app.add_subcommand("record", "play an output function and record what was streamed");
+    AddFunction(*recordCommand, record.settings, true);
+    AddParameterOptions(*recordCommand, record.settings);
+    AddDuration(*recordCommand, "--seconds", record.seconds, "length (default 5s)");
+    recordCommand->add_option("-o,--output", record.output, ".csv, .txt (ECG text), .png, .svg or .pdf")->required();
+    AddPlotStyle(*recordCommand, record.style);
+    recordCommand->callback([&] { run = [&] { return RunRecord(connect, record); }; });
+
+    BlockOptions upload;
+    auto* uploadCommand = app.add_subcommand("upload", "upload one period for the device to play by itself");
+    AddFunction(*uploadCommand, upload.settings, true);
+    AddParameterOptions(*uploadCommand, upload.settings);
+    uploadCommand->callback([&] { run = [&] { return RunUpload(connect, upload); }; });
+
+    BlockOptions standalone;
+    auto* standaloneCommand = app.add_subcommand("standalone", "save a waveform into the device's ROM as its standalone default");
+    AddFunction(*standaloneCommand, standalone.settings, false);
+    AddParameterOptions(*standaloneCommand, standalone.settings);
+    standaloneCommand->add_flag("--default", standalone.standardDefault,
+                                "the default waveform: the standard beat at 1 Hz and 2 mV");
+    standaloneCommand->add_option("--rom-polls", connect.romConfirmPolls,
+                                  "with --emulator: the ROM confirms at this status query")
+        ->check(CLI::Range(1, 1000));
+    standaloneCommand->callback([&] { run = [&] { return RunStandalone(connect, standalone); }; });
+
+    std::string scenarioFile, reportFile;
+    auto* scenario = app.add_subcommand("scenario", "run a scripted test sequence and write a JSON report");
+    scenario->add_option("file", scenarioFile, "the scenario (YAML)")->required()->check(CLI::ExistingFile);
+    scenario->add_option("-o,--report", reportFile, "the JSON report (default: the scenario's 'report', else stdout)");
+    scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioFile, reportFile); }; });
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? kExitOk : kExitUsage;
+    }
+    InstallInterruptHandlers();
+    return run ? run() : kExitUsage;
+}

@@ -1,0 +1,143 @@
+#include "Session.h"
+
+#include "Emulator.h"
+#include "hsim.h"
+#include "hsim_ext.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+#include <unistd.h>
+
+namespace hsimctl {
+namespace {
+
+std::atomic<int> s_Signal{0};
+
+extern "C" void OnSignal(int signal) { s_Signal.store(signal); }
+
+}  // namespace
+
+void InstallInterruptHandlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed pipe (hsimctl ... | head) ends a write with an error, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool Interrupted() { return s_Signal.load() != 0; }
+
+bool WaitFor(double seconds, const std::function<bool(double)>& tick)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto nextTick = start;
+    for (;;) {
+        if (Interrupted())
+            return false;
+        const auto now = Clock::now();
+        const double elapsed = std::chrono::duration<double>(now - start).count();
+        if (seconds >= 0 && elapsed >= seconds)
+            return true;
+        if (tick && now >= nextTick) {
+            if (!tick(elapsed))
+                return false;
+            nextTick = now + std::chrono::milliseconds(250);
+        }
+        double left = seconds >= 0 ? seconds - elapsed : 0.02;
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.02)));
+    }
+}
+
+bool ShowProgress()
+{
+    static const bool terminal = isatty(STDERR_FILENO) == 1;
+    return terminal;
+}
+
+void Status(const std::string& line)
+{
+    if (ShowProgress())
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+}
+
+void EndStatus()
+{
+    if (ShowProgress())
+        std::fprintf(stderr, "\r\033[K");
+}
+
+std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::string& why, int& code)
+{
+    std::unique_ptr<Session> session(new Session);
+    std::string format = options.deviceFormat, locks = options.lockDirectory;
+    int port = options.port;
+    if (options.emulator) {
+        char pattern[] = "/tmp/hsimctl-XXXXXX";
+        if (!mkdtemp(pattern)) {
+            why = "cannot make a directory for the emulator";
+            code = kExitFailed;
+            return nullptr;
+        }
+        session->m_Directory = pattern;
+        hsimemu::Options emulated;
+        emulated.directory = session->m_Directory;
+        emulated.port = 0;
+        emulated.romConfirmPolls = options.romConfirmPolls;
+        session->m_Emulator = std::make_unique<hsimemu::Emulator>(emulated);
+        if (!session->m_Emulator->start()) {
+            why = "the emulator did not start: " + session->m_Emulator->lastError();
+            code = kExitFailed;
+            return nullptr;
+        }
+        format = session->m_Directory + "/ttyACM%d";
+        locks = session->m_Directory + "/lock";
+        port = 0;
+    }
+    if (!format.empty() || !locks.empty()) {
+        if (HSIMSetDeviceLocation(format.empty() ? nullptr : format.c_str(),
+                                  locks.empty() ? nullptr : locks.c_str()) != 0) {
+            why = "the device location was refused";
+            code = kExitUsage;
+            return nullptr;
+        }
+    }
+    const double timeout = std::max(0.0, std::min(options.timeoutSeconds, 3600.0));
+    if (!HSIMConnect(port, unsigned(timeout * 1000))) {
+        why = port < 0 ? "no simulator found on ports 0..127" : "no simulator found on port " + std::to_string(port);
+        why += " within " + std::to_string(int(timeout * 1000)) + " ms";
+        code = kExitNoDevice;
+        HSIMFree();
+        return nullptr;
+    }
+    HSIMResetStreamHealth();
+    return session;
+}
+
+void Session::StopOutput()
+{
+    if (HSIMGetOutputFunction() != 0 || HSIMIsPlaying())
+        HSIMSetOutputFunction(0);
+}
+
+Session::~Session()
+{
+    if (!m_KeepOutput)
+        StopOutput();
+    HSIMFree();
+    if (m_Emulator)
+        m_Emulator->stop();
+    if (!m_Directory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_Directory, ignored);
+    }
+}
+
+}  // namespace hsimctl

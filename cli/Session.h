@@ -1,0 +1,74 @@
+// A connection to the simulator for the length of one command: the built-in
+// emulator when asked for, the interrupt signals, and the guarantee that the
+// device is left with its output off (0 mV) and the port released however the
+// command ends (done, failed, Ctrl-C or SIGTERM).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace hsimemu {
+class Emulator;
+}
+
+namespace hsimctl {
+
+// Exit codes of hsimctl.
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailed = 1,       // the device or the library refused, an I/O failure
+    kExitUsage = 2,        // a bad command line or input file
+    kExitNoDevice = 3,     // no simulator found within the time-out
+    kExitStepFailed = 4,   // a scenario step failed
+    kExitInterrupted = 130 // Ctrl-C or SIGTERM before the work was done
+};
+
+struct ConnectOptions {
+    bool emulator = false;      // start the built-in emulator and use it
+    int port = -1;              // -1: scan ports 0..127
+    std::string deviceFormat;   // e.g. "/tmp/dir/ttyACM%d" (empty: the library's default)
+    std::string lockDirectory;  // empty: the library's default
+    double timeoutSeconds = 5.0;
+    int romConfirmPolls = 1;    // the built-in emulator's ROM confirms at this status query
+};
+
+// Ctrl-C and SIGTERM set a flag instead of ending the process; the commands
+// look at it and end in order.
+void InstallInterruptHandlers();
+bool Interrupted();
+
+// Waits for seconds (forever when negative) or until interrupted, calling
+// tick with the elapsed seconds about four times a second. false when
+// interrupted or when tick returns false.
+bool WaitFor(double seconds, const std::function<bool(double)>& tick = nullptr);
+
+// Whether progress and status lines go to the terminal.
+bool ShowProgress();
+// Writes a status line over the previous one (terminal only).
+void Status(const std::string& line);
+void EndStatus();
+
+class Session {
+public:
+    // Connects; null with a message (and code) when no simulator answers.
+    static std::unique_ptr<Session> Open(const ConnectOptions& options, std::string& why, int& code);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    hsimemu::Emulator* emulator() const { return m_Emulator.get(); }
+    // Output off, so the device plays 0 mV (also done when the session ends).
+    void StopOutput();
+    // The device goes on with what it plays after the session (block output).
+    void KeepOutput() { m_KeepOutput = true; }
+
+private:
+    Session() = default;
+    std::unique_ptr<hsimemu::Emulator> m_Emulator;
+    std::string m_Directory;  // the emulator's private directory
+    bool m_KeepOutput = false;
+};
+
+}  // namespace hsimctl

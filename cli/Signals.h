@@ -1,0 +1,41 @@
+// Signals in memory and how hsimctl writes and reads them: CSV, the ECG text
+// format of the library's loaders, and ECG paper (PNG, SVG, PDF).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hsimctl {
+
+struct Signal {
+    std::string name;
+    double rate = 0;          // samples/s
+    std::vector<double> mv;
+};
+
+enum class FileKind { Csv, EcgText, Plot, Unknown };
+FileKind KindOfOutput(const std::string& path);
+
+struct PlotStyle {
+    double mmPerSecond = 25.0;
+    double mmPerMv = 10.0;
+    double dpi = 150.0;
+    double secondsPerRow = 10.0;
+    double pacingStepMv = 0;  // > 0: pacing pulses of at least this step are marked
+};
+
+// Writes the signals (all of one rate for CSV and text) by the file's
+// extension; an empty string when written, else what failed.
+std::string WriteSignals(const std::string& path, const std::vector<Signal>& signals,
+                         const std::string& title, const PlotStyle& style);
+
+// Reads the signals of a record or data file through the record library:
+// the channels asked for (all when empty), from second `from` for `seconds`
+// (all when negative). Empty string when read, else what failed.
+std::string ReadSignals(const std::string& path, const std::vector<int>& channels, double from,
+                        double seconds, std::vector<Signal>& signals);
+
+// A UTF-8 path as the wide string the library's wide-path functions take.
+std::wstring WidePath(const std::string& path);
+
+}  // namespace hsimctl
