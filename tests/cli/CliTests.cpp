@@ -1,0 +1,255 @@
+// hsimctl end to end: the program run as a user runs it, against an emulator
+// that the test holds (so what the device was left with can be looked at
+// after the program has ended), or its own built-in emulator.
+#include "Emulator.h"
+#include "Units.h"
+#include "WaitUntil.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using hsimctl::Dimension;
+using hsimctl::ParseQuantity;
+
+TEST(Units, QuantitiesInTheBaseUnit)
+{
+    const struct {
+        const char* text;
+        Dimension dimension;
+        double expected;  // NAN: refused
+    } rows[] = {
+        {"1mV", Dimension::Voltage, 1.0},       {"500uV", Dimension::Voltage, 0.5},
+        {"0.2 V", Dimension::Voltage, 200.0},   {"-2mv", Dimension::Voltage, -2.0},
+        {"75bpm", Dimension::Frequency, 1.25},  {"1.25Hz", Dimension::Frequency, 1.25},
+        {"1.25hz", Dimension::Rate, 75.0},      {"70ppm", Dimension::Rate, 70.0},
+        {"100ms", Dimension::Time, 100.0},      {"1s", Dimension::Time, 1000.0},
+        {"250us", Dimension::Time, 0.25},       {"2min", Dimension::Duration, 120.0},
+        {"500ms", Dimension::Duration, 0.5},    {"7", Dimension::Voltage, 7.0},
+        {"1MV", Dimension::Voltage, NAN},       {"5parsecs", Dimension::Time, NAN},
+        {"1mV", Dimension::Time, NAN},          {"nan", Dimension::Number, NAN},
+        {"inf mV", Dimension::Voltage, NAN},    {"", Dimension::Number, NAN},
+        {"1Ms", Dimension::Time, NAN},
+    };
+    for (const auto& row : rows) {
+        const auto value = ParseQuantity(row.text, row.dimension);
+        if (std::isnan(row.expected))
+            EXPECT_FALSE(value) << row.text;
+        else
+            EXPECT_NEAR(value.value_or(NAN), row.expected, 1e-12) << row.text;
+    }
+}
+
+class Hsimctl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/hsimctl-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override
+    {
+        if (emulator_)
+            emulator_->stop();
+        std::filesystem::remove_all(dir_);
+    }
+
+    // An emulator the test holds, published in the test's directory.
+    hsimemu::Emulator& StartEmulator()
+    {
+        hsimemu::Options options;
+        options.directory = dir_;
+        options.port = 0;
+        emulator_ = std::make_unique<hsimemu::Emulator>(options);
+        EXPECT_TRUE(emulator_->start());
+        return *emulator_;
+    }
+    std::vector<std::string> AtTestDevice() const
+    {
+        return {"--device-format", dir_ + "/ttyACM%d", "--lock-dir", dir_ + "/lock", "--port", "0"};
+    }
+
+    pid_t Spawn(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), HSIMCTL_PATH);
+        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            freopen(out.c_str(), "w", stdout);
+            freopen(err.c_str(), "w", stderr);
+            std::vector<char*> argv;
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+    static int Wait(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    }
+    int Run(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
+    std::string Read(const std::string& name) const
+    {
+        std::ifstream in(dir_ + "/" + name);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    std::vector<std::vector<double>> ReadCsv(const std::string& name) const
+    {
+        std::ifstream in(dir_ + "/" + name);
+        std::string line;
+        std::getline(in, line);  // names
+        std::vector<std::vector<double>> rows;
+        while (std::getline(in, line)) {
+            std::vector<double> row;
+            std::stringstream fields(line);
+            for (std::string field; std::getline(fields, field, ',');)
+                row.push_back(std::stod(field));
+            rows.push_back(row);
+        }
+        return rows;
+    }
+    // Output off, every DC offset at 0 mV, the port's lock released.
+    void ExpectDeviceLeftAtZero(const std::string& when)
+    {
+        EXPECT_FALSE(emulator_->streamStats().outputOn) << when;
+        const auto block = emulator_->controlBlock();
+        for (int offset : {34, 42, 50, 58})
+            EXPECT_EQ(block[offset], 0) << when << ": DC offset byte " << offset;
+        EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/lock")) << when << ": a lock file is left";
+    }
+
+    std::string dir_;
+    std::unique_ptr<hsimemu::Emulator> emulator_;
+};
+
+// However play ends, the device is left at 0 mV and the port released: Ctrl-C
+// ends an open-ended play normally, a signal before the time is up is an
+// interruption, and a refused setting is a failure.
+TEST_F(Hsimctl, PlayAlwaysLeavesTheDeviceAtZero)
+{
+    hsimemu::Emulator& emulator = StartEmulator();
+    const struct {
+        int signal;  // 0: none sent
+        std::vector<std::string> command;
+        int exitCode;
+    } rows[] = {
+        {SIGINT, {"play", "ecg", "--pacing", "2mV", "--dc-offset", "1:300mV"}, 0},
+        {SIGTERM, {"play", "sine", "--for", "60s", "--dc-offset", "300mV"}, 130},
+        {0, {"play", "ecg", "--dc-offset", "2:300mV", "--amplitude", "50mV"}, 1},
+        {0, {"play", "ecg", "--for", "0.3s"}, 0},
+    };
+    for (const auto& row : rows) {
+        const std::string name = row.command[1] + " signal " + std::to_string(row.signal);
+        emulator.clearStreamStats();
+        std::vector<std::string> args = AtTestDevice();
+        args.insert(args.end(), row.command.begin(), row.command.end());
+        const pid_t pid = Spawn(args);
+        if (row.signal) {
+            ASSERT_TRUE(WaitUntil([&] { return emulator.streamStats().transfers > 20; }, 10000)) << name;
+            kill(pid, row.signal);
+        }
+        EXPECT_EQ(Wait(pid), row.exitCode) << name << ": " << Read("stderr");
+        ExpectDeviceLeftAtZero(name);
+        if (row.exitCode == 1) {
+            EXPECT_NE(Read("stderr").find("amplitude 50mV"), std::string::npos) << "the refusal names the setting";
+        }
+    }
+}
+
+TEST_F(Hsimctl, ExitCodes)
+{
+    EXPECT_EQ(Run({"play", "nosuch"}), 2);
+    EXPECT_EQ(Run({"play", "ecg", "--rate", "75 furlongs"}), 2);
+    EXPECT_EQ(Run({"render", "ecg", "-o", dir_ + "/x.doc"}), 2);
+    EXPECT_EQ(Run({"plot", dir_ + "/missing.csv", "-o", dir_ + "/x.png"}), 2);
+    std::vector<std::string> absent = AtTestDevice();  // no emulator published
+    absent.insert(absent.end(), {"--timeout", "300ms", "info"});
+    EXPECT_EQ(Run(absent), 3);
+    EXPECT_EQ(Run({"--help"}), 0);
+}
+
+// What render writes is what the device receives from a start with the same
+// settings, which record captures from the stream.
+TEST_F(Hsimctl, RenderEqualsWhatWasRecorded)
+{
+    const std::vector<std::string> setting = {"ecg", "--rate", "90bpm", "--amplitude", "1.5mV", "--pacing",
+                                              "2mV", "--pacing-rate", "sync", "--seconds", "1s"};
+    std::vector<std::string> render = {"render"}, record = {"--emulator", "record"};
+    render.insert(render.end(), setting.begin(), setting.end());
+    record.insert(record.end(), setting.begin(), setting.end());
+    render.insert(render.end(), {"-o", dir_ + "/rendered.csv"});
+    record.insert(record.end(), {"-o", dir_ + "/recorded.csv"});
+    ASSERT_EQ(Run(render), 0) << Read("stderr");
+    ASSERT_EQ(Run(record), 0) << Read("stderr");
+    const auto rendered = ReadCsv("rendered.csv"), recorded = ReadCsv("recorded.csv");
+    ASSERT_EQ(rendered.size(), 40000u);
+    ASSERT_EQ(recorded.size(), 40000u);
+    double peak = 0, pacing = 0;
+    for (size_t k = 0; k < rendered.size(); ++k) {
+        ASSERT_NEAR(rendered[k][1], recorded[k][1], 1e-4) << "AC, sample " << k;
+        ASSERT_NEAR(rendered[k][2], recorded[k][2], 1e-4) << "DC, sample " << k;
+        peak = std::max(peak, rendered[k][1]);
+        pacing = std::max(pacing, rendered[k][2]);
+    }
+    EXPECT_NEAR(pacing, 2.0, 1e-3) << "the pacing pulse on the DC channel";
+    EXPECT_GT(peak, 1.0) << "a beat of 1.5 mV within the first second at 90 bpm";
+}
+
+// A scenario's report: every step with its settings, timing and stream
+// figures; the first failing step ends the run and the rest are skipped.
+TEST_F(Hsimctl, ScenarioReport)
+{
+    std::ofstream(dir_ + "/check.yaml") << "name: report check\n"
+                                           "steps:\n"
+                                           "  - name: sixty\n"
+                                           "    set: {function: ecg, rate: 60bpm, qrs: 80ms}\n"
+                                           "  - play: 1s\n"
+                                           "  - check: {late: 0, failed-writes: 0, playing: true, function: ecg}\n"
+                                           "  - record: {seconds: 0.5, output: played.csv}\n"
+                                           "  - check: {function: sine}\n"
+                                           "  - wait: 1s\n";
+    EXPECT_EQ(Run({"--emulator", "scenario", dir_ + "/check.yaml", "-o", dir_ + "/report.json"}), 4)
+        << Read("stderr");
+    const auto report = nlohmann::json::parse(Read("report.json"));
+    EXPECT_EQ(report["scenario"], "report check");
+    EXPECT_FALSE(report["passed"].get<bool>());
+    const auto& steps = report["steps"];
+    ASSERT_EQ(steps.size(), 6u);
+    const char* statuses[] = {"passed", "passed", "passed", "passed", "failed", "skipped"};
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(steps[i]["status"], statuses[i]) << i;
+    EXPECT_EQ(steps[0]["name"], "sixty");
+    EXPECT_EQ(steps[0]["settings"]["rate_bpm"], 60.0);
+    EXPECT_EQ(steps[0]["settings"]["qrs_ms"], 80.0);
+    EXPECT_NEAR(steps[1]["duration_s"].get<double>(), 1.0, 0.5);
+    // 1 s of 40000 samples/s is 57 transfers of 700; a loaded machine may lag.
+    EXPECT_GE(steps[1]["stream"]["transfers"].get<int>(), 40);
+    EXPECT_EQ(steps[1]["stream"]["device_underruns"], 0);
+    EXPECT_NE(steps[4]["error"].get<std::string>().find("ecg"), std::string::npos);
+    EXPECT_EQ(ReadCsv("played.csv").size(), 20000u);
+
+    std::ofstream(dir_ + "/bad.yaml") << "steps:\n  - set: {function: ecg}\n  - dance: 3s\n";
+    EXPECT_EQ(Run({"--emulator", "scenario", dir_ + "/bad.yaml"}), 2);
+    EXPECT_NE(Read("stderr").find("line 3"), std::string::npos) << Read("stderr");
+}
+
+}  // namespace
