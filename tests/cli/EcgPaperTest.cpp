@@ -56,24 +56,16 @@ struct Image {
         cairo_surface_destroy(s);
     }
     bool Is(int x, int y, Rgb c) const { return px[size_t(y) * w + x] == uint32_t(c.r << 16 | c.g << 8 | c.b); }
-    // Columns with pixels of colour c in pixel row y.
-    std::vector<int> Row(int y, Rgb c) const
+    // Positions of colour c along pixel row y, or down column x when y < 0.
+    std::vector<int> Find(Rgb c, int y, int x = 0) const
     {
-        std::vector<int> xs;
-        for (int x = 0; x < w; ++x)
-            if (Is(x, y, c))
-                xs.push_back(x);
-        return xs;
+        std::vector<int> at;
+        for (int i = 0; i < (y < 0 ? h : w); ++i)
+            if (y < 0 ? Is(x, i, c) : Is(i, y, c))
+                at.push_back(i);
+        return at;
     }
-    // Centres of the runs of trace pixels down column x.
-    std::vector<double> InkRuns(int x) const
-    {
-        std::vector<int> ys;
-        for (int y = 0; y < h; ++y)
-            if (Is(x, y, kTraceRgb))
-                ys.push_back(y);
-        return Clusters(ys);
-    }
+    std::vector<double> InkRuns(int x) const { return Clusters(Find(kTraceRgb, -1, x)); }
     int LeftmostInk() const
     {
         int x = 0;
@@ -104,12 +96,12 @@ TEST(EcgPaperTest, GridLinesEveryMillimetreAndEveryFive)
         const Image img = Render({Flat(2)}, o, "grid.png");
         // A pixel row between horizontal lines and free of trace.
         int y = 0;
-        while (y < img.h && (img.Row(y, kMajorGridRgb).empty() || !img.Row(y, kTraceRgb).empty() ||
-                             img.Row(y, kMajorGridRgb).size() + img.Row(y, kMinorGridRgb).size() > size_t(img.w) / 3))
+        while (y < img.h && (img.Find(kMajorGridRgb, y).empty() || !img.Find(kTraceRgb, y).empty() ||
+                             img.Find(kMajorGridRgb, y).size() + img.Find(kMinorGridRgb, y).size() > size_t(img.w) / 3))
             ++y;
         ASSERT_LT(y, img.h);
-        const std::vector<double> majors = Clusters(img.Row(y, kMajorGridRgb));
-        std::vector<double> lines = Clusters(img.Row(y, kMinorGridRgb));
+        const std::vector<double> majors = Clusters(img.Find(kMajorGridRgb, y));
+        std::vector<double> lines = Clusters(img.Find(kMinorGridRgb, y));
         lines.insert(lines.end(), majors.begin(), majors.end());
         std::sort(lines.begin(), lines.end());
         const double mm = dpi / 25.4;
@@ -141,15 +133,15 @@ TEST(EcgPaperTest, CalibrationPulseAndPeaksToScale)
         const double baseline = img.InkRuns(x0 + 5).at(0), top = img.InkRuns(x0 + 25).at(0);
         EXPECT_NEAR(baseline - top, c.mmPerMv * 10, 1.0);
         EXPECT_EQ(img.InkRuns(x0 + 25).size(), c.pulses) << "one pulse per strip and row";
-        const std::vector<double> edges = Clusters(img.Row(int((baseline + top) / 2), kTraceRgb));
+        const std::vector<double> edges = Clusters(img.Find(kTraceRgb, int((baseline + top) / 2)));
         ASSERT_GE(edges.size(), 2u);
         EXPECT_NEAR(edges[1] - edges[0], 0.2 * c.mmPerSecond * 10, 1.0);
         // The peaks: the highest ink, the line's 3 px width above the peak by 1.5 px.
         int peakTop = 0;
-        while (img.Row(peakTop, kTraceRgb).empty())
+        while (img.Find(kTraceRgb, peakTop).empty())
             ++peakTop;
         EXPECT_NEAR(baseline - (peakTop + 1.5), 1.5 * c.mmPerMv * 10, 1.5);
-        const std::vector<double> peaks = Clusters(img.Row(peakTop, kTraceRgb));
+        const std::vector<double> peaks = Clusters(img.Find(kTraceRgb, peakTop));
         ASSERT_EQ(peaks.size(), 2u);
         EXPECT_NEAR(peaks[1] - peaks[0], 2 * c.mmPerSecond * 10, 1.5);
     }
@@ -175,7 +167,7 @@ TEST(EcgPaperTest, LongTracesKeepEveryPacingSpike)
         // Columns whose ink reaches 2 mV in the first row's strip k.
         const double baseline = img.InkRuns(x0 + 3).at(k);
         const std::vector<double> spikes =
-            Clusters(img.Row(int(std::lround(baseline + (k == 0 ? -1 : 1) * (20 * pxPerMm - 1))), kTraceRgb));
+            Clusters(img.Find(kTraceRgb, int(std::lround(baseline + (k == 0 ? -1 : 1) * (20 * pxPerMm - 1)))));
         ASSERT_EQ(spikes.size(), 10u) << "strip " << k;
         EXPECT_LE(WorstStep(spikes, 25 * pxPerMm), 1.5) << "strip " << k;
     }
@@ -196,28 +188,27 @@ TEST(EcgPaperTest, WrittenByExtensionOrRefusedSayingWhy)
         {"/nonexistent-directory/paper.pdf", Flat(1), nullptr, "cannot write"}};
     for (const auto& c : kCases) {
         std::remove(c.path.c_str());
-        PaperOptions o;
-        o.title = "75 bpm, pacing 2 mV";
-        const std::string message = DrawEcgPaper(c.path, {c.trace}, o);
+        const std::string message = DrawEcgPaper(c.path, {c.trace}, PaperOptions{.title = "75 bpm, 2 mV pulses"});
         std::ifstream in(c.path, std::ios::binary);
         const std::string head(std::istreambuf_iterator<char>(in), {});
-        if (c.magic)
-            EXPECT_TRUE(message.empty() && head.substr(0, 200).find(c.magic) != std::string::npos) << c.path << ": " << message;
-        else
-            EXPECT_TRUE(message.find(c.says) != std::string::npos && head.empty()) << c.path << ": " << message;
+        const bool right = c.magic ? message.empty() && head.substr(0, 200).find(c.magic) != std::string::npos
+                                   : message.find(c.says) != std::string::npos && head.empty();
+        EXPECT_TRUE(right) << c.path << ": " << message;
     }
 }
 
 TEST(FindPacingPulsesTest, EdgesOfPulsesOnly)
 {
-    // 0.5 s signals; Box is `mv` from `from` to `to` (s), else 0.
+    // 0.5 s signals; box() is `mv` from `from` to `to` (s), else 0.
     auto box = [](double t, double from, double to, double mv) { return t >= from && t < to ? mv : 0.0; };
-    const struct { const char* what; double rate; std::function<double(double)> mv; std::vector<double> pulses; } kCases[] = {
+    using Signal = std::function<double(double)>;
+    const struct { const char* what; double rate; Signal mv; std::vector<double> pulses; } kCases[] = {
         {"2 mV 1 ms", 40000, [&](double t) { return box(t, 0.1, 0.101, 2); }, {0.1}},
         {"on 0.5 mV", 40000, [&](double t) { return 0.5 + box(t, 0.1, 0.101, 2); }, {0.1}},
         {"2.5 ms wide, once", 40000, [&](double t) { return box(t, 0.2, 0.2025, 2); }, {0.2}},
         {"negative", 40000, [&](double t) { return box(t, 0.3, 0.3005, -2); }, {0.3}},
-        {"two 10 ms apart", 40000, [&](double t) { return box(t, 0.1, 0.1005, 2) + box(t, 0.11, 0.1105, 2); }, {0.1, 0.11}},
+        {"two 10 ms apart", 40000, [&](double t) { return box(t, 0.1, 0.1005, 2) + box(t, 0.11, 0.1105, 2); },
+         {0.1, 0.11}},
         {"below the step", 40000, [&](double t) { return box(t, 0.1, 0.101, 0.8); }, {}},
         {"one sample at 1 kHz", 1000, [&](double t) { return box(t, 0.25, 0.251, 2); }, {0.25}},
         {"steep ramp, 2 mV in 2 ms", 40000, [](double t) { return std::clamp((t - 0.2) * 1000, 0.0, 2.0); }, {}},
