@@ -16,7 +16,7 @@ case " $stages " in *" aarch64 "*) tools/setup-deps.sh --cross ;; *) tools/setup
 # The fuzz targets and how many inputs each runs in the fuzz stage (about
 # 20 s each on two cores; the text readers allocate their line buffer per
 # input, so they run fewer).
-fuzz_targets="ecg_text:100000 ecg_header:60000 ecg_binary:300000 numbers:500000 wfdb:500000 edf:80000"
+fuzz_targets="ecg_text:100000 ecg_header:60000 ecg_binary:300000 numbers:500000 wfdb:1000000 edf:150000"
 
 run_ctest() {  # build-dir [ctest args...]
   dir=$1; shift
