@@ -33,7 +33,7 @@ bool IsTimeName(std::string_view name)
     return lower == "time" || lower == "t" || lower == "time_s" || lower == "seconds";
 }
 
-// "# rate=500" (blanks allowed around the parts); true with the rate.
+// "# rate=500" (blanks allowed around "rate" and "="); true with the rate.
 bool RateComment(std::string_view line, double& rate)
 {
     line = Trim(line.substr(1));

@@ -2,7 +2,7 @@
 # Builds everything and runs every test:
 #   1. native build, all tests;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
-#   3. libFuzzer build (clang) of the ECG file readers, each fuzz target run
+#   3. libFuzzer build (clang) of the ECG file and record readers, each fuzz target run
 #      for a fixed number of inputs from its seed corpus;
 #   4. ThreadSanitizer build, the integration tests;
 #   5. 64-bit Arm cross build, the unit tests under qemu-aarch64.
@@ -16,7 +16,7 @@ case " $stages " in *" aarch64 "*) tools/setup-deps.sh --cross ;; *) tools/setup
 # The fuzz targets and how many inputs each runs in the fuzz stage (about
 # 20 s each on two cores; the text readers allocate their line buffer per
 # input, so they run fewer).
-fuzz_targets="ecg_text:100000 ecg_header:60000 ecg_binary:300000 numbers:500000"
+fuzz_targets="ecg_text:100000 ecg_header:60000 ecg_binary:300000 numbers:500000 wfdb:1000000 edf:150000"
 
 run_ctest() {  # build-dir [ctest args...]
   dir=$1; shift
