@@ -225,7 +225,7 @@ long LoadIntoLibrary(const std::string& path, int channel, std::string& why)
     HSIMRecord* opened = nullptr;
     const int openCode = HSIMRecordOpen(path.c_str(), HSIM_RECORD_AUTO, &opened);
     if (openCode != 0) {
-        why = path + ": " + HSIMRecordResultName(openCode) + ": " + HSIMRecordLastError();
+        why = RecordError(openCode);
         return -1;
     }
     const int kind = HSIMRecordKindOf(opened);
@@ -269,7 +269,7 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
 {
     HSIMRecord* opened = nullptr;
     if (const int code = HSIMRecordOpen(options.input.c_str(), HSIM_RECORD_AUTO, &opened)) {
-        Error(options.input + ": " + HSIMRecordResultName(code) + ": " + HSIMRecordLastError());
+        Error(RecordError(code));
         return kExitUsage;
     }
     const int count = HSIMRecordSignalCount(opened);

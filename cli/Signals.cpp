@@ -141,7 +141,7 @@ std::string ReadSignals(const std::string& path, const std::vector<int>& channel
 {
     HSIMRecord* opened = nullptr;
     if (const int code = HSIMRecordOpen(path.c_str(), HSIM_RECORD_AUTO, &opened))
-        return path + ": " + HSIMRecordResultName(code) + ": " + HSIMRecordLastError();
+        return RecordError(code);
     std::unique_ptr<HSIMRecord, void (*)(HSIMRecord*)> record(opened, HSIMRecordClose);
     const int available = HSIMRecordSignalCount(record.get());
     std::vector<int> wanted = channels;
@@ -163,11 +163,16 @@ std::string ReadSignals(const std::string& path, const std::vector<int>& channel
         s.mv.resize(size_t(count));
         const int64_t read = HSIMRecordReadMv(record.get(), index, first, count, s.mv.data());
         if (read < 0)
-            return path + ": " + HSIMRecordResultName(int(read)) + ": " + HSIMRecordLastError();
+            return RecordError(int(read));
         s.mv.resize(size_t(read));
         signals.push_back(std::move(s));
     }
     return "";
+}
+
+std::string RecordError(int code)
+{
+    return std::string(HSIMRecordLastError()) + " (" + HSIMRecordResultName(code) + ")";
 }
 
 std::wstring WidePath(const std::string& path)

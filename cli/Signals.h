@@ -35,6 +35,9 @@ std::string WriteSignals(const std::string& path, const std::vector<Signal>& sig
 std::string ReadSignals(const std::string& path, const std::vector<int>& channels, double from,
                         double seconds, std::vector<Signal>& signals);
 
+// The record library's message of its last failure, with the code's name.
+std::string RecordError(int code);
+
 // A UTF-8 path as the wide string the library's wide-path functions take.
 std::wstring WidePath(const std::string& path);
 
