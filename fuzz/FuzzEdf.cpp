@@ -3,6 +3,7 @@
 // EDF. Checks: the result is one of the library's codes, a failure leaves no
 // record and says why, an opened record's signals have positive finite rates
 // and lengths, every signal reads whole, and a read at the end stores none.
+#include "FuzzCheck.h"
 #include "records/hsim_records.h"
 
 #include <sys/mman.h>
@@ -14,14 +15,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#define FUZZ_CHECK(cond)                                                                        \
-    do {                                                                                        \
-        if (!(cond)) {                                                                          \
-            std::fprintf(stderr, "invariant violated: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
-    } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -12,6 +12,7 @@
 //   [-2.5, 2.5] mV and a NaN becomes 0.
 #pragma once
 
+#include "FuzzCheck.h"
 #include "synth/EcgFiles.h"
 
 #include <algorithm>
@@ -25,16 +26,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// A violated invariant: print it and abort, which libFuzzer reports as a
-// crash with the input that caused it.
-#define FUZZ_CHECK(cond)                                                                        \
-    do {                                                                                        \
-        if (!(cond)) {                                                                          \
-            std::fprintf(stderr, "invariant violated: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
-    } while (0)
 
 namespace fuzz {
 

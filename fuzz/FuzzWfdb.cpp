@@ -4,6 +4,7 @@
 // is one of the library's codes, a failure says why, an opened record has as
 // many signals as lines, each with a positive finite rate and a length its
 // file holds, and every sample of every signal can be read.
+#include "FuzzCheck.h"
 #include "records/RecordsInternal.h"
 
 #include <cmath>
@@ -12,14 +13,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#define FUZZ_CHECK(cond)                                                                        \
-    do {                                                                                        \
-        if (!(cond)) {                                                                          \
-            std::fprintf(stderr, "invariant violated: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
-    } while (0)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -59,12 +59,7 @@ int OpenCsvMemory(std::string_view text, const std::string& name, std::unique_pt
     auto bad = [&](int line, const std::string& what) {
         return Fail(HSIM_RECORD_ERROR_HEADER, name + " line " + std::to_string(line) + ": " + what);
     };
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string_view::npos)
-            nl = text.size();
-        const std::string_view line = Trim(text.substr(pos, nl - pos));
-        pos = nl + 1;
+    for (std::string_view line; NextLine(text, pos, line);) {
         ++lineNumber;
         if (line.empty())
             continue;

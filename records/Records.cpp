@@ -191,7 +191,11 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-bool ParseNumber(std::string_view text, double& value)
+namespace {
+
+// The whole field as one number of type T.
+template <class T>
+bool ParseWhole(std::string_view text, T& value)
 {
     text = Trim(text);
     if (!text.empty() && text[0] == '+')
@@ -202,15 +206,22 @@ bool ParseNumber(std::string_view text, double& value)
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-bool ParseInteger(std::string_view text, int64_t& value)
+}  // namespace
+
+bool ParseNumber(std::string_view text, double& value) { return ParseWhole(text, value); }
+
+bool ParseInteger(std::string_view text, int64_t& value) { return ParseWhole(text, value); }
+
+bool NextLine(std::string_view text, size_t& position, std::string_view& line)
 {
-    text = Trim(text);
-    if (!text.empty() && text[0] == '+')
-        text.remove_prefix(1);
-    if (text.empty() || text[0] == '+')
+    if (position >= text.size())
         return false;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size();
+    size_t end = text.find('\n', position);
+    if (end == std::string_view::npos)
+        end = text.size();
+    line = Trim(text.substr(position, end - position));
+    position = end + 1;
+    return true;
 }
 
 int ReadWholeFile(const std::string& path, std::string& bytes)

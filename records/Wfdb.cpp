@@ -219,12 +219,7 @@ int OpenWfdbMemory(std::string_view headerText, const std::string& headerName, c
     int lineNumber = 0;
     int recordLine = 0;
     size_t pos = 0;
-    while (pos < headerText.size()) {
-        size_t nl = headerText.find('\n', pos);
-        if (nl == std::string_view::npos)
-            nl = headerText.size();
-        const std::string_view line = Trim(headerText.substr(pos, nl - pos));
-        pos = nl + 1;
+    for (std::string_view line; NextLine(headerText, pos, line);) {
         ++lineNumber;
         if (line.empty() || line[0] == '#')
             continue;
