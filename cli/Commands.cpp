@@ -33,6 +33,21 @@ std::unique_ptr<Session> Connect(const ConnectOptions& connect, int& code)
     return session;
 }
 
+// Connects and makes the settings: all of them, or the parameters only
+// (without the function and the test modes).
+std::unique_ptr<Session> ConnectWith(const ConnectOptions& connect, const Settings& settings, bool withFunction,
+                                     int& code)
+{
+    auto session = Connect(connect, code);
+    std::string why;
+    if (session && !(withFunction ? settings.Apply(why) : settings.ApplyParameters(why))) {
+        Error(why);
+        code = kExitFailed;
+        return nullptr;
+    }
+    return session;
+}
+
 // Runs a long library call on a thread of its own and shows the time it
 // takes on the terminal.
 template <class Call>
@@ -131,14 +146,9 @@ static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* e
 int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
 {
     int code = kExitOk;
-    auto session = Connect(connect, code);
+    auto session = ConnectWith(connect, options.settings, true, code);
     if (!session)
         return code;
-    std::string why;
-    if (!options.settings.Apply(why)) {
-        Error(why);
-        return kExitFailed;
-    }
     const bool completed = Stream("playing " + options.settings.Describe(), options.seconds, session->emulator());
     session->StopOutput();
     std::printf("played: %s\nstream: %s\n", options.settings.Describe().c_str(), HealthLine().c_str());
@@ -159,14 +169,9 @@ int RunRender(const RenderOptions& options)
     ConnectOptions emulated;
     emulated.emulator = true;
     int code = kExitOk;
-    auto session = Connect(emulated, code);
+    auto session = ConnectWith(emulated, options.settings, true, code);
     if (!session)
         return code;
-    std::string why;
-    if (!options.settings.Apply(why)) {
-        Error(why);
-        return kExitFailed;
-    }
     const int count = int(std::lround(options.seconds * kStreamRate));
     Signal ac{"AC", kStreamRate, std::vector<double>(size_t(count))};
     Signal dc{"DC", kStreamRate, std::vector<double>(size_t(count))};
@@ -182,7 +187,7 @@ int RunRender(const RenderOptions& options)
     session.reset();
     std::vector<Signal> signals = {ac, dc};
     DropQuietDc(options.output, signals);
-    why = WriteSignals(options.output, signals, options.settings.Describe(), style);
+    const std::string why = WriteSignals(options.output, signals, options.settings.Describe(), style);
     if (!why.empty()) {
         Error(why);
         return kExitFailed;
@@ -404,14 +409,9 @@ int RunUpload(const ConnectOptions& connect, const BlockOptions& options)
     if (!BlockFunction(options, function))
         return kExitUsage;
     int code = kExitOk;
-    auto session = Connect(connect, code);
+    auto session = ConnectWith(connect, options.settings, false, code);
     if (!session)
         return code;
-    std::string why;
-    if (!options.settings.ApplyParameters(why)) {
-        Error(why);
-        return kExitFailed;
-    }
     const auto start = std::chrono::steady_clock::now();
     const int result = WithProgress("uploading one period", [&] { return HSIMOutputSignal(function); });
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -434,14 +434,9 @@ int RunStandalone(const ConnectOptions& connect, const BlockOptions& options)
     if (!options.standardDefault && !BlockFunction(options, function))
         return kExitUsage;
     int code = kExitOk;
-    auto session = Connect(connect, code);
+    auto session = ConnectWith(connect, options.settings, false, code);
     if (!session)
         return code;
-    std::string why;
-    if (!options.standardDefault && !options.settings.ApplyParameters(why)) {
-        Error(why);
-        return kExitFailed;
-    }
     const int result = WithProgress("saving to the device's ROM", [&] {
         return options.standardDefault ? HSIMSaveDefaultWaveform() : HSIMSaveToStandaloneMode(function);
     });
