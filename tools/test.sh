@@ -34,8 +34,8 @@ for stage in $stages; do
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=address \
         -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null
       cmake --build build-asan -j"$jobs"
-      ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        run_ctest build-asan ;;
+      LSAN_OPTIONS=suppressions="$PWD/tools/lsan.supp" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build-asan ;;
     fuzz)
       # A project of its own (fuzz/CMakeLists.txt), built with clang. Each
       # target writes what it finds new to a scratch directory; the committed
