@@ -25,8 +25,9 @@ class Emulator:
     def __init__(self, port: int = 0, fast: bool = False, program: Optional[str] = None,
                  extra_args: tuple[str, ...] = ()):
         self.port = port
+        program = program or find_emulator()
         self.directory = Path(tempfile.mkdtemp(prefix="hsim-emu-"))
-        args = [program or find_emulator(), "--dir", str(self.directory), "--port", str(port)]
+        args = [program, "--dir", str(self.directory), "--port", str(port)]
         if fast:
             args.append("--fast")
         args += list(extra_args)
