@@ -80,6 +80,7 @@ class Simulator:
         self._callbacks: dict[str, Any] = {}      # the ctypes objects the library holds
         self._user_callbacks: dict[str, Optional[Callable]] = {}
         self.callback_errors: list[BaseException] = []
+        self._logged: set[str] = set()
         self.emulator = _emulator
         self.resume = resume
         self._selected: Output = Off()
@@ -136,19 +137,20 @@ class Simulator:
     def close(self) -> None:
         """Stops the output, unregisters the callbacks and frees the library;
         ends the emulator this Simulator started. Safe to call twice."""
-        if not self._closed:
-            self._closed = True
-            self._want_playing = False
-            try:
-                self._api.HSIMSetOutputFunction(0)
-                self._api.DisableRecordRaw()
-                for name in ("signal", "pacing", "function", "frequency", "baseline_reset",
-                             "dc_offset"):
-                    if name in self._callbacks:
-                        getattr(self._api, _REGISTER[name])(None)
-            finally:
-                self._api.HSIMFree()
-        self._release()
+        try:
+            if not self._closed:
+                self._closed = True
+                self._want_playing = False
+                try:
+                    self._api.HSIMSetOutputFunction(0)
+                    self._api.DisableRecordRaw()
+                    for name, register in _REGISTER.items():
+                        if name in self._callbacks:
+                            getattr(self._api, register)(_NULL[name])
+                finally:
+                    self._api.HSIMFree()
+        finally:
+            self._release()
 
     def _release(self) -> None:
         global _open_simulator
@@ -203,11 +205,14 @@ class Simulator:
             except BaseException as error:  # never into the library's thread
                 if len(self.callback_errors) < 100:
                     self.callback_errors.append(error)
-                log.exception("exception in the %s callback", name)
+                if name not in self._logged:  # once per callback: it may run 4000 times a second
+                    self._logged.add(name)
+                    log.exception("exception in the %s callback (further ones are only kept in"
+                                  " callback_errors)", name)
         return guarded
 
     def _set_callback(self, name: str, ctype, function: Optional[Callable], register: str) -> None:
-        holder = ctype(self._guard(name, function)) if function is not None else None
+        holder = ctype(self._guard(name, function)) if function is not None else ctype()
         result = getattr(self._api, register)(holder)
         if register == "DoInit":
             check_flag("DoInit", result, "connection callback")
@@ -685,6 +690,9 @@ _REGISTER = {
     "baseline_reset": "RegisterBaselineResetCB",
     "dc_offset": "RegisterSyncDCOffsetCB",
 }
+_NULL = {"signal": _capi.HSIM_GRAPH_CALLBACK(), "pacing": _capi.HSIM_GRAPH_CALLBACK(),
+         "function": _capi.HSIM_FUNCTION_CALLBACK(), "frequency": _capi.HSIM_FREQUENCY_CALLBACK(),
+         "baseline_reset": _capi.HSIM_LEVEL_CALLBACK(), "dc_offset": _capi.HSIM_LEVEL_CALLBACK()}
 
 
 def render(seconds: Optional[float] = None, *, samples: Optional[int] = None,
