@@ -87,7 +87,6 @@ class Simulator:
         self._want_playing = False
         self._pacing_synchronized = False
         self._respiration: Optional[Respiration] = None
-        self._loaded: list[np.ndarray] = []
         self._located = False
         self._closed = True
         self._connection_events: list[bool] = []
