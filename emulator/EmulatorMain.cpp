@@ -12,6 +12,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Emulator.h"
 
@@ -38,8 +39,12 @@ void usage(FILE* out) {
                  "--rom-polls N: the ROM status query that confirms a save (default 3).\n"
                  "Commands on stdin, one per line:\n"
                  "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
+                 "  played FILE | played clear\n"
                  "  fault names: mute wrong-magic short-answers late-answers no-stream-reports\n"
-                 "               corrupt-chunk-echo rom-never-confirmed\n");
+                 "               corrupt-chunk-echo rom-never-confirmed\n"
+                 "played FILE writes the played samples kept (at most the last 10 s), oldest\n"
+                 "first, as 4-byte records: DC word (uint16), AC word (int16), little-endian;\n"
+                 "then prints \"played N FILE\". played clear forgets them.\n");
 }
 
 // Parses an unsigned number in the given base within [0, max].
@@ -115,6 +120,30 @@ void printStatus(const hsimemu::Emulator& emu) {
                 static_cast<unsigned long long>(emu.junkBytes()));
 }
 
+// Writes the played samples to path as little-endian (DC uint16, AC int16)
+// records; the count written, error set on failure.
+size_t writePlayed(const hsimemu::Emulator& emu, const std::string& path, std::string& error) {
+    std::vector<hsimemu::Sample> samples = emu.playedSamples();
+    std::vector<uint8_t> bytes;
+    bytes.reserve(samples.size() * 4);
+    for (const hsimemu::Sample& s : samples) {
+        const uint16_t ac = static_cast<uint16_t>(s.ac);
+        bytes.push_back(static_cast<uint8_t>(s.dc & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(s.dc >> 8));
+        bytes.push_back(static_cast<uint8_t>(ac & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(ac >> 8));
+    }
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return 0;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) error = "cannot write " + path;
+    return samples.size();
+}
+
 // Runs one command line; false when the program should end.
 bool command(hsimemu::Emulator& emu, const std::string& line) {
     std::istringstream in(line);
@@ -150,6 +179,17 @@ bool command(hsimemu::Emulator& emu, const std::string& line) {
             std::printf("fault %s %s\n", arg1.c_str(), on ? "on" : "off");
         } else {
             std::printf("error: unknown fault '%s'\n", arg1.c_str());
+        }
+    } else if (verb == "played" && arg1 == "clear") {
+        emu.clearPlayed();
+        std::printf("played cleared\n");
+    } else if (verb == "played" && !arg1.empty()) {
+        std::string error;
+        size_t n = writePlayed(emu, arg1, error);
+        if (error.empty()) {
+            std::printf("played %zu %s\n", n, arg1.c_str());
+        } else {
+            std::printf("error: %s\n", error.c_str());
         }
     } else if (verb == "status") {
         printStatus(emu);

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds everything and runs every test:
-#   1. native build, all tests;
+#   1. native build, all tests; the Python package's tests (pytest against the
+#      emulator) and an offline pip install of it into a scratch venv;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
 #   3. libFuzzer build (clang) of the ECG file and record readers, each fuzz target run
 #      for a fixed number of inputs from its seed corpus;
@@ -29,7 +30,20 @@ for stage in $stages; do
     native)
       cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
       cmake --build build-test -j"$jobs"
-      run_ctest build-test ;;
+      run_ctest build-test
+      # The Python package, pointed at this build.
+      HSIM_LIBRARY=$PWD/build-test/libhsim.so
+      HSIM_RECORDS_LIBRARY=$PWD/build-test/records/libhsimrecords.so
+      HSIM_EMULATOR=$PWD/build-test/emulator/hsim-emu
+      export HSIM_LIBRARY HSIM_RECORDS_LIBRARY HSIM_EMULATOR
+      python3 -m pytest -q -p no:cacheprovider python/tests
+      # pip install ./python must work without a package index (PIP_NO_INDEX
+      # makes any attempt to reach one fail at once instead of hanging).
+      venv=$(mktemp -d)
+      python3 -m venv --system-site-packages "$venv"
+      PIP_NO_INDEX=1 "$venv/bin/pip" install -q --disable-pip-version-check ./python
+      (cd "$venv" && bin/python -c 'import hsim; print("pip install ./python: hsim", hsim.library_version(), "from", hsim.__file__)')
+      rm -rf "$venv" python/build python/hsim.egg-info ;;
     asan)
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=address \
         -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null

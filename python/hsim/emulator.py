@@ -1,0 +1,120 @@
+"""The project's device emulator (hsim-emu) as a child process.
+
+The emulator publishes ``<dir>/ttyACM<port>``, a pseudo terminal that speaks
+the device side of the wire protocol, and takes commands on its standard
+input (``unplug``, ``replug``, ``played FILE``, ...; see ``hsim-emu --help``).
+"""
+from __future__ import annotations
+
+import shutil
+import subprocess
+import tempfile
+from pathlib import Path
+from typing import Optional
+
+import numpy as np
+
+from ._capi import find_emulator
+
+PLAYED_DTYPE = np.dtype([("dc", "<u2"), ("ac", "<i2")])
+
+
+class Emulator:
+    """A running ``hsim-emu`` in a private directory, removed on :meth:`close`."""
+
+    def __init__(self, port: int = 0, fast: bool = False, program: Optional[str] = None,
+                 extra_args: tuple[str, ...] = ()):
+        self.port = port
+        program = program or find_emulator()
+        self.directory = Path(tempfile.mkdtemp(prefix="hsim-emu-"))
+        args = [program, "--dir", str(self.directory), "--port", str(port)]
+        if fast:
+            args.append("--fast")
+        args += list(extra_args)
+        try:
+            self._process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                             text=True, bufsize=1)
+        except OSError:
+            shutil.rmtree(self.directory, ignore_errors=True)
+            raise
+        first = self._process.stdout.readline().strip()
+        if not first:
+            self.close()
+            raise RuntimeError(f"hsim-emu did not start ({' '.join(args)})")
+        self.node = first
+
+    @property
+    def device_path(self) -> str:
+        """The printf-style device path the library is pointed at."""
+        return str(self.directory / "ttyACM%d")
+
+    @property
+    def lock_dir(self) -> str:
+        return str(self.directory / "lock")
+
+    def command(self, line: str) -> str:
+        """Sends one command line and returns the emulator's one-line answer."""
+        if self._process.poll() is not None:
+            raise RuntimeError("hsim-emu has ended")
+        self._process.stdin.write(line + "\n")
+        self._process.stdin.flush()
+        answer = self._process.stdout.readline().strip()
+        if answer.startswith("error"):
+            raise RuntimeError(f"hsim-emu: {answer}")
+        return answer
+
+    def unplug(self) -> None:
+        """Removes the node, as pulling the cable does (the device loses power)."""
+        self.command("unplug")
+
+    def replug(self) -> None:
+        """Publishes a new node under the same name."""
+        self.command("replug")
+
+    def clear_played(self) -> None:
+        self.command("played clear")
+
+    def played(self) -> np.ndarray:
+        """The samples played so far (at most the last 10 s), oldest first, as a
+        structured array of words: fields ``dc`` (uint16) and ``ac`` (int16)."""
+        path = self.directory / "played.bin"
+        self.command(f"played {path}")
+        data = np.fromfile(path, dtype=PLAYED_DTYPE)
+        path.unlink()
+        return data
+
+    def close(self) -> None:
+        """Ends the emulator (quit, then terminate, then kill) and removes its directory."""
+        process = getattr(self, "_process", None)
+        if process is not None and process.poll() is None:
+            try:
+                process.stdin.write("quit\n")
+                process.stdin.flush()
+            except (BrokenPipeError, ValueError):
+                pass
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        if process is not None:
+            for stream in (process.stdin, process.stdout):
+                try:
+                    stream.close()
+                except (BrokenPipeError, OSError):
+                    pass
+        if self.directory.exists():
+            shutil.rmtree(self.directory, ignore_errors=True)
+
+    def __enter__(self) -> "Emulator":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"Emulator(node={getattr(self, 'node', None)!r}, pid={self._process.pid})"

@@ -1,0 +1,744 @@
+"""The Pythonic layer over libhsim: :class:`Simulator`.
+
+The library drives one device per process, so one Simulator is open at a time.
+A Simulator connects on construction and, on :meth:`Simulator.close` (or the
+end of its ``with`` block), stops the output, unregisters its callbacks, frees
+the library and ends the emulator it started.
+
+Callbacks are plain Python callables. They run on the library's threads with
+its lock held (the connection callback without it): keep them quick, and do
+not call the library from them or wait there for another thread that does.
+An exception raised in a callback never reaches the library: it is logged on
+the ``hsim`` logger and kept in :attr:`Simulator.callback_errors`.
+"""
+from __future__ import annotations
+
+import ctypes
+import logging
+import threading
+import time
+from ctypes import byref, c_char_p, c_double, c_int, c_short, c_ushort
+from pathlib import Path
+from typing import Any, Callable, Optional, Union
+
+import numpy as np
+
+from . import _capi
+from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
+                    SAMPLE_RATE, OutputFunction, OutputLead)
+from .emulator import Emulator
+from .errors import ArgumentError, DeviceError, HsimError, StateError, check, check_flag
+from .values import (BEAT_FIELDS, Ane20000, DeviceInformation, Drift, DynamicRange, Ecg,
+                     FrequencyScan, LoadedData, Noise, Off, Output, Pacing, Pattern227,
+                     Pattern247, Pattern251, Respiration, StreamHealth, Waveform)
+
+log = logging.getLogger("hsim")
+
+_open_lock = threading.Lock()
+_open_simulator: Optional["Simulator"] = None
+
+_WAVEFORMS = {cls.FUNCTION: cls for cls in Waveform.__subclasses__()}
+
+PathLike = Union[str, Path]
+
+
+def _count(seconds: Optional[float], samples: Optional[int]) -> int:
+    if samples is None:
+        if seconds is None or not seconds >= 0:
+            raise ArgumentError(f"seconds = {seconds!r} refused, accepted 0 or more", -2,
+                                "HSIMRenderOutput", "seconds")
+        samples = int(round(seconds * SAMPLE_RATE))
+    return int(samples)
+
+
+def _as_doubles(values: Any, name: str) -> np.ndarray:
+    array = np.ascontiguousarray(values, dtype=np.float64)
+    if array.ndim != 1:
+        raise ArgumentError(f"{name} must be one-dimensional", -2, "HSIMLoadRawData", name)
+    return array
+
+
+def _pointer(array: np.ndarray, ctype) -> Any:
+    return array.ctypes.data_as(ctypes.POINTER(ctype))
+
+
+class Simulator:
+    """A connected simulator.
+
+    ``port`` None searches ports 0..127; ``timeout`` is in seconds.
+    ``device_path`` (printf-style with one ``%d``) and ``lock_dir`` point the
+    library at other device nodes than /dev/ttyACM<n> (the emulator's).
+    With ``resume`` the output that was playing when the device went away is
+    started again when it comes back.
+    """
+
+    def __init__(self, port: Optional[int] = None, timeout: float = 5.0, *,
+                 device_path: Optional[str] = None, lock_dir: Optional[str] = None,
+                 resume: bool = True, _emulator: Optional[Emulator] = None):
+        global _open_simulator
+        self._api = _capi.load()
+        self._callbacks: dict[str, Any] = {}      # the ctypes objects the library holds
+        self._user_callbacks: dict[str, Optional[Callable]] = {}
+        self.callback_errors: list[BaseException] = []
+        self._logged: set[str] = set()
+        self.emulator = _emulator
+        self.resume = resume
+        self._selected: Output = Off()
+        self._want_playing = False
+        self._pacing_synchronized = False
+        self._respiration: Optional[Respiration] = None
+        self._located = False
+        self._closed = True
+        self._connection_events: list[bool] = []
+        self._connection_changed = threading.Condition()
+        with _open_lock:
+            if _open_simulator is not None:
+                raise StateError("a Simulator is open already: the library drives one device"
+                                 " per process; close it first", -1, "HSIMConnect")
+            _open_simulator = self
+        try:
+            if device_path is not None or lock_dir is not None:
+                code = self._api.HSIMSetDeviceLocation(
+                    device_path.encode() if device_path else None,
+                    lock_dir.encode() if lock_dir else None)
+                check("HSIMSetDeviceLocation", code)
+                self._located = True
+            timeout_ms = int(max(0.0, timeout) * 1000)
+            if not self._api.HSIMConnect(-1 if port is None else int(port), timeout_ms):
+                where = "ports 0..127" if port is None else f"port {port}"
+                raise DeviceError(f"no simulator answered on {where} within {timeout} s", -1,
+                                  "HSIMConnect", None)
+            self._closed = False
+            # Hear losses and returns (the library's own handler stays in the chain).
+            self._set_callback("connection", _capi.HSIM_CONNECTION_CALLBACK,
+                               self._on_connection_change, "DoInit")
+        except BaseException:
+            self._release()
+            raise
+
+    # ------------------------------------------------------------ lifecycle
+
+    @classmethod
+    def emulated(cls, port: int = 0, timeout: float = 5.0, *, fast: bool = False,
+                 resume: bool = True, emulator_args: tuple[str, ...] = ()) -> "Simulator":
+        """Starts hsim-emu in a temporary directory and connects to it. The
+        emulator ends and its directory goes when the Simulator closes.
+        ``fast`` makes the emulator take data as fast as it is sent instead of
+        at 40000 samples per second."""
+        emulator = Emulator(port=port, fast=fast, extra_args=emulator_args)
+        try:
+            return cls(port, timeout, device_path=emulator.device_path,
+                       lock_dir=emulator.lock_dir, resume=resume, _emulator=emulator)
+        except BaseException:
+            emulator.close()
+            raise
+
+    def close(self) -> None:
+        """Stops the output, unregisters the callbacks and frees the library;
+        ends the emulator this Simulator started. Safe to call twice."""
+        try:
+            if not self._closed:
+                self._closed = True
+                self._want_playing = False
+                try:
+                    self._api.HSIMSetOutputFunction(0)
+                    self._api.DisableRecordRaw()
+                    for name, register in _REGISTER.items():
+                        if name in self._callbacks:
+                            getattr(self._api, register)(_NULL[name])
+                finally:
+                    self._api.HSIMFree()
+        finally:
+            self._release()
+
+    def _release(self) -> None:
+        global _open_simulator
+        if self._located:
+            self._api.HSIMSetDeviceLocation(None, None)
+            self._located = False
+        self._callbacks.clear()
+        if self.emulator is not None:
+            self.emulator.close()
+        with _open_lock:
+            if _open_simulator is self:
+                _open_simulator = None
+
+    def __enter__(self) -> "Simulator":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    @property
+    def closed(self) -> bool:
+        return self._closed
+
+    @property
+    def connected(self) -> bool:
+        """A device is open now."""
+        return bool(self._api.HSIMIsConnected())
+
+    def wait_connected(self, connected: bool = True, timeout: float = 10.0) -> bool:
+        """Waits until the device is (or is no longer) open; False on time-out."""
+        deadline = time.monotonic() + timeout
+        with self._connection_changed:
+            while self.connected != connected:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return False
+                self._connection_changed.wait(min(left, 0.05))
+        return True
+
+    # ------------------------------------------------------------ callbacks
+
+    def _guard(self, name: str, function: Callable) -> Callable:
+        def guarded(*args):
+            try:
+                function(*args)
+            except BaseException as error:  # never into the library's thread
+                if len(self.callback_errors) < 100:
+                    self.callback_errors.append(error)
+                if name not in self._logged:  # once per callback: it may run 4000 times a second
+                    self._logged.add(name)
+                    log.exception("exception in the %s callback (further ones are only kept in"
+                                  " callback_errors)", name)
+        return guarded
+
+    def _set_callback(self, name: str, ctype, function: Optional[Callable], register: str) -> None:
+        holder = ctype(self._guard(name, function)) if function is not None else ctype()
+        result = getattr(self._api, register)(holder)
+        if register == "DoInit":
+            check_flag("DoInit", result, "connection callback")
+        # The library no longer calls the old one once registration returned.
+        self._callbacks[name] = holder
+
+    def _on_connection_change(self, connected: bool) -> None:
+        self._api.ConnectedHandler(connected)
+        with self._connection_changed:
+            self._connection_events.append(bool(connected))
+            self._connection_changed.notify_all()
+        if connected and self.resume and self._want_playing and not self._closed:
+            code = self._api.HSIMSetOutputFunction(int(self._selected.function))
+            if code != 0:
+                log.warning("output not resumed after the device came back (code %d)", code)
+        user = self._user_callbacks.get("connection")
+        if user is not None:
+            user(bool(connected))
+
+    @property
+    def on_connection(self) -> Optional[Callable[[bool], None]]:
+        """Called with True/False when the device comes back or goes away; on
+        the connect thread, without the library's lock."""
+        return self._user_callbacks.get("connection")
+
+    @on_connection.setter
+    def on_connection(self, function: Optional[Callable[[bool], None]]) -> None:
+        self._user_callbacks["connection"] = function
+
+    def _callback_property(name: str, ctype_name: str, doc: str):  # noqa: N805
+        def getter(self):
+            return self._user_callbacks.get(name)
+
+        def setter(self, function):
+            self._set_callback(name, getattr(_capi, ctype_name), function, _REGISTER[name])
+            self._user_callbacks[name] = function
+        return property(getter, setter, doc=doc)
+
+    on_signal = _callback_property(
+        "signal", "HSIM_GRAPH_CALLBACK",
+        "f(time_s, mv) for every tenth streamed sample of the signal channel; (-1, 0) at a stop.")
+    on_pacing = _callback_property(
+        "pacing", "HSIM_GRAPH_CALLBACK", "f(time_s, mv) at the corners of every pacing pulse.")
+    on_output_function = _callback_property(
+        "function", "HSIM_FUNCTION_CALLBACK", "f(function) when a scan starts or ends the output.")
+    on_frequency = _callback_property(
+        "frequency", "HSIM_FREQUENCY_CALLBACK", "f(hz) as a frequency scan moves.")
+    on_baseline_reset = _callback_property(
+        "baseline_reset", "HSIM_LEVEL_CALLBACK", "f(level) on every baseline-reset level change.")
+    on_dc_offset = _callback_property(
+        "dc_offset", "HSIM_LEVEL_CALLBACK", "f(mv) for the staircase of function 15.")
+
+    # -------------------------------------------------------- scalar access
+
+    def _set(self, function: str, *args) -> None:
+        check(function, getattr(self._api, function)(*args), args[-1] if args else None)
+
+    def _get(self, function: str) -> Any:
+        return getattr(self._api, function)()
+
+    def _scalar(setter: str, getter: str, doc: str):  # noqa: N805
+        return property(lambda self: self._get(getter),
+                        lambda self, value: self._set(setter, value), doc=doc)
+
+    amplitude_mv = _scalar("HSIMSetAmplitude", "HSIMGetAmplitude", "Amplitude, -10..10 mV.")
+    frequency_hz = _scalar("HSIMSetFrequency", "HSIMGetFrequency",
+                           "Frequency 0.017..500 Hz; ECG functions read beats per second.")
+    pulse_width_ms = _scalar("HSIMSetPulseWidth", "HSIMGetPulseWidth", "Pulse width, 1..300 ms.")
+    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration", "Custom beat QRS, 5..200 ms.")
+    t_wave_mv = _scalar("HSIMSetTWave", "HSIMGetTWave", "Custom beat T wave, 0..5 mV.")
+    p_width_ms = _scalar("HSIMSetPDuration", "HSIMGetPDuration", "P wave width, 50..100 ms.")
+    pr_ms = _scalar("HSIMSetPRInterval", "HSIMGetPRInterval", "PR interval, 0..200 ms.")
+    qt_ms = _scalar("HSIMSetQTInterval", "HSIMGetQTInterval", "QT interval, 100..900 ms.")
+    p_wave_mv = _scalar("HSIMSetPWave", "HSIMGetPWave", "P wave, 0..2 mV.")
+    st_mv = _scalar("HSIMSetSTDeviation", "HSIMGetSTDeviation", "ST deviation, -2..2 mV.")
+    st_segment_ms = _scalar("HSIMSetSTSegment", "HSIMGetSTSegment", "ST weight, 100..900 ms.")
+    t_duration_ms = _scalar("HSIMSetTDuration", "HSIMGetTDuration", "T weight, 100..900 ms.")
+    pacing_mode = _scalar("HSIMSetPacingPulseMode", "HSIMGetPacingPulseMode", "Pacing pulse mode.")
+    pacing_amplitude_mv = _scalar("HSIMSetPacingAmplitude", "HSIMGetPacingAmplitude",
+                                  "Pacing amplitude, -700..700 mV; 0 is off.")
+    pacing_width_ms = _scalar("HSIMSetPacingDuration", "HSIMGetPacingDuration",
+                              "Pacing pulse width, 0.1..3 ms.")
+    pacing_rate_ppm = _scalar("HSIMSetPacingRate", "HSIMGetPacingRate",
+                              "Fixed pacing rate, 10..360 per minute.")
+    overshoot_ms = _scalar("HSIMSetOvershootTimeConstant", "HSIMGetOvershootTimeConstant",
+                           "Overshoot time constant, 0..100 ms.")
+    overshoot_mv = _scalar("HSIMSetOvershootAmplitude", "HSIMGetOvershootAmplitude",
+                           "Overshoot amplitude |mv| <= 5, kept as its magnitude.")
+    noise_mode = property(lambda self: self._get("GetECG2_27_NoiseFreq"),
+                          doc="Noise mode in force (0 off, 1 50 Hz, 3 random, else 60 Hz).")
+    noise_mv = property(lambda self: self._get("GetECG2_27_NoiseAmp"), doc="Noise, mV p-p.")
+    drift_mv = _scalar("SetECG2_27_AAMIDriftTestAmp", "GetECG2_27_AAMIDriftTestAmp",
+                       "Drift amplitude, 1..8 mV peak to peak.")
+    drift_hz = _scalar("SetECG2_27_AAMIDriftTestFreq", "GetECG2_27_AAMIDriftTestFreq",
+                       "Drift frequency, 0.05..2 Hz.")
+    drift_on = _scalar("SetECG2_27_AAMIDriftTest", "GetECG2_27_AAMIDriftTest", "Drift on.")
+    baseline_reset = _scalar("SetBaselineResetTest", "GetBaselineResetTest",
+                             "Baseline-reset level: 1..4 plays a 1000 mV sine of 50, 60, 80,"
+                             " 100 Hz on the DC channel; 0 off.")
+    ecg_rate_scan = _scalar("SetFreqScanECG", "GetFreqScanECG",
+                            "Standard beat scanned from 0.05 to 0.5 beats/s in 30 s; starts output.")
+    dc_common_mode = _scalar("SetDCOffsetCommonMode", "GetDCOffsetCommonMode",
+                             "DC offset common mode.")
+    del _scalar, _callback_property
+
+    # --------------------------------------------------------------- output
+
+    @property
+    def output(self) -> Output:
+        """The selected output function as a value, with the parameters in
+        force. Assigning one applies its parameters and selects its function,
+        which starts the output (as HSIMSetOutputFunction does); :meth:`stop`
+        stops it and :meth:`start` plays the same selection again."""
+        selected = self._selected
+        function = selected.function
+        if isinstance(selected, Ecg):
+            beat = {name: self._get(getter) for name, (_, getter) in BEAT_FIELDS.items()}
+            custom = function == OutputFunction.ECG_CUSTOM
+            return Ecg(rate_bpm=self.frequency_hz * 60.0, amplitude_mv=self.amplitude_mv,
+                       custom=custom, **(beat if custom else {}))
+        if isinstance(selected, Waveform):
+            return type(selected)(self.frequency_hz, self.amplitude_mv, self.pulse_width_ms)
+        if isinstance(selected, Pattern227):
+            return Pattern227(self._get("GetSpecialWave227"), selected.loop)
+        if isinstance(selected, Pattern251):
+            return Pattern251(self._get("GetSpecialWave251"), selected.loop)
+        if isinstance(selected, Pattern247):
+            return Pattern247(self._get("GetSpecialWave247"), selected.loop)
+        if isinstance(selected, Ane20000):
+            return Ane20000(self._get("GetANE20000Lead"), selected.loop)
+        return selected
+
+    @output.setter
+    def output(self, value: Optional[Output]) -> None:
+        if value is None:
+            value = Off()
+        if not isinstance(value, Output):
+            raise TypeError(f"output takes an hsim output value (Ecg, Sine, ...), not {value!r}")
+        if isinstance(value, Ecg):
+            self.amplitude_mv = value.amplitude_mv
+            self._set("HSIMSetFrequency", value.rate_bpm / 60.0)
+            for name, (setter, _) in BEAT_FIELDS.items():
+                if getattr(value, name) is not None:
+                    self._set(setter, getattr(value, name))
+        elif isinstance(value, Waveform):
+            self.amplitude_mv = value.amplitude_mv
+            self.frequency_hz = value.frequency_hz
+            if value.width_ms is not None:
+                self.pulse_width_ms = value.width_ms
+        elif isinstance(value, (Pattern227, Pattern251)):
+            name = "SetSpecialWave227" if isinstance(value, Pattern227) else "SetSpecialWave251"
+            self._set(name, int(value.index))
+            self._api.SetStandardWaveformLoop(bool(value.loop))
+        elif isinstance(value, Pattern247):
+            self._set("SetSpecialWave247", int(value.pattern))
+            self._api.SetStandardWaveformLoop(bool(value.loop))
+        elif isinstance(value, Ane20000):
+            self._set("SetANE20000Lead", int(value.lead))
+            self._api.SetStandardWaveformLoop(bool(value.loop))
+        elif isinstance(value, LoadedData):
+            self._api.HSIMEnableLoop(bool(value.loop))
+        self._select(value)
+
+    def _select(self, value: Output) -> None:
+        self._set("HSIMSetOutputFunction", int(value.function))
+        self._selected = value
+        self._want_playing = value.function != OutputFunction.OFF
+
+    @property
+    def output_function(self) -> OutputFunction:
+        """The output function the library has selected now (0 when stopped)."""
+        return OutputFunction(self._get("HSIMGetOutputFunction"))
+
+    @property
+    def playing(self) -> bool:
+        return bool(self._api.HSIMIsPlaying())
+
+    def start(self) -> None:
+        """Plays the selected output again after :meth:`stop`."""
+        if self._selected.function == OutputFunction.OFF:
+            raise StateError("no output selected: assign sim.output first", 0,
+                             "HSIMSetOutputFunction")
+        self._select(self._selected)
+
+    def stop(self) -> None:
+        """Stops the output; the selection is kept for :meth:`start`."""
+        self._want_playing = False
+        self._set("HSIMSetOutputFunction", 0)
+
+    def play(self, seconds: float) -> None:
+        """Plays the selected output for ``seconds`` (starting it when it is
+        stopped), then stops it."""
+        if not self.playing:
+            self.start()
+        try:
+            time.sleep(seconds)
+        finally:
+            self.stop()
+
+    def reset(self) -> None:
+        """HSIMReset: waveform, pacing, beat, noise, drift, scans, DC offset,
+        impedance and pattern loop back to their defaults; stops the output."""
+        if not self.connected:
+            raise DeviceError("HSIMReset needs a device", -1, "HSIMReset")
+        self._api.HSIMReset()
+        self._want_playing = False
+        self._pacing_synchronized = False
+
+    # ---------------------------------------------------------------- pacing
+
+    @property
+    def pacing(self) -> Optional[Pacing]:
+        """Pacing in force, None when off. Assign a :class:`Pacing` or None."""
+        amplitude = self.pacing_amplitude_mv
+        if amplitude == 0:
+            return None
+        rate = None if self._pacing_synchronized else self.pacing_rate_ppm
+        return Pacing(amplitude, self.pacing_width_ms, rate, self.pacing_mode,
+                      self.overshoot_ms, self.overshoot_mv)
+
+    @pacing.setter
+    def pacing(self, value: Optional[Pacing]) -> None:
+        if value is None:
+            self.pacing_amplitude_mv = 0.0
+            return
+        self.pacing_width_ms = value.width_ms
+        if value.rate_ppm is None:
+            self._set("HSIMSetPacingRateSynchronized")
+            self._pacing_synchronized = True
+        else:
+            self.pacing_rate_ppm = value.rate_ppm
+            self._pacing_synchronized = False
+        if value.overshoot_ms is not None:
+            self.overshoot_ms = value.overshoot_ms
+        if value.overshoot_mv is not None:
+            self.overshoot_mv = value.overshoot_mv
+        self.pacing_mode = value.mode
+        self.pacing_amplitude_mv = value.amplitude_mv
+
+    # ------------------------------------------------- respiration and tests
+
+    @property
+    def respiration(self) -> Optional[Respiration]:
+        """The respiration model last assigned (the library keeps no getter)."""
+        return self._respiration
+
+    @respiration.setter
+    def respiration(self, value: Optional[Respiration]) -> None:
+        model = value or Respiration(15, 1, 0, 0, 0, 0)  # None: no modulation depth
+        ok = self._api.SetRespireAlgorithmParam(model.breaths_per_minute, model.ratio,
+                                                model.apnea_s, model.baseline_percent,
+                                                model.amplitude_percent, model.frequency_percent)
+        if not ok:
+            if self.connected:
+                raise ArgumentError("SetRespireAlgorithmParam: breaths_per_minute and ratio"
+                                    " must be at least 1", 0, "SetRespireAlgorithmParam",
+                                    "breaths_per_minute")
+            raise DeviceError("SetRespireAlgorithmParam: no device", 0, "SetRespireAlgorithmParam")
+        self._respiration = value
+
+    @property
+    def noise(self) -> Optional[Noise]:
+        mode = self.noise_mode
+        return Noise(mode, self.noise_mv) if mode else None
+
+    @noise.setter
+    def noise(self, value: Optional[Noise]) -> None:
+        if value is None:
+            self._set("SetECG2_27_Noise", 0, max(self.noise_mv, 0.01))
+        else:
+            self._set("SetECG2_27_Noise", int(value.mode), float(value.mv))
+
+    @property
+    def drift(self) -> Optional[Drift]:
+        return Drift(self.drift_mv, self.drift_hz) if self.drift_on else None
+
+    @drift.setter
+    def drift(self, value: Optional[Drift]) -> None:
+        if value is not None:
+            self.drift_mv = value.mv
+            self.drift_hz = value.hz
+        self.drift_on = value is not None
+
+    @property
+    def dynamic_range(self) -> Optional[DynamicRange]:
+        if not self._api.HSIMGetDynamicRangeTest():
+            return None
+        triangle = self.output_function == OutputFunction.TRIANGLE
+        return DynamicRange(triangle, self._get("GetDynamicRangeTestAmp"),
+                            self._get("GetDynamicRangeTestFreq"))
+
+    @dynamic_range.setter
+    def dynamic_range(self, value: Optional[DynamicRange]) -> None:
+        if value is None:
+            self._set("HSIMSetDynamicRangeTest", False, True, 0.0, 1.0)
+            self._want_playing = False
+            return
+        code = self._api.HSIMSetDynamicRangeTest(True, bool(value.triangle),
+                                                 float(value.amplitude_mv),
+                                                 float(value.frequency_hz))
+        check("HSIMSetDynamicRangeTest", code,
+              value.amplitude_mv if code == -2 else value.frequency_hz)
+
+    @property
+    def frequency_scan(self) -> Optional[FrequencyScan]:
+        if not self._api.HSIMGetFrequencyScan():
+            return None
+        return FrequencyScan(self._get("GetFreqScanSineDuration"),
+                             self._get("GetFreqScanSineStartFreq"),
+                             self._get("GetFreqScanSineStopFreq"))
+
+    @frequency_scan.setter
+    def frequency_scan(self, value: Optional[FrequencyScan]) -> None:
+        if value is None:
+            self._set("HSIMSetFrequencyScan", False, 10, 1.0, 1.0)
+            self._want_playing = False
+            return
+        code = self._api.HSIMSetFrequencyScan(True, int(value.seconds), float(value.start_hz),
+                                              float(value.stop_hz))
+        shown = {-2: value.start_hz, -3: value.stop_hz, -4: value.seconds}.get(code)
+        check("HSIMSetFrequencyScan", code, shown)
+
+    # -------------------------------------------------------------- channels
+
+    def _channel(self, channel: int) -> int:
+        if not 0 <= int(channel) < CHANNELS:
+            raise ArgumentError(f"channel = {channel!r} refused, accepted 0..3", -2,
+                                "channel", "channel")
+        return int(channel)
+
+    def set_lead(self, channel: int, lead: OutputLead) -> None:
+        self._set("HSIMSetOutputLead", self._channel(channel), int(lead))
+
+    def impedance_mode(self, channel: int) -> int:
+        return self._api.HSIMGetInputImpedanceMode(self._channel(channel))
+
+    def set_impedance_mode(self, channel: int, mode: int) -> None:
+        """Input impedance mode 0..3 of a channel."""
+        self._set("HSIMSetInputImpedanceMode", self._channel(channel), int(mode))
+
+    def signal_ground(self, channel: int) -> bool:
+        return bool(self._api.HSIMGetSignalGroundToGNDGround(self._channel(channel)))
+
+    def set_signal_ground(self, channel: int, on: bool) -> None:
+        self._set("HSIMSetSignalGroundToGNDGround", self._channel(channel), bool(on))
+
+    @property
+    def dc_offset_mv(self) -> int:
+        """The DC offset (shared by the channels), mV."""
+        return self._get("HSIMGetDCOffset")
+
+    def set_dc_offset(self, channel: int, mv: int) -> None:
+        """Writes the DC offset, -1000..1000 mV, through a channel."""
+        self._set("HSIMSetDCOffset", self._channel(channel), int(mv))
+
+    @property
+    def dc_variable(self) -> bool:
+        return bool(self._api.HSIMGetDCOffsetVariableMode())
+
+    def set_dc_variable(self, channel: int, on: bool) -> None:
+        self._set("HSIMSetDCOffsetVariableMode", self._channel(channel), bool(on))
+
+    def set_calibration_mode(self, on: bool) -> None:
+        self._set("HSIMSetCalibrationMode", bool(on))
+
+    # ------------------------------------------------------------- device info
+
+    @property
+    def serial_number(self) -> str:
+        raw = self._api.HSIMGetSerialNumber() or b""
+        return raw.split(b"\0")[0].decode("ascii", "replace")
+
+    @property
+    def device_information(self) -> DeviceInformation:
+        info = MODEL_INFORMATION()
+        check_flag("HSIMGetDeviceInformation", self._api.HSIMGetDeviceInformation(byref(info)))
+        return DeviceInformation(info.Character1, info.Character2, info.Code1, info.Code2,
+                                 info.Number1, info.Number2)
+
+    @property
+    def hardware_information(self) -> tuple[int, ...]:
+        words = (ctypes.c_uint32 * 5)()
+        check_flag("HSIMGetHWInformation", self._api.HSIMGetHWInformation(words))
+        return tuple(words)
+
+    # ----------------------------------------------------------------- health
+
+    def stream_health(self) -> StreamHealth:
+        h = HSIM_STREAM_HEALTH()
+        check("HSIMGetStreamHealth", self._api.HSIMGetStreamHealth(byref(h)))
+        return StreamHealth(h.transfersSent, h.requestsAnswered, h.writeFailures, h.lateAnswers,
+                            h.windowWaits, h.windowTimeouts, h.latencySamples, h.lateThresholdMs,
+                            h.latencyP50Ms, h.latencyP99Ms, h.latencyMaxMs, h.computeMaxMs,
+                            bool(h.realtime))
+
+    def reset_stream_health(self) -> None:
+        self._api.HSIMResetStreamHealth()
+
+    # ---------------------------------------------------------- sample data
+
+    def render(self, seconds: Optional[float] = None, *, samples: Optional[int] = None,
+               words: bool = False):
+        """What the present settings stream from a start, without a device:
+        ``(ac, dc)`` in mV at 40000 samples per second, or with ``words`` the
+        words the device receives (ac int16, dc uint16). Shorter when the
+        output ends by itself first. Idle levels while no output is selected."""
+        return render(seconds, samples=samples, words=words)
+
+    def record(self, seconds: float) -> tuple[np.ndarray, np.ndarray]:
+        """Records the streamed samples for ``seconds`` (output must be
+        playing): ``(ac, dc)`` in mV, the AC channel divided by the respiration
+        attenuation (exact without respiration). Only the samples streamed are
+        returned."""
+        if not self.playing:
+            raise StateError("record: no output is playing", 0, "EnableRecordRaw")
+        n = _count(seconds, None)
+        ac = np.full(n, np.nan)
+        dc = np.full(n, np.nan)
+        if not self._api.EnableRecordRaw(_pointer(ac, c_double), _pointer(dc, c_double), n):
+            raise StateError("EnableRecordRaw: a recording runs already", 0, "EnableRecordRaw")
+        try:
+            deadline = time.monotonic() + seconds + 2.0
+            while np.isnan(ac[-1]) and time.monotonic() < deadline and self.playing:
+                time.sleep(0.02)
+        finally:
+            self._api.DisableRecordRaw()
+        kept = ~np.isnan(ac)
+        return ac[kept] / 6400.0, dc[kept]
+
+    def load(self, ac: Any, dc: Any = None, rate: float = SAMPLE_RATE) -> int:
+        """Loads samples (mV) for :class:`LoadedData` to play; ``dc`` drives the
+        DC channel (variable DC). Rate 100..40000 per second. Returns the count."""
+        ac = _as_doubles(ac, "ac")
+        dc = np.zeros_like(ac) if dc is None else _as_doubles(dc, "dc")
+        if dc.shape != ac.shape:
+            raise ArgumentError("ac and dc differ in length", -1, "HSIMLoadRawData", "dc")
+        info = RAW_DATA_INFORMATION(float(rate), len(ac), _pointer(ac, c_double),
+                                    _pointer(dc, c_double))
+        code = self._api.HSIMLoadRawData(byref(info))
+        if code == -2:
+            raise ArgumentError(f"HSIMLoadRawData: rate = {rate!r} refused, accepted 100..40000",
+                                code, "HSIMLoadRawData", "rate")
+        if code < 0:
+            raise HsimError("HSIMLoadRawData failed (empty or no memory)", code, "HSIMLoadRawData")
+        return code
+
+    def load_record(self, path: PathLike, channel: Union[int, str] = 0) -> int:
+        """Loads one signal of a recorded file (WFDB, EDF, CSV, ECG text or
+        binary) through the record library, in mV at its own rate, for
+        :class:`LoadedData` to play. ``channel`` is an index or a signal name."""
+        from . import records
+        with records.open(path) as record:
+            signal = record.signal(channel)
+            mv = signal.read()
+        return self.load(np.nan_to_num(mv), rate=signal.rate)
+
+    def load_ecg_text(self, path: PathLike, channel: Optional[int] = None) -> int:
+        """LoadECGtxt: the simulator's multi-channel text file (channel given)
+        or one-channel file (channel None). Returns the samples loaded."""
+        raw = str(path).encode()
+        if channel is None:
+            return check("LoadECGtxtSingleChannel", self._api.LoadECGtxtSingleChannel(raw))
+        return check("LoadECGtxt", self._api.LoadECGtxt(raw, int(channel)))
+
+    def load_ecg_binary(self, path: PathLike) -> int:
+        return check("LoadECGBin", self._api.LoadECGBin(str(path)))
+
+
+# Registration functions of the callbacks.
+_REGISTER = {
+    "signal": "HSIMRegisterSignalOutputCallback",
+    "pacing": "HSIMRegisterPacingOutputCallback",
+    "function": "HSIMRegisterOutputFunctionCallback",
+    "frequency": "HSIMRegisterFrequencyCallback",
+    "baseline_reset": "RegisterBaselineResetCB",
+    "dc_offset": "RegisterSyncDCOffsetCB",
+}
+_NULL = {"signal": _capi.HSIM_GRAPH_CALLBACK(), "pacing": _capi.HSIM_GRAPH_CALLBACK(),
+         "function": _capi.HSIM_FUNCTION_CALLBACK(), "frequency": _capi.HSIM_FREQUENCY_CALLBACK(),
+         "baseline_reset": _capi.HSIM_LEVEL_CALLBACK(), "dc_offset": _capi.HSIM_LEVEL_CALLBACK()}
+
+
+def render(seconds: Optional[float] = None, *, samples: Optional[int] = None,
+           words: bool = False):
+    """HSIMRenderOutput of the library's present settings (see
+    :meth:`Simulator.render`); needs no device."""
+    api = _capi.load()
+    n = _count(seconds, samples)
+    if words:
+        ac, dc = np.empty(n, np.int16), np.empty(n, np.uint16)
+        done = api.HSIMRenderOutput(n, None, None, _pointer(ac, c_short), _pointer(dc, c_ushort))
+    else:
+        ac, dc = np.empty(n), np.empty(n)
+        done = api.HSIMRenderOutput(n, _pointer(ac, c_double), _pointer(dc, c_double), None, None)
+    check("HSIMRenderOutput", done, n)
+    return ac[:done], dc[:done]
+
+
+def library_version() -> str:
+    """The library's version "major.minor.patch.build" (HSIMGetVersion)."""
+    v = _capi.load().HSIMGetVersion()
+    return f"{v >> 24 & 0xFF}.{v >> 16 & 0xFF}.{v >> 8 & 0xFF}.{v & 0xFF}"
+
+
+def table_provenance(table: int) -> tuple[bool, str]:
+    """Whether a built-in table holds published data, and where it came from."""
+    source = c_char_p()
+    code = _capi.load().HSIMGetTableProvenance(int(table), byref(source))
+    if code < 0:
+        raise ArgumentError(f"table = {table!r} refused, accepted 0..2", code,
+                            "HSIMGetTableProvenance", "table")
+    return bool(code), (source.value or b"").decode()
+
+
+def pattern(function: OutputFunction, index: int) -> tuple[np.ndarray, int]:
+    """A copy of a built-in pattern and its rate: 2-27 and 2-51 as the tables
+    hold them (µV), 2-47 as the library computes it."""
+    api = _capi.load()
+    getters = {OutputFunction.IEC_2_27: "GetSpecialWave227Array",
+               OutputFunction.IEC_2_51: "GetSpecialWave251Array",
+               OutputFunction.IEC_2_47: "GetSpecialWave247Array"}
+    if function not in getters:
+        raise ArgumentError(f"function = {function!r} refused, accepted 9, 10 or 16", -2,
+                            "pattern", "function")
+    length, rate = c_int(), c_int()
+    pointer = getattr(api, getters[function])(int(index), byref(length), byref(rate))
+    if not pointer:
+        raise ArgumentError(f"index = {index!r} refused for {OutputFunction(function).name}",
+                            -1, getters[function], "index")
+    return np.ctypeslib.as_array(pointer, shape=(length.value,)).copy(), rate.value

@@ -1,0 +1,37 @@
+import ctypes
+import re
+
+import pytest
+
+from hsim import _capi
+from conftest import REPO
+
+
+def test_every_exported_c_function_is_bound_or_deliberately_left_out():
+    names = [line.strip() for line in (REPO / "api/exported_symbols.txt").read_text().splitlines()
+             if line.strip() and not line.startswith("#") and not line.startswith("_Z")]
+    unaccounted = [n for n in names
+                   if n not in _capi.PROTOTYPES and n not in _capi.NOT_BOUND and n not in _capi.DATA]
+    assert unaccounted == []
+    api = _capi.load()
+    assert all(callable(getattr(api, n)) for n in _capi.PROTOTYPES)
+
+
+@pytest.mark.parametrize("c_enum, py_enum, prefix", [
+    ("OutputFunction", _capi.OutputFunction, "OUTPUT_"),
+    ("OutputLead", _capi.OutputLead, "OUTPUT_LEAD_"),
+    ("IEC247_PATTERN", _capi.IEC247Pattern, "IEC247_"),
+    ("HSIM_TABLE", _capi.Table, "HSIM_TABLE_"),
+])
+def test_enumerations_match_the_header(c_enum, py_enum, prefix):
+    text = (REPO / "api/hsim_types.h").read_text()
+    body = re.search(r"typedef enum %s \{(.*?)\}" % c_enum, text, re.S).group(1)
+    pairs = {name[len(prefix):]: int(value)
+             for name, value in re.findall(r"(\w+)\s*=\s*(-?\d+)", body)}
+    assert pairs == {m.name: m.value for m in py_enum}
+
+
+@pytest.mark.parametrize("record, size", [
+    (_capi.MODEL_INFORMATION, 12), (_capi.DEVICE_CONTROL_SETTING, 64)])
+def test_records_have_the_documented_size(record, size):
+    assert ctypes.sizeof(record) == size

@@ -1,0 +1,137 @@
+import os
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import hsim
+from hsim.plot import ecg_paper, find_pacing_pulses
+
+
+def wait_until(condition, timeout):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.02)
+    return True
+
+
+def threads():
+    return len(os.listdir("/proc/self/task"))
+
+
+def test_render_equals_what_the_emulator_played():
+    with hsim.Simulator.emulated() as sim:  # played at the sample rate
+        render_and_compare(sim)
+
+
+def render_and_compare(sim):
+    sim.output = hsim.Ecg(rate_bpm=78, amplitude_mv=1.2, qrs_ms=80)
+    sim.pacing = hsim.Pacing(amplitude_mv=2.0, width_ms=2.0, rate_ppm=80)
+    sim.stop()
+    count = 80000
+    sim.start()
+    ac, dc = sim.render(samples=count, words=True)
+    sim.stop()
+    sim.emulator.clear_played()
+    sim.start()
+    assert wait_until(lambda: len(sim.emulator.played()) >= count, 20)
+    sim.stop()
+    played = sim.emulator.played()
+    assert np.array_equal(played["ac"][:count], ac)
+    assert np.array_equal(played["dc"][:count], dc)
+    edges = np.flatnonzero(np.diff(dc.astype(int)) > 0)
+    assert len(edges) >= 2 and np.allclose(np.diff(edges), 30000, atol=40)  # 80 a minute
+
+
+def test_render_words_are_the_millivolts_on_the_device_scale(sim):
+    sim.output = hsim.Sine(frequency_hz=10.0, amplitude_mv=1.5)
+    sim.pacing = hsim.Pacing(amplitude_mv=2.0, width_ms=1.0, rate_ppm=120)
+    ac, dc = sim.render(seconds=0.5)
+    ac_words, dc_words = sim.render(seconds=0.5, words=True)
+    assert len(ac) == 20000 and dc.max() == pytest.approx(2.0)
+    assert np.array_equal(ac_words, np.trunc(ac * 6400).astype(np.int16))
+    assert np.array_equal(dc_words, np.trunc((dc + 1000) / 2000 * 65535 + 0.5).astype(np.uint16))
+
+
+def test_callbacks_are_called_and_their_exceptions_stay_in_python(sim):
+    times = []
+    sim.on_signal = lambda t, mv: times.append(t)
+    sim.on_pacing = lambda t, mv: 1 / 0
+    sim.output = hsim.Ecg(rate_bpm=120)
+    sim.pacing = hsim.Pacing(amplitude_mv=1.0, width_ms=1.0, rate_ppm=300)
+    assert wait_until(lambda: len(times) > 1000 and sim.callback_errors, 10)
+    assert np.allclose(np.diff(times[:100]), 10 / 40000)
+    assert isinstance(sim.callback_errors[0], ZeroDivisionError)
+    before = sim.stream_health().transfers_sent
+    assert wait_until(lambda: sim.stream_health().transfers_sent > before + 10, 5)
+    sim.on_signal = None
+    count = len(times)
+    time.sleep(0.2)
+    assert len(times) == count
+
+
+def test_stream_survives_unplug_and_replug():
+    events = []
+    with hsim.Simulator.emulated() as sim:
+        sim.on_connection = events.append
+        sim.output = hsim.Sine(frequency_hz=5.0, amplitude_mv=1.0)
+        sim.emulator.unplug()
+        assert sim.wait_connected(False, timeout=10)
+        sim.emulator.replug()
+        assert sim.wait_connected(True, timeout=10)
+        assert wait_until(lambda: sim.playing, 5)
+        sim.emulator.clear_played()
+        time.sleep(0.5)
+        played = sim.emulator.played()
+        assert len(played) > 0.3 * 40000 and np.ptp(played["ac"]) > 6000
+        assert events == [False, True]
+
+
+def test_close_leaves_no_thread_process_or_directory():
+    before = threads()
+    sim = hsim.Simulator.emulated(fast=True)
+    sim.output = hsim.Ecg()
+    emulator = sim.emulator
+    assert threads() > before
+    sim.close()
+    assert wait_until(lambda: threads() == before, 5), threading.enumerate()
+    assert emulator._process.poll() is not None and not emulator.directory.exists()
+    with hsim.Simulator.emulated(fast=True):
+        pass  # and the next one may open
+
+
+def test_no_device_raises_device_error(tmp_path):
+    with pytest.raises(hsim.DeviceError) as caught:
+        hsim.Simulator(port=1, timeout=0.3, device_path=str(tmp_path / "ttyACM%d"),
+                       lock_dir=str(tmp_path / "lock"))
+    assert caught.value.code == -1
+    hsim.Simulator.emulated(fast=True).close()  # the refused one is released
+
+
+def test_record_import_and_playback(sim, tmp_path):
+    path = tmp_path / "two.csv"
+    path.write_text("# rate=500\nI,II\n" + "".join(f"{i / 10},{-i / 10}\n" for i in range(20)))
+    with hsim.records.open(path) as record:
+        assert [(s.name, s.rate, len(s)) for s in record.signals] == [("I", 500, 20),
+                                                                      ("II", 500, 20)]
+        assert np.allclose(record.signal("II").read(), -np.arange(20) / 10)
+    assert sim.load_record(path, "II") == 20
+    sim.output = hsim.LoadedData()
+    ac, _ = sim.render(samples=1600)
+    assert np.allclose(ac[40::80], -np.arange(20) / 10)  # 80 samples per 1/500 s
+    with pytest.raises(hsim.records.RecordError) as caught:
+        hsim.records.open(tmp_path / "missing.hea")
+    assert caught.value.code < 0
+
+
+def test_pacing_marks_and_paper(tmp_path):
+    signal = np.zeros(40000)
+    for start in (4000, 20000):
+        signal[start:start + 40] = 2.0
+    assert np.allclose(find_pacing_pulses(signal, 40000), [0.1, 0.5])
+    figure = ecg_paper([signal], 40000, path=str(tmp_path / "p.png"))
+    width_mm = figure.get_size_inches()[0] * 25.4
+    assert width_mm > 25.0 and (tmp_path / "p.png").stat().st_size > 1000
