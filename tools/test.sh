@@ -36,11 +36,14 @@ for stage in $stages; do
       HSIM_RECORDS_LIBRARY=$PWD/build-test/records/libhsimrecords.so
       HSIM_EMULATOR=$PWD/build-test/emulator/hsim-emu
       export HSIM_LIBRARY HSIM_RECORDS_LIBRARY HSIM_EMULATOR
-      python3 -m pytest -q -p no:cacheprovider python/tests
+      # Debian's interpreter, where its numpy, pytest and matplotlib are installed
+      # (another python3 may come first on the PATH).
+      python=/usr/bin/python3
+      "$python" -m pytest -q -p no:cacheprovider python/tests
       # pip install ./python must work without a package index (PIP_NO_INDEX
       # makes any attempt to reach one fail at once instead of hanging).
       venv=$(mktemp -d)
-      python3 -m venv --system-site-packages "$venv"
+      "$python" -m venv --system-site-packages "$venv"
       PIP_NO_INDEX=1 "$venv/bin/pip" install -q --disable-pip-version-check ./python
       (cd "$venv" && bin/python -c 'import hsim; print("pip install ./python: hsim", hsim.library_version(), "from", hsim.__file__)')
       rm -rf "$venv" python/build python/hsim.egg-info ;;
