@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <unistd.h>
 
 using namespace hsimctl;
 
@@ -19,7 +20,7 @@ namespace {
 
 std::string TempPath(const std::string& name)
 {
-    return ::testing::TempDir() + "ecgpaper_" + name;
+    return ::testing::TempDir() + "ecgpaper_" + std::to_string(getpid()) + "_" + name;
 }
 
 // Centres of the runs of consecutive values.
@@ -78,7 +79,9 @@ struct Image {
 Image Render(const std::vector<Trace>& traces, const PaperOptions& o, const std::string& name)
 {
     EXPECT_EQ(DrawEcgPaper(TempPath(name), traces, o), "");
-    return Image(TempPath(name));
+    Image image(TempPath(name));
+    std::remove(TempPath(name).c_str());
+    return image;
 }
 
 Trace Flat(double seconds, double rate = 1000)
@@ -194,6 +197,7 @@ TEST(EcgPaperTest, WrittenByExtensionOrRefusedSayingWhy)
         const bool right = c.magic ? message.empty() && head.substr(0, 200).find(c.magic) != std::string::npos
                                    : message.find(c.says) != std::string::npos && head.empty();
         EXPECT_TRUE(right) << c.path << ": " << message;
+        std::remove(c.path.c_str());
     }
 }
 
