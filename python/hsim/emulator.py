@@ -14,12 +14,13 @@ from typing import Optional
 
 import numpy as np
 
+from ._closing import Closing
 from ._capi import find_emulator
 
 PLAYED_DTYPE = np.dtype([("dc", "<u2"), ("ac", "<i2")])
 
 
-class Emulator:
+class Emulator(Closing):
     """A running ``hsim-emu`` in a private directory, removed on :meth:`close`."""
 
     def __init__(self, port: int = 0, fast: bool = False, program: Optional[str] = None,
@@ -109,12 +110,6 @@ class Emulator:
                     pass
         if self.directory.exists():
             shutil.rmtree(self.directory, ignore_errors=True)
-
-    def __enter__(self) -> "Emulator":
-        return self
-
-    def __exit__(self, *exc) -> None:
-        self.close()
 
     def __repr__(self) -> str:
         return f"Emulator(node={getattr(self, 'node', None)!r}, pid={self._process.pid})"

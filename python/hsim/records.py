@@ -19,6 +19,7 @@ from typing import Optional, Union
 
 import numpy as np
 
+from ._closing import Closing
 from ._capi import find_library
 from .errors import HsimError
 
@@ -119,7 +120,7 @@ class Signal:
         return np.arange(self.length) / self.rate
 
 
-class Record:
+class Record(Closing):
     """An open record; close it (or use ``with``) to release its memory."""
 
     def __init__(self, path: Union[str, Path], kind: Kind = Kind.AUTO):
@@ -168,18 +169,6 @@ class Record:
         if self._pointer is not None:
             library().HSIMRecordClose(self._pointer)
             self._pointer = None
-
-    def __enter__(self) -> "Record":
-        return self
-
-    def __exit__(self, *exc) -> None:
-        self.close()
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
     def __repr__(self) -> str:
         return f"Record({str(self.path)!r}, kind={self.kind.name}, signals={len(self.signals)})"

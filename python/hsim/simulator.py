@@ -24,6 +24,7 @@ from typing import Any, Callable, Optional, Union
 import numpy as np
 
 from . import _capi
+from ._closing import Closing
 from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
                     SAMPLE_RATE, OutputFunction, OutputLead)
 from .emulator import Emulator
@@ -62,7 +63,7 @@ def _pointer(array: np.ndarray, ctype) -> Any:
     return array.ctypes.data_as(ctypes.POINTER(ctype))
 
 
-class Simulator:
+class Simulator(Closing):
     """A connected simulator.
 
     ``port`` None searches ports 0..127; ``timeout`` is in seconds.
@@ -163,17 +164,6 @@ class Simulator:
             if _open_simulator is self:
                 _open_simulator = None
 
-    def __enter__(self) -> "Simulator":
-        return self
-
-    def __exit__(self, *exc) -> None:
-        self.close()
-
-    def __del__(self):
-        try:
-            self.close()
-        except Exception:
-            pass
 
     @property
     def closed(self) -> bool:
