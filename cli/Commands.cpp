@@ -204,7 +204,9 @@ int RunPlot(const PlotOptions& options)
         return kExitUsage;
     }
     std::vector<Signal> signals;
-    std::string why = ReadSignals(options.input, options.channels, options.from, options.seconds, signals);
+    std::string why;
+    if (const OpenRecord record = OpenRecordFile(options.input, why))
+        why = ReadSignals(record.get(), options.input, options.channels, options.from, options.seconds, signals);
     if (!why.empty()) {
         Error(why);
         return kExitUsage;
@@ -227,27 +229,24 @@ int RunPlot(const PlotOptions& options)
 
 long LoadIntoLibrary(const std::string& path, int channel, std::string& why)
 {
-    HSIMRecord* opened = nullptr;
-    const int openCode = HSIMRecordOpen(path.c_str(), HSIM_RECORD_AUTO, &opened);
-    if (openCode != 0) {
-        why = RecordError(openCode);
-        return -1;
-    }
-    const int kind = HSIMRecordKindOf(opened);
-    HSIMRecordClose(opened);
-    // The library's own loaders read its own formats.
-    if (kind == HSIM_RECORD_ECG_TEXT || kind == HSIM_RECORD_ECG_BINARY) {
-        std::string copy = path;
-        const std::wstring wide = WidePath(path);
-        int loaded = kind == HSIM_RECORD_ECG_BINARY ? LoadECGBin(wide.c_str())
-                     : CheckECGTxtChannel(wide.c_str(), nullptr) > 0 ? LoadECGtxt(copy.data(), channel)
-                                                                     : LoadECGtxt(copy.data());
+    const OpenRecord record = OpenRecordFile(path, why);
+    return record ? LoadIntoLibrary(record.get(), path, channel, why) : -1;
+}
+
+long LoadIntoLibrary(HSIMRecord* record, const std::string& path, int channel, std::string& why)
+{
+    // A binary file goes to the library's own loader. Everything else, the
+    // ECG text files included, is read by the record library (with the same
+    // readers for those files, and its rule for telling a one-channel text
+    // file from a multi-channel one) and handed over as raw data.
+    if (HSIMRecordKindOf(record) == HSIM_RECORD_ECG_BINARY) {
+        const int loaded = LoadECGBin(WidePath(path).c_str());
         if (loaded < 0)
             why = path + ": the library refused the file (code " + std::to_string(loaded) + ")";
         return loaded;
     }
     std::vector<Signal> signals;
-    why = ReadSignals(path, {channel}, 0, -1, signals);
+    why = ReadSignals(record, path, {channel}, 0, -1, signals);
     if (!why.empty())
         return -1;
     Signal& s = signals.front();
@@ -272,20 +271,20 @@ long LoadIntoLibrary(const std::string& path, int channel, std::string& why)
 
 int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
 {
-    HSIMRecord* opened = nullptr;
-    if (const int code = HSIMRecordOpen(options.input.c_str(), HSIM_RECORD_AUTO, &opened)) {
-        Error(RecordError(code));
+    std::string why;
+    const OpenRecord record = OpenRecordFile(options.input, why);
+    if (!record) {
+        Error(why);
         return kExitUsage;
     }
-    const int count = HSIMRecordSignalCount(opened);
+    const int count = HSIMRecordSignalCount(record.get());
     for (int i = 0; i < count; ++i) {
         HSIMRecordSignal info{};
-        HSIMRecordGetSignal(opened, i, &info);
+        HSIMRecordGetSignal(record.get(), i, &info);
         std::printf("signal %d: %-16s %-4s %8g samples/s %10" PRId64 " samples (%.1f s)%s\n", i, info.name,
                     info.units, info.rate, info.length, info.rate > 0 ? double(info.length) / info.rate : 0.0,
                     i == options.channel ? "  <- selected" : "");
     }
-    HSIMRecordClose(opened);
     if (options.channel < 0 || options.channel >= count) {
         Error("no channel " + std::to_string(options.channel) + " in " + options.input);
         return kExitUsage;
@@ -296,9 +295,9 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
     auto session = Connect(connect, code);
     if (!session)
         return code;
-    std::string why;
-    const long loaded = WithProgress("loading " + options.input,
-                                     [&] { return LoadIntoLibrary(options.input, options.channel, why); });
+    const long loaded = WithProgress("loading " + options.input, [&] {
+        return LoadIntoLibrary(record.get(), options.input, options.channel, why);
+    });
     if (loaded < 0) {
         Error(why);
         return kExitUsage;

@@ -65,8 +65,10 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
 // Shared by the commands and the scenario steps.
 void DropQuietDc(const std::string& output, std::vector<Signal>& signals);
 std::string HealthLine();
-// Loads a data file or record into the library as what functions 14 and 18
-// play; the samples loaded, or -1 with a message.
+// Loads a channel of a data file or record (open, or by its path) into the
+// library as what functions 14 and 18 play; the samples loaded, or -1 with a
+// message.
+long LoadIntoLibrary(HSIMRecord* record, const std::string& path, int channel, std::string& why);
 long LoadIntoLibrary(const std::string& path, int channel, std::string& why);
 // Records `seconds` of the stream (started by `start`) into signals.
 bool RecordStream(double seconds, const std::function<bool(std::string&)>& start,

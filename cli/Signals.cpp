@@ -136,21 +136,25 @@ std::string WriteSignals(const std::string& path, const std::vector<Signal>& sig
     return "unknown output type of " + path + " (use .csv, .txt, .png, .svg or .pdf)";
 }
 
-std::string ReadSignals(const std::string& path, const std::vector<int>& channels, double from,
-                        double seconds, std::vector<Signal>& signals)
+OpenRecord OpenRecordFile(const std::string& path, std::string& why)
 {
     HSIMRecord* opened = nullptr;
     if (const int code = HSIMRecordOpen(path.c_str(), HSIM_RECORD_AUTO, &opened))
-        return RecordError(code);
-    std::unique_ptr<HSIMRecord, void (*)(HSIMRecord*)> record(opened, HSIMRecordClose);
-    const int available = HSIMRecordSignalCount(record.get());
+        why = RecordError(code);
+    return OpenRecord(opened, HSIMRecordClose);
+}
+
+std::string ReadSignals(HSIMRecord* record, const std::string& path, const std::vector<int>& channels,
+                        double from, double seconds, std::vector<Signal>& signals)
+{
+    const int available = HSIMRecordSignalCount(record);
     std::vector<int> wanted = channels;
     if (wanted.empty())
         for (int i = 0; i < available; ++i)
             wanted.push_back(i);
     for (const int index : wanted) {
         HSIMRecordSignal info{};
-        if (index < 0 || index >= available || HSIMRecordGetSignal(record.get(), index, &info) != 0)
+        if (index < 0 || index >= available || HSIMRecordGetSignal(record, index, &info) != 0)
             return path + ": no signal " + std::to_string(index) + " (the file has " +
                    std::to_string(available) + ")";
         const int64_t first = std::min<int64_t>(info.length, int64_t(std::max(0.0, from) * info.rate));
@@ -161,7 +165,7 @@ std::string ReadSignals(const std::string& path, const std::vector<int>& channel
         s.name = info.name[0] ? info.name : "signal " + std::to_string(index);
         s.rate = info.rate;
         s.mv.resize(size_t(count));
-        const int64_t read = HSIMRecordReadMv(record.get(), index, first, count, s.mv.data());
+        const int64_t read = HSIMRecordReadMv(record, index, first, count, s.mv.data());
         if (read < 0)
             return RecordError(int(read));
         s.mv.resize(size_t(read));

@@ -2,6 +2,9 @@
 // format of the library's loaders, and ECG paper (PNG, SVG, PDF).
 #pragma once
 
+#include "hsim_records.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,11 +32,17 @@ struct PlotStyle {
 std::string WriteSignals(const std::string& path, const std::vector<Signal>& signals,
                          const std::string& title, const PlotStyle& style);
 
-// Reads the signals of a record or data file through the record library:
-// the channels asked for (all when empty), from second `from` for `seconds`
-// (all when negative). Empty string when read, else what failed.
-std::string ReadSignals(const std::string& path, const std::vector<int>& channels, double from,
-                        double seconds, std::vector<Signal>& signals);
+// A record or data file opened through the record library, closed with the
+// object.
+using OpenRecord = std::unique_ptr<HSIMRecord, void (*)(HSIMRecord*)>;
+// Null with the library's message in why when it cannot be opened.
+OpenRecord OpenRecordFile(const std::string& path, std::string& why);
+
+// Reads signals of an open record (path names it in messages): the channels
+// asked for (all when empty), from second `from` for `seconds` (all when
+// negative). Empty string when read, else what failed.
+std::string ReadSignals(HSIMRecord* record, const std::string& path, const std::vector<int>& channels,
+                        double from, double seconds, std::vector<Signal>& signals);
 
 // The record library's message of its last failure, with the code's name.
 std::string RecordError(int code);
