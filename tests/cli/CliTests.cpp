@@ -1,6 +1,7 @@
 // hsimctl end to end: the program run as a user runs it, against an emulator
 // that the test holds (so what the device was left with can be looked at
 // after the program has ended), or its own built-in emulator.
+#include "Commands.h"
 #include "Emulator.h"
 #include "Units.h"
 #include "WaitUntil.h"
@@ -48,6 +49,22 @@ TEST(Units, QuantitiesInTheBaseUnit)
             EXPECT_FALSE(value) << row.text;
         else
             EXPECT_NEAR(value.value_or(NAN), row.expected, 1e-12) << row.text;
+    }
+}
+
+// A plot leaves out a DC channel that stays at 0 mV; files keep both.
+TEST(Signals, PlotsLeaveOutAQuietDcChannel)
+{
+    const hsimctl::Signal ac{"AC", 1000, {0.5, 1.0}}, quiet{"DC", 1000, {0.0, 0.0}}, paced{"DC", 1000, {0.0, 2.0}};
+    const struct {
+        const char* output;
+        hsimctl::Signal dc;
+        size_t kept;
+    } rows[] = {{"a.png", quiet, 1}, {"a.svg", paced, 2}, {"a.csv", quiet, 2}, {"a.txt", quiet, 2}};
+    for (const auto& row : rows) {
+        std::vector<hsimctl::Signal> signals = {ac, row.dc};
+        hsimctl::DropQuietDc(row.output, signals);
+        EXPECT_EQ(signals.size(), row.kept) << row.output;
     }
 }
 
@@ -271,6 +288,7 @@ TEST_F(Hsimctl, ScenarioReport)
     EXPECT_EQ(steps[1]["stream"]["device_underruns"], 0);
     EXPECT_NE(steps[4]["error"].get<std::string>().find("ecg"), std::string::npos);
     EXPECT_EQ(ReadCsv("played.csv").size(), 20000u);
+    EXPECT_LT(steps[3]["duration_s"].get<double>(), 5.0) << "the recording ends when its buffers are full";
 
     std::ofstream(dir_ + "/bad.yaml") << "steps:\n  - set: {function: ecg}\n  - dance: 3s\n";
     EXPECT_EQ(Run({"--emulator", "scenario", dir_ + "/bad.yaml"}), 2);

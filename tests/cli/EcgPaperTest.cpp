@@ -179,7 +179,7 @@ TEST(EcgPaperTest, LongTracesKeepEveryPacingSpike)
 TEST(EcgPaperTest, WrittenByExtensionOrRefusedSayingWhy)
 {
     // A written file starts with `magic`; a refusal's message holds `says`.
-    const struct { std::string path; Trace trace; const char* magic; const char* says; } kCases[] = {
+    const struct { std::string path; Trace trace; const char* magic; const char* says; double mmPerSecond = 25; } kCases[] = {
         {TempPath("paper.svg"), Flat(3), "<svg", ""},
         {TempPath("paper.PDF"), Flat(3), "%PDF", ""},
         {TempPath("paper.Png"), Flat(3), "\x89PNG", ""},
@@ -187,11 +187,12 @@ TEST(EcgPaperTest, WrittenByExtensionOrRefusedSayingWhy)
         {TempPath("paper"), Flat(1), nullptr, "unknown file type"},
         {TempPath("empty.png"), Trace{"V1", 1000, {}, {}}, nullptr, "no samples"},
         {TempPath("norate.svg"), Trace{"V1", 0, {0.0}, {}}, nullptr, "rate"},
+        {TempPath("still.png"), Flat(1), nullptr, "positive", 0},
         {"/nonexistent-directory/paper.png", Flat(1), nullptr, "cannot write"},
         {"/nonexistent-directory/paper.pdf", Flat(1), nullptr, "cannot write"}};
     for (const auto& c : kCases) {
         std::remove(c.path.c_str());
-        const std::string message = DrawEcgPaper(c.path, {c.trace}, PaperOptions{.title = "75 bpm, 2 mV pulses"});
+        const std::string message = DrawEcgPaper(c.path, {c.trace}, PaperOptions{.mmPerSecond = c.mmPerSecond, .title = "75 bpm, 2 mV pulses"});
         std::ifstream in(c.path, std::ios::binary);
         const std::string head(std::istreambuf_iterator<char>(in), {});
         const bool right = c.magic ? message.empty() && head.substr(0, 200).find(c.magic) != std::string::npos

@@ -280,12 +280,13 @@ TEST_F(Records, CsvAndTheEcgFilesOneRoundEach)
         std::vector<std::string> names;
         std::vector<std::vector<double>> values;
     } cases[] = {
-        {"render.csv", "time_s,ac_mv,dc_mv\r\n0,0.1,1\r\n0.002,0.2,1\r\n0.004,-0.3,1\r\n", HSIM_RECORD_CSV, 500,
+        {"render.csv", "Time_S,ac_mv,dc_mv\r\n0,0.1,1\r\n0.002,0.2,1\r\n0.004,-0.3,1\r\n", HSIM_RECORD_CSV, 500,
          {"ac_mv", "dc_mv"}, {{0.1, 0.2, -0.3}, {1, 1, 1}}},
         {"plain.data", "# rate=250\n0.5,1\n-2,3e-1\n", HSIM_RECORD_CSV, 250, {"column 1", "column 2"},
          {{0.5, -2}, {1, 0.3}}},
         {"multi.txt", "500\n3\n2\nI,II\n0.1,0.2\n0.3,0.4\n-0.5,9\n", HSIM_RECORD_ECG_TEXT, 500, {"I", "II"},
          {{0.1, 0.3, -0.5}, {0.2, 0.4, 2.5}}},
+        {"unnamed.txt", "500\n1\n2\nI\n0.1,0.2\n", HSIM_RECORD_ECG_TEXT, 500, {"I", "channel 2"}, {{0.1}, {0.2}}},
         {"single.ecg", "1000\n2\n0.25\n-0.5\n", HSIM_RECORD_ECG_TEXT, 1000, {"ECG"}, {{0.25, -0.5}}},
         // Big-endian rate 500, count 2, then 1000 uV and -250 uV.
         {"b.bin", Bytes("\x01\xf4\x00\x00\x00\x02\x03\xe8\xff\x06", 10), HSIM_RECORD_ECG_BINARY, 500, {"ECG"},
