@@ -26,10 +26,7 @@ std::vector<std::string_view> SplitCommas(std::string_view line)
 
 bool IsTimeName(std::string_view name)
 {
-    std::string lower(name);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+    const std::string lower = Lower(name);
     return lower == "time" || lower == "t" || lower == "time_s" || lower == "seconds";
 }
 

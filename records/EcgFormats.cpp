@@ -84,42 +84,43 @@ int OpenMultiText(const std::string& path, std::unique_ptr<Record>& out)
 
 }  // namespace
 
-int OpenEcgText(const std::string& path, std::unique_ptr<Record>& out)
+namespace {
+
+// A file of one signal named "ECG", read by one of the device library's
+// readers; its -4 is no memory, its other refusals are the header's
+// (-2 the rate, else the count).
+int OpenOneSignal(const std::string& path, int (*reader)(ByteSource&, SampleSet&), const char* rateRefused,
+                  const char* countRefused, std::unique_ptr<Record>& out)
 {
-    if (LooksMultiChannel(path))
-        return OpenMultiText(path, out);
     FileSource in(path.c_str());
     if (!in.IsOpen())
         return CannotOpen(path);
     SampleSet set;
-    const int r = ReadEcgTextSingle(in, set);
+    const int r = reader(in, set);
     if (r == -4)
         return Fail(HSIM_RECORD_ERROR_MEMORY, BaseName(path) + ": no memory for the samples");
     if (r < 0)
-        return Fail(HSIM_RECORD_ERROR_HEADER, BaseName(path) + (r == -2 ? ": rate line missing or outside 100..40000"
-                                                                        : ": count line missing or not positive"));
+        return Fail(HSIM_RECORD_ERROR_HEADER, BaseName(path) + (r == -2 ? rateRefused : countRefused));
     auto record = std::make_unique<Record>();
     AddSignal(*record, "ECG", set);
     out = std::move(record);
     return HSIM_RECORD_OK;
 }
 
+}  // namespace
+
+int OpenEcgText(const std::string& path, std::unique_ptr<Record>& out)
+{
+    if (LooksMultiChannel(path))
+        return OpenMultiText(path, out);
+    return OpenOneSignal(path, ReadEcgTextSingle, ": rate line missing or outside 100..40000",
+                         ": count line missing or not positive", out);
+}
+
 int OpenEcgBinary(const std::string& path, std::unique_ptr<Record>& out)
 {
-    FileSource in(path.c_str());
-    if (!in.IsOpen())
-        return CannotOpen(path);
-    SampleSet set;
-    const int r = ReadEcgBinary(in, set);
-    if (r == -4)
-        return Fail(HSIM_RECORD_ERROR_MEMORY, BaseName(path) + ": no memory for the samples");
-    if (r < 0)
-        return Fail(HSIM_RECORD_ERROR_HEADER, BaseName(path) + (r == -2 ? ": rate missing or outside 30..5000"
-                                                                        : ": count missing or outside 1..20000000"));
-    auto record = std::make_unique<Record>();
-    AddSignal(*record, "ECG", set);
-    out = std::move(record);
-    return HSIM_RECORD_OK;
+    return OpenOneSignal(path, ReadEcgBinary, ": rate missing or outside 30..5000",
+                         ": count missing or outside 1..20000000", out);
 }
 
 }  // namespace hsim::records

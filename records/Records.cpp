@@ -1,6 +1,7 @@
 // The C interface of the record library: argument checks, the choice of the
 // reader for HSIM_RECORD_AUTO, and the helpers the readers share.
 #include "records/RecordsInternal.h"
+#include "synth/EcgFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,28 +18,11 @@ struct HSIMRecord {
 
 namespace hsim::records {
 
+using hsim::FileSource;
+
 namespace {
 
 thread_local std::string t_LastError;
-
-bool EndsWithNoCase(std::string_view s, std::string_view suffix)
-{
-    if (s.size() < suffix.size())
-        return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char c = s[s.size() - suffix.size() + i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i])
-            return false;
-    }
-    return true;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && EndsWithNoCase(a, b);
-}
 
 bool IsFile(const std::string& path)
 {
@@ -51,33 +35,24 @@ std::string Extension(const std::string& path)
 {
     const std::string base = BaseName(path);
     const size_t dot = base.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        return {};
-    std::string ext = base.substr(dot);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext;
+    return dot == std::string::npos || dot == 0 ? std::string() : Lower(base.substr(dot));
 }
 
 // The first bytes of a file (fewer when it is shorter); false when it cannot
 // be opened.
 bool FirstBytes(const std::string& path, std::string& head, size_t n)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    FileSource in(path.c_str());
+    if (!in.IsOpen())
         return false;
     head.assign(n, '\0');
     size_t got = 0;
     while (got < n) {
-        const ssize_t r = ::read(fd, head.data() + got, n - got);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
+        const size_t r = in.Read(head.data() + got, n - got);
+        if (r == 0)
             break;
-        got += static_cast<size_t>(r);
+        got += r;
     }
-    ::close(fd);
     head.resize(got);
     return true;
 }
@@ -167,6 +142,20 @@ std::string BaseName(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Lower(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && Lower(a) == Lower(b);
 }
 
 double MillivoltScale(std::string_view units)

@@ -49,6 +49,9 @@ double MillivoltScale(std::string_view units);
 bool ParseNumber(std::string_view text, double& value);
 bool ParseInteger(std::string_view text, int64_t& value);
 std::string_view Trim(std::string_view text);
+// ASCII letters to lower case; equality without regard to their case.
+std::string Lower(std::string_view text);
+bool EqualNoCase(std::string_view a, std::string_view b);
 // The next line of text from position on, without its blanks and line end;
 // false at the end of the text.
 bool NextLine(std::string_view text, size_t& position, std::string_view& line);
