@@ -157,8 +157,8 @@ int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
 
 int RunRender(const RenderOptions& options)
 {
-    if (KindOfOutput(options.output) == FileKind::Unknown) {
-        Error("unknown output type of " + options.output + " (use .csv, .txt, .png, .svg or .pdf)");
+    if (const std::string refused = CheckOutput(options.output); !refused.empty()) {
+        Error(refused);
         return kExitUsage;
     }
     if (!(options.seconds > 0 && options.seconds <= 3600)) {
@@ -357,8 +357,8 @@ bool RecordStream(double seconds, const std::function<bool(std::string&)>& start
 
 int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
 {
-    if (KindOfOutput(options.output) == FileKind::Unknown) {
-        Error("unknown output type of " + options.output + " (use .csv, .txt, .png, .svg or .pdf)");
+    if (const std::string refused = CheckOutput(options.output); !refused.empty()) {
+        Error(refused);
         return kExitUsage;
     }
     if (!(options.seconds > 0 && options.seconds <= 600)) {

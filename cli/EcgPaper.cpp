@@ -404,7 +404,14 @@ void Paint(const Painter& p, const Layout& l, const std::vector<Trace>& traces, 
     }
 }
 
-std::string Extension(const std::string& path)
+std::string Failed(const std::string& path, cairo_status_t status)
+{
+    return "cannot write " + path + ": " + cairo_status_to_string(status);
+}
+
+}  // namespace
+
+std::string FileExtension(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
@@ -416,16 +423,9 @@ std::string Extension(const std::string& path)
     return ext;
 }
 
-std::string Failed(const std::string& path, cairo_status_t status)
-{
-    return "cannot write " + path + ": " + cairo_status_to_string(status);
-}
-
-}  // namespace
-
 std::string DrawEcgPaper(const std::string& path, const std::vector<Trace>& traces, const PaperOptions& options)
 {
-    const std::string ext = Extension(path);
+    const std::string ext = FileExtension(path);
     Format format;
     if (ext == ".png")
         format = Format::Png;

@@ -38,6 +38,9 @@ inline constexpr Rgb kMajorGridRgb{235, 110, 120};
 inline constexpr Rgb kTraceRgb{0, 0, 0};
 inline constexpr Rgb kPacingMarkRgb{20, 90, 230};
 
+// The extension of a file name with its dot, in lower case ("" without one).
+std::string FileExtension(const std::string& path);
+
 // Writes PNG, SVG or PDF chosen by the extension of path (case-insensitive).
 // Returns an empty string when written, else a message saying what failed
 // (unknown extension, no samples, cannot write).

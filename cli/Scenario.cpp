@@ -156,8 +156,8 @@ Step ReadStep(const YAML::Node& node)
         step.seconds = Duration(step, step.body["seconds"], "seconds");
         if (!(step.seconds > 0 && step.seconds <= 600))
             Fail(step, "seconds must be within 0..600");
-        if (KindOfOutput(Scalar(step, step.body["output"], "output")) == FileKind::Unknown)
-            Fail(step, "the output is a .csv, .txt, .png, .svg or .pdf file");
+        if (const std::string refused = CheckOutput(Scalar(step, step.body["output"], "output")); !refused.empty())
+            Fail(step, refused);
     } else if (step.kind == "check") {
         if (!step.body.IsMap())
             Fail(step, "expects a map of limits, e.g. {late: 0, p99: 5ms, playing: true}");

@@ -380,8 +380,7 @@ bool Settings::Add(std::string_view name, std::string_view value, std::string& w
         why = Text(name) + ": " + reason;
         return false;
     }
-    m_Values.emplace_back(Text(name), Text(value));
-    m_Entries.push_back({parameter, std::move(apply)});
+    m_Entries.push_back({parameter, Text(value), std::move(apply)});
     return true;
 }
 
@@ -398,11 +397,11 @@ bool Settings::SetFunction(std::string_view text, std::string& why)
 
 bool Settings::ApplyWhere(bool afterFunction, std::string& why) const
 {
-    for (size_t i = 0; i < m_Entries.size(); ++i) {
-        if (m_Entries[i].parameter->afterFunction != afterFunction)
+    for (const Entry& entry : m_Entries) {
+        if (entry.parameter->afterFunction != afterFunction)
             continue;
-        if (const int result = m_Entries[i].apply()) {
-            why = "the library refused " + m_Values[i].first + " " + m_Values[i].second + " (code " +
+        if (const int result = entry.apply()) {
+            why = std::string("the library refused ") + entry.parameter->name + " " + entry.value + " (code " +
                   std::to_string(result) + (result == -1 ? ": no device or the device is busy" : "") +
                   (result <= -2 && result > -100 ? ": value out of range or not allowed now" : "") + ")";
             return false;
@@ -430,8 +429,8 @@ bool Settings::Apply(std::string& why) const
 std::string Settings::Describe() const
 {
     std::string text = m_Function ? FunctionName(*m_Function) : "";
-    for (const auto& [name, value] : m_Values)
-        text += (text.empty() ? "" : ", ") + name + " " + value;
+    for (const Entry& entry : m_Entries)
+        text += (text.empty() ? "" : ", ") + std::string(entry.parameter->name) + " " + entry.value;
     return text;
 }
 

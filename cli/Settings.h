@@ -46,7 +46,7 @@ public:
     bool Add(std::string_view name, std::string_view value, std::string& why);
     bool SetFunction(std::string_view text, std::string& why);
     std::optional<int> function() const { return m_Function; }
-    bool empty() const { return !m_Function && m_Values.empty(); }
+    bool empty() const { return !m_Function && m_Entries.empty(); }
 
     // Applies them: the parameters, then the function, then the test modes.
     // false with a message naming the setting and the library's code when
@@ -56,17 +56,16 @@ public:
     bool ApplyParameters(std::string& why) const;
     // "ecg, amplitude 1mV, rate 75bpm" for titles and reports.
     std::string Describe() const;
-    const std::vector<std::pair<std::string, std::string>>& values() const { return m_Values; }
 
 private:
     struct Entry {
         const Parameter* parameter;
+        std::string value;  // as given
         std::function<int()> apply;
     };
     bool ApplyWhere(bool afterFunction, std::string& why) const;
 
     std::optional<int> m_Function;
-    std::vector<std::pair<std::string, std::string>> m_Values;
     std::vector<Entry> m_Entries;
 };
 

@@ -4,7 +4,6 @@
 #include "hsim_records.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,18 +11,6 @@
 
 namespace hsimctl {
 namespace {
-
-std::string Extension(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return "";
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 // A number as text independent of the locale.
 void Append(std::string& line, double value, int decimals)
@@ -89,14 +76,21 @@ std::string WriteTable(const std::string& path, const std::vector<Signal>& signa
 
 FileKind KindOfOutput(const std::string& path)
 {
-    const std::string ext = Extension(path);
-    if (ext == "csv")
+    const std::string ext = FileExtension(path);
+    if (ext == ".csv")
         return FileKind::Csv;
-    if (ext == "txt" || ext == "ecg")
+    if (ext == ".txt" || ext == ".ecg")
         return FileKind::EcgText;
-    if (ext == "png" || ext == "svg" || ext == "pdf")
+    if (ext == ".png" || ext == ".svg" || ext == ".pdf")
         return FileKind::Plot;
     return FileKind::Unknown;
+}
+
+std::string CheckOutput(const std::string& path)
+{
+    return KindOfOutput(path) == FileKind::Unknown
+               ? "unknown output type of " + path + " (use .csv, .txt, .png, .svg or .pdf)"
+               : "";
 }
 
 std::string WriteSignals(const std::string& path, const std::vector<Signal>& signals,
@@ -133,7 +127,7 @@ std::string WriteSignals(const std::string& path, const std::vector<Signal>& sig
     }
     case FileKind::Unknown: break;
     }
-    return "unknown output type of " + path + " (use .csv, .txt, .png, .svg or .pdf)";
+    return CheckOutput(path);
 }
 
 OpenRecord OpenRecordFile(const std::string& path, std::string& why)

@@ -18,6 +18,8 @@ struct Signal {
 
 enum class FileKind { Csv, EcgText, Plot, Unknown };
 FileKind KindOfOutput(const std::string& path);
+// Empty when the path names an output hsimctl writes, else a message.
+std::string CheckOutput(const std::string& path);
 
 struct PlotStyle {
     double mmPerSecond = 25.0;
