@@ -61,7 +61,8 @@ private:
 };
 
 /* Recursive mutex: the owning thread may lock it again; each Lock needs its
- * Unlock. since 1.0.5 */
+ * Unlock. It inherits priority: a real-time thread that waits for it lends
+ * its priority to the thread that holds it. since 1.0.5 */
 class HSIM_API CSimpleCriticalSection {
 public:
     CSimpleCriticalSection();

@@ -26,13 +26,23 @@ static_assert(kWaitTimedOut == 110, "callers compare the time-out result with 11
 // result, so at most kWaitTimedOut events (indices 0..109) can be waited on.
 constexpr unsigned int kMaxWaitObjects = kWaitTimedOut;
 
-void InitRecursiveMutex(pthread_mutex_t* mutex)
+// Every mutex of the runtime inherits priority: the streaming thread runs
+// with real-time priority and shares these mutexes with ordinary threads, so
+// a holder that the scheduler preempted is lent the waiter's priority instead
+// of keeping it waiting.
+void InitMutex(pthread_mutex_t* mutex, int type)
 {
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutexattr_settype(&attr, type);
+    pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
     pthread_mutex_init(mutex, &attr);
     pthread_mutexattr_destroy(&attr);
+}
+
+void InitRecursiveMutex(pthread_mutex_t* mutex)
+{
+    InitMutex(mutex, PTHREAD_MUTEX_RECURSIVE);
 }
 
 void InitMonotonicCondition(pthread_cond_t* cond)
@@ -188,8 +198,40 @@ CSimpleCriticalSection::~CSimpleCriticalSection()
 }
 
 namespace {
+
 // How often this thread holds the global lock (it is recursive).
 thread_local int t_nGlobalHolds = 0;
+// The streaming thread: it takes the global lock without a turn.
+thread_local bool t_bPriority = false;
+
+std::atomic<void (*)()> s_EntryHook{nullptr};
+std::atomic<void (*)()> s_ExitHook{nullptr};
+
+// The turns of the global lock: a ticket per thread that asks for it, served
+// in the order taken. Plain data with static initialisers, never destroyed:
+// the lock is used until the very end of the process.
+pthread_mutex_t s_TurnMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t s_TurnServed = PTHREAD_COND_INITIALIZER;
+unsigned long long s_NextTicket = 0;  // guarded by s_TurnMutex
+unsigned long long s_Serving = 0;     // guarded by s_TurnMutex
+
+void TakeTurn()
+{
+    pthread_mutex_lock(&s_TurnMutex);
+    const unsigned long long ticket = s_NextTicket++;
+    while (s_Serving != ticket)
+        pthread_cond_wait(&s_TurnServed, &s_TurnMutex);
+    pthread_mutex_unlock(&s_TurnMutex);
+}
+
+void PassTurn()
+{
+    pthread_mutex_lock(&s_TurnMutex);
+    ++s_Serving;
+    pthread_cond_broadcast(&s_TurnServed);
+    pthread_mutex_unlock(&s_TurnMutex);
+}
+
 }  // namespace
 
 bool GlobalLockHeldHere()
@@ -197,18 +239,77 @@ bool GlobalLockHeldHere()
     return t_nGlobalHolds > 0;
 }
 
+void MarkPriorityThread()
+{
+    t_bPriority = true;
+}
+
+bool IsPriorityThread()
+{
+    return t_bPriority;
+}
+
+void SetGlobalLockEntryHook(void (*hook)())
+{
+    s_EntryHook.store(hook);
+}
+
+void SetGlobalLockExitHook(void (*hook)())
+{
+    s_ExitHook.store(hook);
+}
+
 void CSimpleCriticalSection::Lock()
 {
+    if (this != &g_CriticalSection) {
+        pthread_mutex_lock(&m_Mutex);
+        return;
+    }
+    if (t_nGlobalHolds == 0 && !t_bPriority) {
+        TakeTurn();
+        if (void (*hook)() = s_EntryHook.load())
+            hook();
+    }
     pthread_mutex_lock(&m_Mutex);
-    if (this == &g_CriticalSection)
-        ++t_nGlobalHolds;
+    ++t_nGlobalHolds;
 }
 
 void CSimpleCriticalSection::Unlock()
 {
-    if (this == &g_CriticalSection)
-        --t_nGlobalHolds;
+    if (this != &g_CriticalSection) {
+        pthread_mutex_unlock(&m_Mutex);
+        return;
+    }
+    if (t_nGlobalHolds == 1) {
+        if (void (*hook)() = s_ExitHook.load())
+            hook();
+    }
+    --t_nGlobalHolds;
     pthread_mutex_unlock(&m_Mutex);
+    if (t_nGlobalHolds == 0 && !t_bPriority)
+        PassTurn();
+}
+
+// --------------------------------------------------------------- PiMutex
+
+PiMutex::PiMutex()
+{
+    InitMutex(&m_Mutex, PTHREAD_MUTEX_NORMAL);
+}
+
+void PiMutex::lock()
+{
+    pthread_mutex_lock(&m_Mutex);
+}
+
+void PiMutex::unlock()
+{
+    pthread_mutex_unlock(&m_Mutex);
+}
+
+bool PiMutex::try_lock()
+{
+    return pthread_mutex_trylock(&m_Mutex) == 0;
 }
 
 // ---------------------------------------------------------------- waits
