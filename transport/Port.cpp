@@ -19,6 +19,7 @@
 
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
+#include "runtime/Sync.h"
 #include "transport/LockFile.h"
 
 #include <aio.h>
@@ -54,7 +55,7 @@ struct Opening {
 
 // Plain data only: the presence monitor may close the port until the very
 // end of the process, after which no destructor may have run on them.
-std::mutex s_Mutex;                    // guards everything below
+HSIM_CONSTRUCT_EARLY PiMutex s_Mutex;  // guards everything below
 Opening s_Openings[kOpenings];
 int s_nCurrent = -1;                   // slot of the open port, -1 when closed
 unsigned long s_nGeneration = 0;       // numbers the openings
@@ -89,7 +90,7 @@ class PortUse {
 public:
     PortUse()
     {
-        std::lock_guard<std::mutex> guard(s_Mutex);
+        std::lock_guard<PiMutex> guard(s_Mutex);
         if (s_nCurrent >= 0) {
             m_nSlot = s_nCurrent;
             Opening& o = s_Openings[m_nSlot];
@@ -102,7 +103,7 @@ public:
     {
         if (m_nSlot < 0)
             return;
-        std::lock_guard<std::mutex> guard(s_Mutex);
+        std::lock_guard<PiMutex> guard(s_Mutex);
         Opening& o = s_Openings[m_nSlot];
         if (--o.users == 0 && o.closed)
             Release(o);
@@ -149,13 +150,13 @@ bool DeviceIsConnected()
 
 bool PortIsOpen()
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<PiMutex> guard(s_Mutex);
     return s_nCurrent >= 0;
 }
 
 bool PortAdopt(int fd)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<PiMutex> guard(s_Mutex);
     if (s_nCurrent >= 0)
         CloseCurrentLocked();
     int slot = -1;
@@ -178,7 +179,7 @@ bool PortAdopt(int fd)
 
 void DeviceClose()
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<PiMutex> guard(s_Mutex);
     if (s_nCurrent < 0)
         return;
     UnlockDevice();
@@ -188,7 +189,7 @@ void DeviceClose()
 
 void PortSetPath(const char* path)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<PiMutex> guard(s_Mutex);
     if (s_nCurrent >= 0) {
         snprintf(g_szDevicePath, sizeof g_szDevicePath, "%s", path);
         g_hDevice.store(s_Openings[s_nCurrent].fd);
@@ -197,7 +198,7 @@ void PortSetPath(const char* path)
 
 bool DeviceCheckPath(const char* path)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<PiMutex> guard(s_Mutex);
     return path && s_nCurrent >= 0 && g_szDevicePath[0] != '\0' && strcmp(g_szDevicePath, path) == 0;
 }
 
@@ -241,15 +242,31 @@ void DiscardInput()
         tcflush(int(use.fd()), TCIFLUSH);
 }
 
+namespace {
+thread_local bool t_bLastReadLostPort = false;
+// The opening on which the device was found to have hung up.
+std::atomic<unsigned long> s_HungUpOpening{0};
+
+void NoteHangUp()
+{
+    std::lock_guard<PiMutex> guard(s_Mutex);
+    if (s_nCurrent >= 0)
+        s_HungUpOpening.store(s_Openings[s_nCurrent].generation);
+}
+}  // namespace
+
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
 {
     PortUse use;
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     int done = 0;
     int result = 0;
+    t_bLastReadLostPort = use.fd() < 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
     while (!finished && done < len) {
-        if (WaitReady(use, POLLIN, timeoutMs, deadline) != Wait::Ready) {
+        const Wait ready = WaitReady(use, POLLIN, timeoutMs, deadline);
+        if (ready != Wait::Ready) {
+            t_bLastReadLostPort = ready == Wait::Closed;
             result = done > 0 ? done : -1;
             finished = true;
             break;
@@ -257,13 +274,14 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
         ssize_t n = read(use.fd(), buffer + done, size_t(len - done));
         if (n > 0) {
             done += int(n);
-        } else if (n == 0) {
-            // End of file: the device has gone. Report what arrived.
-            result = done;
-            finished = true;
-        } else if (errno == EAGAIN || errno == EINTR) {
-            SleepEx(10);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            // A signal, or readiness that went away again: wait once more
+            // with what is left of the time.
         } else {
+            // End of file or an error such as EIO: the device has hung up.
+            // Report what arrived.
+            t_bLastReadLostPort = true;
+            NoteHangUp();
             result = done;
             finished = true;
         }
@@ -271,6 +289,38 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
     if (!finished)
         result = done;
     return result;
+}
+
+bool LastReadLostPort()
+{
+    return t_bLastReadLostPort;
+}
+
+bool PortHangsUp()
+{
+    if (PortHungUp())
+        return true;
+    PortUse use;
+    if (use.fd() < 0)
+        return false;
+    pollfd fd = {use.fd(), 0, 0};
+    if (poll(&fd, 1, 0) == 1 && (fd.revents & (POLLHUP | POLLERR)) != 0) {
+        NoteHangUp();
+        return true;
+    }
+    return false;
+}
+
+bool PortHungUp()
+{
+    const unsigned long opening = s_HungUpOpening.load();
+    return opening != 0 && opening == PortOpening();
+}
+
+unsigned long PortOpening()
+{
+    std::lock_guard<PiMutex> guard(s_Mutex);
+    return s_nCurrent >= 0 ? s_Openings[s_nCurrent].generation : 0;
 }
 
 int ReadData(unsigned char* buffer, int len)

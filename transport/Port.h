@@ -34,6 +34,21 @@ void DeviceClose();
 int WriteData(const unsigned char* buffer, int len, int mode);
 int ReadData(unsigned char* buffer, int len);
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs);
+// Why the calling thread's last read came back short: false when it timed
+// out (or was whole), true when the port is gone (closed here, or the device
+// hung up). A reader that loops must not read a lost port again at once.
+bool LastReadLostPort();
+// True when a read on the current opening of the port found that the device
+// hung up (end of file, or an error such as EIO): the descriptor will never
+// carry anything again.
+bool PortHungUp();
+// Looks at the open port without reading it: true when the device has hung up
+// (noted for PortHungUp too). False while no port is open.
+bool PortHangsUp();
+// The number of the current opening of the port (every open counts up), 0
+// while no port is open: state kept about the device is only valid for the
+// opening it was learnt on.
+unsigned long PortOpening();
 
 void DeviceCancelIO();
 
