@@ -28,9 +28,19 @@ int ChannelSetter(int channel, bool argumentsOk, Operation operation)
 
 }  // namespace
 
+// -2 for a bad channel, and also when the lead command fails: this setter
+// has always reported its device failure that way, and callers test for it.
+// The control block write before it is not reported.
 extern "C" int HSIMSetOutputLead(int channel, OutputLead lead)
 {
-    return ChannelSetter(channel, true, [&] { return SetChannelLead(channel, lead); });
+    constexpr int kLeadCommandFailed = -2;
+    DeviceFrame frame;
+    if (!frame.open())
+        return kSetterRefused;
+    if (!IsValidChannel(channel))
+        return kSetterBadArgument;
+    hsim::SetRelays(true);
+    return hsim::SetOutputLead(channel, lead) == Status::Ok ? kSetterOk : kLeadCommandFailed;
 }
 
 extern "C" int HSIMSetInputImpedanceMode(int channel, int mode)
@@ -74,8 +84,7 @@ extern "C" int HSIMSetDCOffset(int channel, int mv)
 
 extern "C" int HSIMGetDCOffset(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.dc.DCSetting;
+    return CurrentSettings().dc.DCSetting;
 }
 
 extern "C" int HSIMSetDCOffsetVariableMode(int channel, bool variable)
@@ -85,8 +94,7 @@ extern "C" int HSIMSetDCOffsetVariableMode(int channel, bool variable)
 
 extern "C" bool HSIMGetDCOffsetVariableMode(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.dc.bVariableDC;
+    return CurrentSettings().dc.bVariableDC;
 }
 
 // The flag is kept for the application; the control block has no field for
@@ -101,8 +109,7 @@ extern "C" int SetDCOffsetCommonMode(bool common)
 
 extern "C" bool GetDCOffsetCommonMode(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.dc.bCommonMode;
+    return CurrentSettings().dc.bCommonMode;
 }
 
 extern "C" int SetAllOutputState(unsigned int)

@@ -7,6 +7,7 @@
 #include "output/Output.h"
 #include "runtime/Platform.h"
 #include "synth/Respiration.h"
+#include "synth/WorkingValues.h"
 #include "synth/tables/StandardTables.h"
 #include "transport/Port.h"
 
@@ -23,10 +24,23 @@ constexpr unsigned int kSettleMs = 100;
 // it directly. Each family's setter therefore accepts only its own indexes
 // and refuses anything else with -1, changing nothing; so does the ANE20000
 // lead. A new selection applies from the next sample (an immediate change).
+// Builds the pattern that a selection will play before the lock is taken
+// (the hour-long IEC 60601-2-47 pattern takes tens of milliseconds), so that
+// the change applied under the lock finds it built.
+void PreparePattern(int code, int index)
+{
+    SynthState s;
+    s.out.MainOutput = code;
+    s.pattern.nSpecialWaveform = index;
+    _PrepareStandardPattern(s);
+}
+
 int Select(int PatternSelection::*field, int value, int count)
 {
     int result = -1;
     if (value >= 0 && value < count) {
+        if (field == &PatternSelection::nSpecialWaveform)
+            PreparePattern(CurrentSettings().out.MainOutput, value);
         CAutoCriticalSection lock(g_CriticalSection);
         g_Engine.synth.pattern.*field = value;
         _Change();
@@ -42,8 +56,7 @@ int SelectPattern(int index, int patterns)
 
 int SelectedPattern()
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.pattern.nSpecialWaveform;
+    return CurrentSettings().pattern.nSpecialWaveform;
 }
 
 }  // namespace
@@ -51,6 +64,7 @@ int SelectedPattern()
 extern "C" int HSIMSetOutputFunction(int outputFunction)
 {
     int result;
+    PreparePattern(outputFunction, CurrentSettings().pattern.nSpecialWaveform);
     {
         DeviceFrame frame;
         if (!frame.open()) {
@@ -72,8 +86,7 @@ extern "C" int HSIMSetOutputFunction(int outputFunction)
 
 extern "C" int HSIMGetOutputFunction(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.out.MainOutput;
+    return CurrentSettings().out.MainOutput;
 }
 
 // 1 when the model was set; 0 without a device or without a breath.
@@ -124,8 +137,7 @@ extern "C" int SetANE20000Lead(int lead)
 
 extern "C" int GetANE20000Lead(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return g_Engine.synth.pattern.nANE20000ChannelNumber;
+    return CurrentSettings().pattern.nANE20000ChannelNumber;
 }
 
 // The loop flags are read on the poll thread with the lock held, so they are

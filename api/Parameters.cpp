@@ -55,7 +55,7 @@ extern "C" int HSIMSetAmplitude(double mv)
 
 extern "C" double HSIMGetAmplitude(void)
 {
-    return LockedRead(Synth().out.Amplitude);
+    return Current().out.Amplitude;
 }
 
 extern "C" int HSIMSetFrequency(double hz)
@@ -78,7 +78,7 @@ extern "C" int HSIMSetFrequency(double hz)
 
 extern "C" double HSIMGetFrequency(void)
 {
-    return LockedRead(Synth().out.F);
+    return Current().out.F;
 }
 
 extern "C" int HSIMSetPulseWidth(double ms)
@@ -88,7 +88,7 @@ extern "C" int HSIMSetPulseWidth(double ms)
 
 extern "C" double HSIMGetPulseWidth(void)
 {
-    return LockedRead(Synth().out.PulseWidth);
+    return Current().out.PulseWidth;
 }
 
 // --------------------------------------------------------------- pacing
@@ -104,7 +104,7 @@ extern "C" int HSIMSetPacingPulseMode(int mode)
 
 extern "C" int HSIMGetPacingPulseMode(void)
 {
-    return LockedRead(Synth().pacing.PacingPulse);
+    return Current().pacing.PacingPulse;
 }
 
 // Pulses ride on the DC channel, so a pacing amplitude puts every channel in
@@ -124,7 +124,7 @@ extern "C" int HSIMSetPacingAmplitude(double mv)
 
 extern "C" double HSIMGetPacingAmplitude(void)
 {
-    return LockedRead(Synth().pacing.PA);
+    return Current().pacing.PA;
 }
 
 extern "C" int HSIMSetPacingDuration(double ms)
@@ -134,7 +134,7 @@ extern "C" int HSIMSetPacingDuration(double ms)
 
 extern "C" double HSIMGetPacingDuration(void)
 {
-    return LockedRead(Synth().pacing.PacingDuration);
+    return Current().pacing.PacingDuration;
 }
 
 // A fixed rate: the pulses no longer follow the beats.
@@ -150,7 +150,7 @@ extern "C" int HSIMSetPacingRate(unsigned int perMinute)
 
 extern "C" int HSIMGetPacingRate(void)
 {
-    return static_cast<int>(LockedRead(Synth().pacing.PacingRate));
+    return static_cast<int>(Current().pacing.PacingRate);
 }
 
 // One pulse per beat; refused (-2) when the beat rate is outside 10..360 per
@@ -172,7 +172,7 @@ extern "C" int HSIMSetOvershootTimeConstant(unsigned int ms)
 
 extern "C" int HSIMGetOvershootTimeConstant(void)
 {
-    return static_cast<int>(LockedRead(Synth().pacing.PacingOvershootTC));
+    return static_cast<int>(Current().pacing.PacingOvershootTC);
 }
 
 // The overshoot's sign follows the pulse; only its magnitude is kept.
@@ -183,7 +183,7 @@ extern "C" int HSIMSetOvershootAmplitude(double mv)
 
 extern "C" double HSIMGetOvershootAmplitude(void)
 {
-    return LockedRead(Synth().pacing.POA);
+    return Current().pacing.POA;
 }
 
 // ------------------------------------------------------------ custom beat
@@ -195,7 +195,7 @@ extern "C" int HSIMSetQRSDuration(double ms)
 
 extern "C" double HSIMGetQRSDuration(void)
 {
-    return LockedRead(Synth().ecg.QRSDuration);
+    return Current().ecg.QRSDuration;
 }
 
 extern "C" int HSIMSetTWave(double mv)
@@ -205,7 +205,7 @@ extern "C" int HSIMSetTWave(double mv)
 
 extern "C" double HSIMGetTWave(void)
 {
-    return LockedRead(Synth().ecg.CusT);
+    return Current().ecg.CusT;
 }
 
 extern "C" int HSIMSetPDuration(double ms)
@@ -215,7 +215,7 @@ extern "C" int HSIMSetPDuration(double ms)
 
 extern "C" double HSIMGetPDuration(void)
 {
-    return LockedRead(Synth().ecg.PDuration);
+    return Current().ecg.PDuration;
 }
 
 // The P wave fits into the PR interval: an interval below 50 ms narrows it
@@ -236,7 +236,7 @@ extern "C" int HSIMSetPRInterval(double ms)
 
 extern "C" double HSIMGetPRInterval(void)
 {
-    return LockedRead(Synth().ecg.PRInterval);
+    return Current().ecg.PRInterval;
 }
 
 extern "C" int HSIMSetQTInterval(double ms)
@@ -246,7 +246,7 @@ extern "C" int HSIMSetQTInterval(double ms)
 
 extern "C" double HSIMGetQTInterval(void)
 {
-    return LockedRead(Synth().ecg.QTInterval);
+    return Current().ecg.QTInterval;
 }
 
 extern "C" int HSIMSetPWave(double mv)
@@ -256,7 +256,7 @@ extern "C" int HSIMSetPWave(double mv)
 
 extern "C" double HSIMGetPWave(void)
 {
-    return LockedRead(Synth().ecg.CusP);
+    return Current().ecg.CusP;
 }
 
 extern "C" int HSIMSetSTDeviation(double mv)
@@ -266,7 +266,7 @@ extern "C" int HSIMSetSTDeviation(double mv)
 
 extern "C" double HSIMGetSTDeviation(void)
 {
-    return LockedRead(Synth().ecg.CusST);
+    return Current().ecg.CusST;
 }
 
 extern "C" int HSIMSetSTSegment(double ms)
@@ -276,7 +276,7 @@ extern "C" int HSIMSetSTSegment(double ms)
 
 extern "C" double HSIMGetSTSegment(void)
 {
-    return LockedRead(Synth().ecg.STSegment);
+    return Current().ecg.STSegment;
 }
 
 extern "C" int HSIMSetTDuration(double ms)
@@ -286,7 +286,7 @@ extern "C" int HSIMSetTDuration(double ms)
 
 extern "C" double HSIMGetTDuration(void)
 {
-    return LockedRead(Synth().ecg.TDuration);
+    return Current().ecg.TDuration;
 }
 
 // ------------------------------------------------------------- test modes
@@ -313,7 +313,7 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
 
 extern "C" bool HSIMGetDynamicRangeTest(void)
 {
-    return LockedRead(Synth().test.DynamicRangeTest);
+    return Current().test.DynamicRangeTest;
 }
 
 // Every argument is checked before anything changes, so a refused call
@@ -343,7 +343,7 @@ extern "C" int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, do
 
 extern "C" bool HSIMGetFrequencyScan(void)
 {
-    return LockedRead(Synth().scan.FreqScan1);
+    return Current().scan.FreqScan1;
 }
 
 extern "C" bool HSIMIsPlaying(void)
@@ -370,7 +370,7 @@ extern "C" void HSIMRegisterOutputFunctionCallback(HSIM_FUNCTION_CALLBACK callba
 
 extern "C" void HSIMRegisterFrequencyCallback(HSIM_FREQUENCY_CALLBACK callback)
 {
-    LockedWrite(Synth().hooks.SyncFreqCB, callback);
+    LockedWrite(g_Engine.callbacks.SyncFreqCB, callback);
 }
 
 // ------------------------------------------------------------------ reset

@@ -42,7 +42,7 @@ int FramedSetter(Check check, Store store)
     return kSetterOk;
 }
 
-using ChangeFunction = void (*)();
+using ChangeFunction = hsim::Status (*)();
 
 // One value within [low, high] (else -2) into a setting, then the change.
 template <class Frame = DeviceFrame>
@@ -55,11 +55,11 @@ int SetInRange(double& setting, double value, double low, double high, ChangeFun
                                });
 }
 
-template <class T>
-T LockedRead(const T& setting)
+// The settings as a getter returns them, without the lock: a getter never
+// waits for a thread that holds it.
+inline hsim::Settings Current()
 {
-    CAutoCriticalSection lock(g_CriticalSection);
-    return setting;
+    return hsim::CurrentSettings();
 }
 
 template <class T>

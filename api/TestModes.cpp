@@ -51,7 +51,7 @@ extern "C" int SetBaselineResetTest(int level)
 
 extern "C" int GetBaselineResetTest(void)
 {
-    return LockedRead(Tests().BaseLineOverload);
+    return Current().test.BaseLineOverload;
 }
 
 // Mode 1 = 50 Hz, 3 = random, any other non-zero mode 60 Hz; amplitude
@@ -68,12 +68,12 @@ extern "C" int SetECG2_27_Noise(int mode, double mv)
 
 extern "C" int GetECG2_27_NoiseFreq(void)
 {
-    return LockedRead(Tests().MainNoise);
+    return Current().test.MainNoise;
 }
 
 extern "C" double GetECG2_27_NoiseAmp(void)
 {
-    return LockedRead(Tests().MainsNoiseAmp);
+    return Current().test.MainsNoiseAmp;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTest(bool on)
@@ -87,7 +87,7 @@ extern "C" int SetECG2_27_AAMIDriftTest(bool on)
 
 extern "C" bool GetECG2_27_AAMIDriftTest(void)
 {
-    return LockedRead(Tests().AAMIDriftTest);
+    return Current().test.AAMIDriftTest;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
@@ -103,7 +103,7 @@ extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
 
 extern "C" double GetECG2_27_AAMIDriftTestAmp(void)
 {
-    return LockedRead(Tests().AAMIDriftTestAmp);
+    return Current().test.AAMIDriftTestAmp;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
@@ -117,32 +117,32 @@ extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
 
 extern "C" double GetECG2_27_AAMIDriftTestFreq(void)
 {
-    return 1.0 / LockedRead(Tests().AAMIDriftTestWaveLen);
+    return 1.0 / Current().test.AAMIDriftTestWaveLen;
 }
 
 extern "C" double GetDynamicRangeTestAmp(void)
 {
-    return LockedRead(Tests().ADynamicRange);
+    return Current().test.ADynamicRange;
 }
 
 extern "C" double GetDynamicRangeTestFreq(void)
 {
-    return LockedRead(Tests().FDynamicRange);
+    return Current().test.FDynamicRange;
 }
 
 extern "C" double GetFreqScanSineStartFreq(void)
 {
-    return LockedRead(g_Engine.synth.scan.Fstart);
+    return Current().scan.Fstart;
 }
 
 extern "C" double GetFreqScanSineStopFreq(void)
 {
-    return LockedRead(g_Engine.synth.scan.Ffinal);
+    return Current().scan.Ffinal;
 }
 
 extern "C" int GetFreqScanSineDuration(void)
 {
-    return LockedRead(g_Engine.synth.scan.Fduration);
+    return Current().scan.Fduration;
 }
 
 // The standard beat from 3 to 30 beats per minute in 30 s; false stops the
@@ -162,7 +162,7 @@ extern "C" int SetFreqScanECG(bool enable)
 // True while either frequency scan runs.
 extern "C" bool GetFreqScanECG(void)
 {
-    return LockedRead(g_Engine.synth.scan.FreqScanOn);
+    return Current().scan.FreqScanOn;
 }
 
 // The selection is kept for the application; the control block has no field
@@ -185,5 +185,5 @@ extern "C" void RegisterBaselineResetCB(HSIM_LEVEL_CALLBACK callback)
 
 extern "C" void RegisterSyncDCOffsetCB(HSIM_LEVEL_CALLBACK callback)
 {
-    LockedWrite(g_Engine.synth.hooks.SyncDCOffsetCB, callback);
+    LockedWrite(g_Engine.callbacks.SyncDCOffsetCB, callback);
 }

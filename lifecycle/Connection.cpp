@@ -96,7 +96,7 @@ void WatchConnection()
         g_hReconnectEvent.WaitTimeout(kWatchIntervalMs);
         if (g_bStopConnectDeviceThread.load())
             break;
-        if (!DeviceIsAlive()) {
+        if (PortHungUp() || !DeviceIsAlive()) {
             DeviceClose();
             break;
         }
@@ -132,13 +132,16 @@ void* ConnectDeviceThread(void*)
         }
         ResetOutputChannels();
         ResetStreamHealth();
-        NotifyListener(true);
-        g_AutoMonitor.StartMonitor();
+        // The poll thread runs before the application hears of the device: a
+        // callback that starts output at once has its device's requests
+        // answered from the first one.
         g_hPollingEvent.SetEvent();
         pthread_t poll;
         bool polling = pthread_create(&poll, nullptr, USBDataPollThread, nullptr) == 0;
         if (polling)
             s_PollThread.store(poll);
+        g_AutoMonitor.StartMonitor();
+        NotifyListener(true);
 
         WatchConnection();
 

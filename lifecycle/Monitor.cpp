@@ -2,12 +2,14 @@
 //
 // The monitor lists the device nodes every 1.2 s while a device is
 // connected. A node that is missing three times in a row, 500 ms apart, means
-// the device was unplugged: the monitor closes the port at once (transfers in
-// progress end with a short count) and wakes the connect thread, which winds
-// the connection down and searches again.
+// the device was unplugged; a port whose device hung up needs no second look.
+// The monitor then closes the port at once (transfers in progress end with a
+// short count) and wakes the connect thread, which winds the connection down
+// and searches again.
 #include "lifecycle/Monitor.h"
 
 #include "lifecycle/Lifecycle.h"
+#include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 #include "transport/Port.h"
 
@@ -20,11 +22,15 @@ constexpr unsigned int kRetestMs = 500;
 constexpr unsigned int kPresentPauseMs = 1200;
 constexpr int kPresenceTests = 3;
 
-// Sleeps in short steps so that the end of the process is not held up.
+// Sleeps in short steps so that the end of the process is not held up. The
+// steps count to a deadline on the monotonic clock, so a busy machine that
+// wakes the thread late does not stretch the whole sleep.
 void MonitorSleep(unsigned int ms)
 {
-    for (unsigned int slept = 0; slept < ms && !g_bStopMonitor.load(); slept += 50)
-        SleepEx(ms - slept < 50 ? ms - slept : 50);
+    const timespec deadline = AddMilliseconds(MonotonicNow(), ms);
+    for (int left = MillisecondsUntil(deadline); left > 0 && !g_bStopMonitor.load();
+         left = MillisecondsUntil(deadline))
+        SleepEx(unsigned(left < 50 ? left : 50));
 }
 
 void* MonitorDeviceThread(void* arg)
@@ -36,11 +42,16 @@ void* MonitorDeviceThread(void* arg)
             MonitorSleep(kPausedPollMs);
             continue;
         }
+        // Tested again after a pause, but not after the last test, nor once
+        // the port says the device has hung up.
         bool present = false;
-        for (int i = 0; i < kPresenceTests && !present && !g_bStopMonitor.load(); ++i) {
+        for (int i = 0; i < kPresenceTests && !g_bStopMonitor.load(); ++i) {
+            if (PortHangsUp())
+                break;
             present = DeviceIsAlive();
-            if (!present)
-                MonitorSleep(kRetestMs);
+            if (present || i + 1 == kPresenceTests)
+                break;
+            MonitorSleep(kRetestMs);
         }
         if (g_bStopMonitor.load())
             break;

@@ -11,7 +11,6 @@
 #include "protocol/Exchange.h"
 #include "protocol/StreamHealth.h"
 #include "protocol/StreamPackets.h"
-#include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
 
@@ -40,30 +39,35 @@ void* USBDataPollThread(void*)
 {
     pthread_setname_np(pthread_self(), "hsim-poll");
     NoteRealtime(AskForRealtime());
+    MarkPriorityThread();
     // The time of one transfer at the streaming rate. Not read from the
     // engine: that would need the lock, which an application thread may hold
     // while it waits for this thread's window.
     const unsigned int reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / kStreamingRate);
     unsigned char report[kReportSize];
     while (g_hPollingEvent.WaitTimeout(0) == 0) {
-        const timespec readFrom = MonotonicNow();
         const int n = ReadReport(report, reportTimeoutMs);
-        if (n == 0) {
-            // Nothing streams (or the port is gone): until a start, at most
-            // the idle interval.
+        if (n == kReportNothingStreams) {
+            // Until a start, at most the idle interval.
             WaitForStreaming(kIdlePollMs);
             continue;
         }
-        if (n < 0) {
-            // A read that waited its time-out is read again at once, so a
-            // request that comes just after it is not left waiting; one that
-            // failed at once gives way for a moment.
-            if (MillisecondsUntil(AddMilliseconds(readFrom, 1)) > 0)
-                SleepEx(kIdlePollMs);
+        if (n == kReportTimedOut) {
+            // Read again at once, so a request that comes just after the
+            // time-out is not left waiting.
+            continue;
+        }
+        if (n == kReportPortLost) {
+            // The device has gone (or the port was closed under the read):
+            // the connect thread is woken to wind the link down, and this
+            // thread gives way meanwhile instead of reading a dead port
+            // again and again at real-time priority.
+            ReconnectDevice();
+            SleepEx(kIdlePollMs);
             continue;
         }
         // The request is timed from its arrival, before the lock is asked for.
-        const bool dataRequest = report[0] == 1 && report[1] == 0x55;
+        const bool dataRequest = IsDataRequest(report, n);
         if (dataRequest)
             NoteDataRequest();
         // The window opens before the lock is asked for: a thread waiting
@@ -71,14 +75,8 @@ void* USBDataPollThread(void*)
         OpenCommandWindow();
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            if (dataRequest) {
-                if (g_hStopPlayEvent.WaitTimeout(0) == 0) {
-                    SetRelays(false);
-                    NoteControlAnswer();
-                } else {
-                    _SendNextPacket();
-                }
-            }
+            if (dataRequest)
+                AnswerDataRequest();
             CloseCommandWindow();
         }
     }

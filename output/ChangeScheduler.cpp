@@ -2,6 +2,7 @@
 
 #include "output/Engine.h"
 #include "output/Output.h"
+#include "output/SignalTap.h"
 #include "protocol/Commands.h"
 #include "protocol/Exchange.h"
 #include "output/TestModes.h"
@@ -13,9 +14,74 @@ namespace hsim {
 
 namespace {
 
-void StopStreaming(Engine& e)
+// The output range is derived before the first transfer, so that transfer
+// is clamped with the range of the settings it plays. A device whose relays
+// could not be switched on would never ask for data: the start is given up
+// and its failure returned (the function stays selected, and the next
+// change tries again).
+Status StartStreaming(Engine& e)
+{
+    PrepareStart(e);
+    g_hStopPlayEvent.ResetEvent();
+    const Status relays = SetRelays(true);
+    if (relays != Status::Ok)
+        return relays;
+    g_bECGGoing.store(true);
+    StreamingStarted();
+    _SendNextPacket();
+    return Status::Ok;
+}
+
+Status ApplyOnce(Engine& e)
+{
+    Status status = Status::Ok;
+    if (e.synth.out.MainOutput == 0) {
+        if (g_bECGGoing.load())
+            StopStreaming(e, false);
+    } else {
+        _DeriveWorkingValues(e.synth);
+        // An uploaded period that the device plays by itself is not replaced
+        // by a stream of a changed setting.
+        if (!g_bECGGoing.load() && !e.blockOutput)
+            status = StartStreaming(e);
+    }
+    _DeriveVoltageRange(e.synth);
+    return status;
+}
+
+// A change asked for while one is applied (the stop that a scan ending in
+// the first transfer of a start asks for, a setter called from a callback)
+// is applied right after it, so that it is not lost.
+Status ApplyChange()
+{
+    Engine& e = g_Engine;
+    if (e.scheduler.ChangeInProcess) {
+        e.scheduler.ChangeAgain = true;
+        return Status::Ok;
+    }
+    e.scheduler.ChangeInProcess = true;
+    Status status = Status::Ok;
+    constexpr int kMaxRounds = 4;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        e.scheduler.ChangeAgain = false;
+        const Status once = ApplyOnce(e);
+        if (status == Status::Ok)
+            status = once;
+        if (!e.scheduler.ChangeAgain)
+            break;
+    }
+    e.scheduler.ChangeAgain = false;
+    e.scheduler.ChangeInProcess = false;
+    return status;
+}
+
+}  // namespace
+
+void StopStreaming(Engine& e, bool playOut)
 {
     g_bECGGoing.store(false);
+    e.stream.playOut = playOut;
+    e.stream.relaysPending = false;
     e.synth.clock.fOutputTime = 0;
     e.synth.clock.fOutputTimeGraph = 0;
     g_hStopPlayEvent.SetEvent();
@@ -27,81 +93,34 @@ void StopStreaming(Engine& e)
     e.stream.nDcDACValue = -1;
 }
 
-// The output range is derived before the first transfer, so that transfer
-// is clamped with the range of the settings it plays. A device whose relays
-// could not be switched on would never ask for data: the start is given up
-// (the function stays selected, and the next change tries again).
-void StartStreaming(Engine& e)
-{
-    PrepareStart(e);
-    g_hStopPlayEvent.ResetEvent();
-    if (SetRelays(true) != Status::Ok)
-        return;
-    g_bECGGoing.store(true);
-    StreamingStarted();
-    _SendNextPacket();
-}
-
-void ApplyOnce(Engine& e)
-{
-    if (e.synth.out.MainOutput == 0) {
-        if (g_bECGGoing.load())
-            StopStreaming(e);
-    } else {
-        _DeriveWorkingValues(e.synth);
-        if (!g_bECGGoing.load())
-            StartStreaming(e);
-    }
-    _DeriveVoltageRange(e.synth);
-}
-
-// A change asked for while one is applied (the stop that a scan ending in
-// the first transfer of a start asks for, a setter called from a callback)
-// is applied right after it, so that it is not lost.
-void ApplyChange()
-{
-    Engine& e = g_Engine;
-    if (e.scheduler.ChangeInProcess) {
-        e.scheduler.ChangeAgain = true;
-        return;
-    }
-    e.scheduler.ChangeInProcess = true;
-    constexpr int kMaxRounds = 4;
-    for (int round = 0; round < kMaxRounds; ++round) {
-        e.scheduler.ChangeAgain = false;
-        ApplyOnce(e);
-        if (!e.scheduler.ChangeAgain)
-            break;
-    }
-    e.scheduler.ChangeAgain = false;
-    e.scheduler.ChangeInProcess = false;
-}
-
-}  // namespace
-
 void PrepareStart(Engine& e)
 {
     _DeriveVoltageRange(e.synth);
     e.synth.work.NoiseState = 1;
+    e.synth.clock.patternEnded = false;
+    e.stream.tapFirstOfRun = true;
+    e.stream.tapPulses = e.synth.pulse.PulsesStarted;
     e.stream.nSequenceCheck = 0;
+    e.stream.relaysPending = false;
     e.scheduler.ChangeOnNextCycle = false;
 }
 
 // Both entries run on the caller's thread, where the pattern a change needs
 // is built; a deferred change is then applied on the poll thread without it.
-void _Change()
+Status _Change()
 {
     _PrepareStandardPattern(g_Engine.synth);
-    ApplyChange();
+    return ApplyChange();
 }
 
-void _ChangeRequested()
+Status _ChangeRequested()
 {
     _PrepareStandardPattern(g_Engine.synth);
-    if (g_bECGGoing.load() && g_Engine.synth.out.MainOutput != 0)
+    if (g_bECGGoing.load() && g_Engine.synth.out.MainOutput != 0) {
         g_Engine.scheduler.ChangeOnNextCycle = true;
-    else
-        ApplyChange();
+        return Status::Ok;
+    }
+    return ApplyChange();
 }
 
 void _CheckIfChangeRequired(double t)
@@ -111,7 +130,7 @@ void _CheckIfChangeRequired(double t)
         (e.synth.clock.fTimePeriod - t < 0.0004 || e.synth.out.F < 0.15)) {
         e.scheduler.ChangeOnNextCycle = false;
         ApplyChange();
-        SetRelays(true);
+        e.stream.relaysPending = true;
     }
 }
 
@@ -129,14 +148,12 @@ void _UpdateFreqScanIfRequired()
     SynthState& s = g_Engine.synth;
     if (!s.scan.FreqScanOn)
         return;
-    if (s.hooks.SyncFreqCB != nullptr)
-        s.hooks.SyncFreqCB(s.out.F);
+    TellFrequency(s.out.F);
     if (!_FreqScanEnded(s))
         return;
-    if (s.hooks.SyncFreqCB != nullptr)
-        s.hooks.SyncFreqCB(-1.0);
+    TellFrequency(-1.0);
     if (s.scan.FreqScan1 || s.scan.FreqScan3)
-        EndFrequencyScan();
+        EndFrequencyScan(true);
 }
 
 }  // namespace hsim

@@ -5,21 +5,25 @@
 #pragma once
 
 #include "output/Engine.h"
+#include "protocol/Exchange.h"
 
 namespace hsim {
 
-// Applies all settings now.
-void _Change();
+// Applies all settings now. The status of a start it made (Ok when none):
+// a start whose relays could not be switched on streams nothing.
+Status _Change();
 // Puts an engine where a start puts it before its first transfer: the output
 // range derived, packets numbered from 0, the noise generator restarted, no
 // change pending. The live start and the rendering share it.
 void PrepareStart(Engine& e);
-// Applies now when idle or when stopping, otherwise at the next cycle boundary.
-void _ChangeRequested();
+// Applies now when idle or when stopping, otherwise at the next cycle
+// boundary. The status of a start it made, as _Change.
+Status _ChangeRequested();
 // Called by the streaming loop after every sample with that sample's phase t
 // (taken before the clock advanced): applies a pending change in the last
-// 0.4 ms of the cycle, or at once for cycles longer than 6.7 s (F < 0.15),
-// and rewrites the control block.
+// 0.4 ms of the cycle, or at once for cycles longer than 6.7 s (F < 0.15).
+// The control block is rewritten once the transfer has been sent
+// (StreamState::relaysPending); nothing here talks to the device.
 void _CheckIfChangeRequired(double t);
 // Called by the streaming loop after every transfer: tells the frequency
 // callback the scan's frequency and ends the scan once the frequency, rounded
@@ -28,5 +32,11 @@ void _UpdateFreqScanIfRequired();
 // The end test of a running scan: its frequency, rounded to 10 uHz, has
 // reached the stop frequency in the scan's direction (or left the range).
 bool _FreqScanEnded(const SynthState& s);
+
+// Stops the stream on this side: streaming off, the clock at 0, the test
+// modes that belong to a run switched off, the stop signalled to the poll
+// thread. With playOut the device is let play what it holds first (the
+// output ended by itself); the relays are not written here.
+void StopStreaming(Engine& e, bool playOut);
 
 }  // namespace hsim

@@ -3,31 +3,90 @@
 #include "output/Output.h"
 #include "runtime/Sync.h"
 
+#include <atomic>
+#include <cstring>
+#include <type_traits>
+
 namespace hsim {
-
-namespace {
-
-// A standard pattern that does not loop has played once: the application
-// hears of it, then the output stops, at once and on the streaming thread
-// (no pause, no wait for a window it already holds).
-void OnPatternEnd(SynthState&)
-{
-    if (g_Engine.callbacks.StandardStopCB != nullptr)
-        g_Engine.callbacks.StandardStopCB();
-    SelectOutputFunction(0);
-}
-
-}  // namespace
 
 Engine InitialEngine()
 {
     Engine e;
-    e.synth.hooks.PatternEnd = OnPatternEnd;
+    e.synth.hooks.SyncFreqCB = TellFrequency;
+    e.synth.hooks.SyncDCOffsetCB = TellDcLevel;
     e.callbacks.StandardStopCB = NotifyOutputStopped;
     return e;
 }
 
 Engine g_Engine = InitialEngine();
+
+namespace {
+
+// The published settings: two slots, written in turn by the thread that lets
+// the lock go, each with a sequence number that is odd while it is written.
+// A reader takes the slot last completed; it only has to read again when two
+// publications passed while it read, and never waits for a writer that the
+// scheduler has preempted (that writer is writing the other slot).
+static_assert(std::is_trivially_copyable_v<Settings>, "settings are published as words");
+constexpr size_t kWords = (sizeof(Settings) + sizeof(uint64_t) - 1) / sizeof(uint64_t);
+
+struct Slot {
+    std::atomic<uint64_t> sequence{0};
+    std::atomic<uint64_t> words[kWords] = {};
+};
+
+Slot s_Slots[2];
+std::atomic<int> s_Current{0};
+
+Settings SettingsOf(const SynthState& s)
+{
+    return Settings{s.out, s.dc, s.pacing, s.ecg, s.test, s.scan, s.pattern};
+}
+
+// Caller holds g_CriticalSection, so there is one writer at a time.
+void PublishSettings()
+{
+    uint64_t words[kWords] = {};
+    const Settings now = SettingsOf(g_Engine.synth);
+    memcpy(words, &now, sizeof now);
+    const int next = 1 - s_Current.load(std::memory_order_relaxed);
+    Slot& slot = s_Slots[next];
+    const uint64_t sequence = slot.sequence.load(std::memory_order_relaxed);
+    slot.sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (size_t i = 0; i < kWords; ++i)
+        slot.words[i].store(words[i], std::memory_order_relaxed);
+    slot.sequence.store(sequence + 2, std::memory_order_release);
+    s_Current.store(next, std::memory_order_release);
+}
+
+Settings ReadPublished()
+{
+    uint64_t words[kWords];
+    for (;;) {
+        const Slot& slot = s_Slots[s_Current.load(std::memory_order_acquire)];
+        const uint64_t before = slot.sequence.load(std::memory_order_acquire);
+        if (before & 1)
+            continue;
+        for (size_t i = 0; i < kWords; ++i)
+            words[i] = slot.words[i].load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (slot.sequence.load(std::memory_order_relaxed) == before)
+            break;
+    }
+    Settings settings;
+    memcpy(&settings, words, sizeof settings);
+    return settings;
+}
+
+const bool s_bPublishing = (PublishSettings(), SetGlobalLockExitHook(PublishSettings), true);
+
+}  // namespace
+
+Settings CurrentSettings()
+{
+    return GlobalLockHeldHere() ? SettingsOf(g_Engine.synth) : ReadPublished();
+}
 
 }  // namespace hsim
 

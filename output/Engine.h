@@ -15,6 +15,18 @@ struct StreamState {
     int nDcDACValue = -1;         // fixed DC word, -1 = none
     uint32_t uiCounter = 0;       // samples since the last graph callback
     int freqDivider = 10;         // the graph callback sees every tenth sample
+    // A change applied at a cycle boundary inside a transfer: the control
+    // block is written once that transfer has gone out.
+    bool relaysPending = false;
+    // The output ended by itself (a pattern or file that does not loop, a
+    // scan at its stop): the device plays what it holds, the next request is
+    // answered with one transfer at 0 mV, the one after it with the relays
+    // off.
+    bool playOut = false;
+    // The signal tap's bookkeeping: the first point of a run is marked, and
+    // a pacing pulse counted since the last point is drawn at the next one.
+    bool tapFirstOfRun = false;
+    uint32_t tapPulses = 0;
 };
 
 // Recording of every streamed sample into the application's buffers (AC in
@@ -34,12 +46,15 @@ struct SchedulerState {
 };
 
 // The application's callbacks, called with g_CriticalSection held (null =
-// not registered). The two the synthesis itself calls live in its hooks.
+// not registered). The synthesis reports through its hooks, which the engine
+// wires to the signal tap and to these.
 struct EngineCallbacks {
     HSIM_GRAPH_CALLBACK GraphCB = nullptr;
     HSIM_GRAPH_CALLBACK PacingGraphCB = nullptr;
     HSIM_FUNCTION_CALLBACK SyncMainFuncCB = nullptr;
     HSIM_LEVEL_CALLBACK BaselineResetCB = nullptr;
+    HSIM_FREQUENCY_CALLBACK SyncFreqCB = nullptr;
+    HSIM_LEVEL_CALLBACK SyncDCOffsetCB = nullptr;
     void (*StandardStopCB)() = nullptr;  // end-of-output notification
 };
 
@@ -49,12 +64,34 @@ struct Engine {
     SchedulerState scheduler;
     RecordingState record;
     EngineCallbacks callbacks;
+    // The device plays an uploaded period by itself (block output or the
+    // upload of a standalone save began): a change of settings is stored
+    // and starts no stream; only a new selection of the output function does.
+    bool blockOutput = false;
 };
 
 // The engine as the library starts: default settings, hooks wired.
 Engine InitialEngine();
 
 extern Engine g_Engine;
+
+// The settings as the application reads them back: what the setters store,
+// as the engine holds them (a capped frequency, a scan's frequency, a stop).
+struct Settings {
+    OutputSettings out;
+    DcSettings dc;
+    PacingSettings pacing;
+    EcgSettings ecg;
+    TestModes test;
+    FrequencyScan scan;
+    PatternSelection pattern;
+};
+
+// The settings for a getter, without waiting for anybody: the live engine's
+// when the calling thread holds g_CriticalSection, otherwise a copy published
+// each time the lock was let go, so a value set by a call that has returned
+// is always seen.
+Settings CurrentSettings();
 
 }  // namespace hsim
 

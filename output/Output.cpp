@@ -2,6 +2,7 @@
 
 #include "output/ChangeScheduler.h"
 #include "output/Engine.h"
+#include "output/SignalTap.h"
 #include "protocol/Commands.h"
 #include "protocol/StreamPackets.h"
 #include "runtime/Sync.h"
@@ -38,16 +39,23 @@ Status SetDcOffset(int channel)
 
 Status SelectOutputFunction(int code)
 {
-    OutputSettings& out = g_Engine.synth.out;
+    Engine& e = g_Engine;
+    OutputSettings& out = e.synth.out;
+    // A new selection ends block output, and the play-out of an output that
+    // ended by itself: the relays go off first, so that a new stream starts
+    // a new run on the device.
+    e.blockOutput = false;
+    if (e.stream.playOut) {
+        e.stream.playOut = false;
+        if (code != 0)
+            WriteRelays(false, out.nSampleRate);
+    }
     out.nSampleRate = kStreamingRate;
     g_hStopPlayEvent.ResetEvent();
     out.MainOutput = code;
-    Status status = SetRelays(false);
-    if (code == kBiphasicExponential)
-        _Change();
-    else
-        _ChangeRequested();
-    return status;
+    const Status relays = SetRelays(false);
+    const Status start = code == kBiphasicExponential ? _Change() : _ChangeRequested();
+    return FirstFailure(relays, start);
 }
 
 Status SetChannelLead(int channel, OutputLead lead)
@@ -86,16 +94,59 @@ LoadedData ReplaceLoadedData(LoadedData next)
     return old;
 }
 
+namespace {
+
+void TapEvent(TapKind kind, double value)
+{
+    TapPoint point;
+    point.kind = kind;
+    point.time = kind == TapKind::End ? -1.0 : g_Engine.synth.clock.fOutputTimeGraph;
+    point.value = value;
+    TapWrite(point);
+}
+
+}  // namespace
+
 void NotifyOutputStopped()
 {
     // Time -1 is the marker for the end of output.
+    TapEvent(TapKind::End, 0.0);
     if (g_Engine.callbacks.GraphCB != nullptr)
         g_Engine.callbacks.GraphCB(-1.0, 0.0);
+}
+
+void TellFrequency(double hz)
+{
+    TapEvent(TapKind::Frequency, hz);
+    if (g_Engine.callbacks.SyncFreqCB != nullptr)
+        g_Engine.callbacks.SyncFreqCB(hz);
+}
+
+void TellDcLevel(int mv)
+{
+    TapEvent(TapKind::DcLevel, mv);
+    if (g_Engine.callbacks.SyncDCOffsetCB != nullptr)
+        g_Engine.callbacks.SyncDCOffsetCB(mv);
+}
+
+void TellFunction(int code)
+{
+    TapEvent(TapKind::Function, code);
+    if (g_Engine.callbacks.SyncMainFuncCB != nullptr)
+        g_Engine.callbacks.SyncMainFuncCB(code);
+}
+
+void TellBaselineReset(int level)
+{
+    TapEvent(TapKind::BaselineReset, level);
+    if (g_Engine.callbacks.BaselineResetCB != nullptr)
+        g_Engine.callbacks.BaselineResetCB(level);
 }
 
 void StopOutputAfterLoss()
 {
     CAutoCriticalSection lock(g_CriticalSection);
+    g_Engine.stream.playOut = false;
     if (g_bECGGoing.load()) {
         g_Engine.synth.out.MainOutput = 0;
         _Change();

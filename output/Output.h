@@ -36,12 +36,28 @@ Status SetChannelDcVariableMode(int channel, bool variable);
 // g_CriticalSection.
 LoadedData ReplaceLoadedData(LoadedData next);
 
-// Tells the signal-output callback that output has stopped: (-1, 0).
+// What the application hears, through its callbacks and the signal tap.
+// Caller holds g_CriticalSection.
+// The output has ended by itself: the signal-output callback gets (-1, 0).
 void NotifyOutputStopped();
+// The library changed the frequency (Hz; -1 when a scan ended).
+void TellFrequency(double hz);
+// The dynamic range test's DC level changed (mV).
+void TellDcLevel(int mv);
+// A scan switched the output function.
+void TellFunction(int code);
+// The baseline-reset level changed.
+void TellBaselineReset(int level);
 
-// Computes and sends the next streaming transfer (or, once a file that does
-// not loop has ended, stops the output instead).
+// Computes and sends the next streaming transfer, then does the device work
+// it calls for (or, once a file that does not loop has ended, sends 0 mV and
+// stops the output instead).
 void _SendNextPacket();
+// The poll thread's answer to a data request, under g_CriticalSection: the
+// next transfer while output streams; after the output ended by itself one
+// transfer at 0 mV; after a stop, the relays off (when no one has switched
+// them off yet).
+void AnswerDataRequest();
 
 // The device is gone: output stops without a word to it, so that it can be
 // started again once a device is back. Takes g_CriticalSection.

@@ -11,12 +11,6 @@ namespace hsim {
 
 namespace {
 
-// A pattern that does not loop ends the rendering as it ends the output.
-void EndOfPattern(SynthState& s)
-{
-    s.out.MainOutput = 0;
-}
-
 // The copy as a start leaves it: the clock at 0 (a stop left it there), no
 // callbacks or recording, the working values derived, then what every start
 // prepares.
@@ -32,7 +26,6 @@ Engine StartedCopy(double& acScale)
     _PrepareStandardPattern(e.synth);
     e.callbacks = EngineCallbacks{};
     e.synth.hooks = Hooks{};
-    e.synth.hooks.PatternEnd = EndOfPattern;
     e.record = RecordingState{};
     e.scheduler = SchedulerState{};
     e.synth.clock.fOutputTime = 0;
@@ -73,21 +66,25 @@ int RenderFromStart(int count, const SampleOutput& out)
     unsigned char buffer[kTransferBytes];
     int done = 0;
     while (done < count) {
-        if (running && IsEndOfFile(e.synth))
-            break;
         const int n = std::min(kSamplesPerTransfer, count - done);
+        TransferEvents events;
+        if (running && IsEndOfFile(e.synth)) {
+            // A file that ended with the transfer before: the stream sends
+            // 0 mV here and stops.
+            break;
+        }
         if (n == kSamplesPerTransfer) {
-            ComputeTransfer(e, buffer, acScale, TransferUse::Render, Offset(out, done));
+            events = ComputeTransfer(e, buffer, acScale, TransferUse::Render, Offset(out, done));
         } else {
             // The last part of a transfer: computed whole, the part kept.
             double ac[kSamplesPerTransfer], dc[kSamplesPerTransfer];
             int16_t acWords[kSamplesPerTransfer];
             uint16_t dcWords[kSamplesPerTransfer];
-            ComputeTransfer(e, buffer, acScale, TransferUse::Render, {ac, dc, acWords, dcWords});
+            events = ComputeTransfer(e, buffer, acScale, TransferUse::Render, {ac, dc, acWords, dcWords});
             CopyPart(Offset(out, done), {ac, dc, acWords, dcWords}, n);
         }
         done += n;
-        if (running && (e.synth.out.MainOutput == 0 || _FreqScanEnded(e.synth)))
+        if (running && (events.endedAt >= 0 || _FreqScanEnded(e.synth)))
             break;
     }
     return done;

@@ -1,12 +1,16 @@
 // The streaming loop: each data request of the device is answered with the
 // next 700 samples, computed here sample by sample. Around each sample the
-// output clock advances, the application's graph callbacks see every tenth
-// sample, a running frequency scan moves on, the recording takes the sample
-// and the change scheduler may apply a pending change at the cycle boundary.
+// output clock advances, the application's graph callbacks and the signal tap
+// see every tenth sample, a running frequency scan moves on, the recording
+// takes the sample and the change scheduler may apply a pending change at the
+// cycle boundary. The device work that follows from the computation (the
+// control block after a change, the apnea switch, the end of the output) is
+// done once the transfer has gone out.
 #include "output/Transfer.h"
 
 #include "output/ChangeScheduler.h"
 #include "output/Output.h"
+#include "output/SignalTap.h"
 #include "protocol/StreamHealth.h"
 #include "protocol/Commands.h"
 #include "protocol/SampleWords.h"
@@ -52,6 +56,26 @@ void ReportToGraph(Engine& e, double v)
     }
 }
 
+// The tap's sample point: the signal as the graph callback sees it, the DC
+// channel as played, and a pacing pulse started since the last point.
+void TapSample(Engine& e, double v, double dcPlayed)
+{
+    TapPoint point;
+    point.time = e.synth.clock.fOutputTimeGraph;
+    point.signalMv = v;
+    point.dcMv = dcPlayed;
+    if (e.synth.pulse.PulsesStarted != e.stream.tapPulses) {
+        e.stream.tapPulses = e.synth.pulse.PulsesStarted;
+        point.pacingMv = e.synth.pacing.PA;
+        point.pacingMs = e.synth.pacing.PacingDuration;
+    }
+    if (e.stream.tapFirstOfRun) {
+        point.flags = kTapFirstOfRun;
+        e.stream.tapFirstOfRun = false;
+    }
+    TapWrite(point);
+}
+
 void Record(RecordingState& r, double w, double dc)
 {
     if (r.EnableRecord && r.RecordIndex < r.RecordLength && r.AcBuffer != nullptr && r.DcBuffer != nullptr) {
@@ -73,11 +97,14 @@ bool IsEndOfFile(const SynthState& s)
            (empty || s.clock.fOutputTime > s.clock.fTimePeriod);
 }
 
-void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use, const SampleOutput& out)
+TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
+                               const SampleOutput& out)
 {
     SynthState& s = e.synth;
     StreamState& stream = e.stream;
     const bool live = use == TransferUse::Live;
+    TransferEvents events;
+    bool ended = false;
     memset(buffer, 0, kTransferBytes);
     if (s.clock.fOutputTime == 0.0)
         stream.uiCounter = 0;
@@ -91,8 +118,25 @@ void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferU
         for (int i = 0; i < kSamplesPerPacket; ++i, ++n) {
             const double t = _FoldTime(s.clock.fOutputTime, s.clock.fTimePeriod);
             double pace = 0.0;
-            const bool ended = IsEndOfFile(s);
-            double v = ended ? 0.0 : _GetMainFunctionVoltage(s, t);
+            double v = 0.0;
+            // A pattern or file that does not loop ends at the first sample
+            // past its end: the application hears of it there, the rest of
+            // the transfer holds the signal channel at 0 mV, and nothing
+            // after it is reported or recorded.
+            if (!ended) {
+                bool endsHere = IsEndOfFile(s);
+                if (!endsHere) {
+                    v = _GetMainFunctionVoltage(s, t);
+                    endsHere = s.clock.patternEnded;
+                }
+                if (endsHere) {
+                    v = 0.0;
+                    ended = true;
+                    events.endedAt = n;
+                    if (live && e.callbacks.StandardStopCB != nullptr)
+                        e.callbacks.StandardStopCB();
+                }
+            }
             double dc;
             if (s.out.MainOutput == kFileWithDc)
                 dc = ended ? 0.0 : FileDcVoltage(s, t);
@@ -101,8 +145,11 @@ void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferU
             const bool overload = s.test.BaseLineOverload != 0 && s.out.MainOutput == kSine;
             if (!overload)
                 v = v + pace;
-            if (live && stream.uiCounter == 0 && e.callbacks.GraphCB != nullptr)
-                ReportToGraph(e, v);
+            if (live && stream.uiCounter == 0 && !ended) {
+                TapSample(e, v, overload ? v : dc);
+                if (e.callbacks.GraphCB != nullptr)
+                    ReportToGraph(e, v);
+            }
             if (static_cast<int>(stream.uiCounter) < stream.freqDivider - 1)
                 ++stream.uiCounter;
             else
@@ -133,12 +180,13 @@ void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferU
                 s.clock.fTimePeriod = 1.0 / s.out.F;
                 s.clock.fOutputTime = s.clock.fTimePeriod * f;
             }
-            if (live) {
+            if (live && !ended) {
                 Record(e.record, w, dc);
                 _CheckIfChangeRequired(t);
             }
         }
     }
+    return events;
 }
 
 void EnableApneaByTime(int seconds)
@@ -151,30 +199,68 @@ void EnableApneaByTime(int seconds)
     }
 }
 
-// The device work that belongs to the end of a transfer (the apnea switch,
-// the end of a scan) is done before the transfer is written: the device says
-// nothing while it waits for its data, so these exchanges cannot meet its
-// next request.
+// The transfer goes out first: the device is waiting for it. What the
+// computation calls for on the device (the control block after a change
+// applied at a cycle boundary, the apnea switch, the end of the output) is
+// done after it, while the device plays what it has.
 void _SendNextPacket()
 {
     Engine& e = g_Engine;
     SynthState& s = e.synth;
+    const TransferTiming timing = BeginTransfer();
     if (IsEndOfFile(s)) {
-        SelectOutputFunction(0);
+        // The file ended with the transfer before: this one holds 0 mV while
+        // the device plays the rest of that one, and the relays go off at
+        // the next request.
+        s.out.MainOutput = 0;
+        StopStreaming(e, false);
         if (e.callbacks.StandardStopCB != nullptr)
             e.callbacks.StandardStopCB();
+        TransferSent(timing, SendStopPacket() == kTransferBytes);
         return;
     }
     unsigned char buffer[kTransferBytes];
-    const TransferTiming timing = BeginTransfer();
-    ComputeTransfer(e, buffer, AcCountsPerMv(), TransferUse::Live);
+    const TransferEvents events = ComputeTransfer(e, buffer, AcCountsPerMv(), TransferUse::Live);
     EndComputation(timing);
-    if (g_Respiration.RespirationEnabled)
-        EnableApneaByTime(_Trunc32(s.clock.fOutputTimeGraph));
-    _UpdateFreqScanIfRequired();
     // A failed write is not retried: the clock has moved on, and the next
     // request continues from there.
     TransferSent(timing, Exchange({buffer, kTransferBytes}) == Status::Ok);
+    if (e.stream.relaysPending) {
+        e.stream.relaysPending = false;
+        SetRelays(true);
+    }
+    if (events.endedAt >= 0) {
+        s.out.MainOutput = 0;
+        StopStreaming(e, true);
+        return;
+    }
+    if (g_Respiration.RespirationEnabled)
+        EnableApneaByTime(_Trunc32(s.clock.fOutputTimeGraph));
+    _UpdateFreqScanIfRequired();
+}
+
+void AnswerDataRequest()
+{
+    Engine& e = g_Engine;
+    if (g_bECGGoing.load()) {
+        g_hStopPlayEvent.WaitTimeout(0);
+        _SendNextPacket();
+        return;
+    }
+    g_hStopPlayEvent.WaitTimeout(0);
+    if (e.stream.playOut) {
+        // The output ended by itself: the device has played what it held
+        // when it asked; one transfer at 0 mV follows it.
+        e.stream.playOut = false;
+        const TransferTiming timing = BeginTransfer();
+        TransferSent(timing, SendStopPacket() == kTransferBytes);
+        return;
+    }
+    // Stopped: the relays go off, unless the stop has switched them off
+    // already (the device was told; it asks no more).
+    if (DeviceRelaysOn())
+        WriteRelays(false, e.synth.out.nSampleRate);
+    NoteControlAnswer();
 }
 
 }  // namespace hsim

@@ -32,12 +32,6 @@ double OverloadFrequency(int level)
     }
 }
 
-void TellFunction(int code)
-{
-    if (g_Engine.callbacks.SyncMainFuncCB != nullptr)
-        g_Engine.callbacks.SyncMainFuncCB(code);
-}
-
 }  // namespace
 
 // The level is stored before the handler runs, so the handler acts on the
@@ -60,8 +54,7 @@ void SetBaselineResetLevel(int level)
     }
     e.synth.test.BaseLineOverload = level;
     if (level != old) {
-        if (e.callbacks.BaselineResetCB != nullptr)
-            e.callbacks.BaselineResetCB(level);
+        TellBaselineReset(level);
         _Baseline1V_CheckedChanged();
     }
 }
@@ -74,8 +67,7 @@ void _Baseline1V_CheckedChanged()
         const double f = OverloadFrequency(level);
         if (f > 0.0)
             s.out.F = f;
-        if (s.hooks.SyncFreqCB != nullptr)
-            s.hooks.SyncFreqCB(s.out.F);
+        TellFrequency(s.out.F);
         s.clock.fTimePeriod = 1 / s.out.F;
         s.out.Amplitude = kOverloadAmplitude;
         _ChangeRequested();
@@ -115,11 +107,15 @@ void StartFrequencyScan(ScanKind kind)
         _ChangeRequested();
 }
 
-void EndFrequencyScan()
+void EndFrequencyScan(bool reachedStop)
 {
-    g_Engine.synth.out.MainOutput = 0;
+    Engine& e = g_Engine;
+    e.synth.out.MainOutput = 0;
     TellFunction(0);
-    SelectOutputFunction(0);
+    if (reachedStop && g_bECGGoing.load())
+        StopStreaming(e, true);
+    else
+        SelectOutputFunction(0);
 }
 
 }  // namespace hsim

@@ -29,7 +29,8 @@ void StartFrequencyScan(ScanKind kind);
 
 // Ends a scan (or switches it off): output function 0, the output-function
 // callback told 0, and the output stopped, which clears the scan flags.
-// Nothing starts.
-void EndFrequencyScan();
+// Nothing starts. A scan that reached its stop lets the device play what it
+// holds before the relays go off; one switched off stops at once.
+void EndFrequencyScan(bool reachedStop = false);
 
 }  // namespace hsim

@@ -22,12 +22,20 @@ struct SampleOutput {
 // copy of the engine (none of them).
 enum class TransferUse { Live, Render };
 
+// What happened inside a transfer, for the work that follows it.
+struct TransferEvents {
+    // The sample at which the output ended by itself (a pattern or file that
+    // does not loop played to its end), -1 when it did not. The samples from
+    // there on hold the signal channel at 0 mV.
+    int endedAt = -1;
+};
+
 // Computes the next transfer of e into buffer (kTransferBytes bytes):
 // advances e's clock, sequence counter, scan and generators. The AC scale is
 // the counts per mV of the signal channel. Caller holds g_CriticalSection for
-// the live engine.
-void ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
-                     const SampleOutput& out = {});
+// the live engine. Nothing here talks to the device.
+TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
+                               const SampleOutput& out = {});
 
 // A loaded file that does not loop has played to its end.
 bool IsEndOfFile(const SynthState& s);

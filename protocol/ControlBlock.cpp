@@ -87,11 +87,15 @@ Status ReadControlBlock(unsigned char* block)
 
 Status WriteRelays(bool functionSelected, int sampleRate)
 {
-    return UpdateControlBlock([&](unsigned char* block) {
+    const Status status = UpdateControlBlock([&](unsigned char* block) {
         block[kRelayByte] = functionSelected ? 1 : 8;
         block[kRateHigh] = (unsigned char)((sampleRate >> 8) & 0xFF);
         block[kRateLow] = (unsigned char)(sampleRate & 0xFF);
     });
+    // A block that did not go out whole leaves the device as it was.
+    if (status == Status::Ok)
+        NoteRelaysWritten(functionSelected);
+    return status;
 }
 
 Status SetInputImpedanceMode(int channel, int mode)

@@ -33,7 +33,7 @@ class ReaderLock {
 public:
     void LockForExchange()
     {
-        std::unique_lock<std::mutex> guard(m_Mutex);
+        std::unique_lock<PiMutex> guard(m_Mutex);
         ++m_ExchangesWaiting;
         m_Free.wait(guard, [this] { return !m_Held; });
         --m_ExchangesWaiting;
@@ -41,22 +41,22 @@ public:
     }
     void LockForReport()
     {
-        std::unique_lock<std::mutex> guard(m_Mutex);
+        std::unique_lock<PiMutex> guard(m_Mutex);
         m_Free.wait(guard, [this] { return !m_Held && m_ExchangesWaiting == 0; });
         m_Held = true;
     }
     void Unlock()
     {
         {
-            std::lock_guard<std::mutex> guard(m_Mutex);
+            std::lock_guard<PiMutex> guard(m_Mutex);
             m_Held = false;
         }
         m_Free.notify_all();
     }
 
 private:
-    std::mutex m_Mutex;
-    std::condition_variable m_Free;
+    PiMutex m_Mutex;
+    std::condition_variable_any m_Free;
     bool m_Held = false;
     int m_ExchangesWaiting = 0;
 };
@@ -78,8 +78,8 @@ struct ReportReading {
 // poll thread answer first: without this, threads that take the lock one
 // after the other (the lock favours a thread that takes it again at once)
 // could keep the device waiting for its data as long as they keep coming.
-std::mutex s_AnswerMutex;
-std::condition_variable s_AnswerSent;
+PiMutex s_AnswerMutex;
+std::condition_variable_any s_AnswerSent;
 bool s_bAnswerPending = false;
 std::chrono::steady_clock::time_point s_WindowOpened;  // guarded by s_AnswerMutex
 // The share of the device's slack of one transfer (17.5 ms) that callers may
@@ -92,17 +92,19 @@ constexpr auto kAnswerWaitLimit = std::chrono::milliseconds(100);
 thread_local int t_nFrames = 0;           // frames open on this thread
 thread_local bool t_bPollThread = false;  // this thread answers the device
 
-Status WaitForWindow(unsigned int timeoutMs);
+// A data request that an exchange read in place of its answer, kept for the
+// poll thread to answer (the device asks once and waits).
+std::atomic<bool> s_bRequestHeld{false};
+// The opening of the port on which the host last switched the relays on; 0
+// when it switched them off since.
+std::atomic<unsigned long> s_RelaysOnOpening{0};
+
+Status WaitForWindow(const timespec& deadline);
 
 // At most this many data requests are dropped in place of one answer (the
 // device has at most one outstanding, and repeats it after a second).
 constexpr int kMaxSkippedRequests = 2;
 constexpr unsigned int kReportRestMs = 20;
-
-bool IsDataRequest(const unsigned char* bytes, int n)
-{
-    return n >= 2 && bytes[0] == 0x01 && bytes[1] == 0x55;
-}
 
 int ReadAnswer(const Message& m)
 {
@@ -110,15 +112,24 @@ int ReadAnswer(const Message& m)
                                : ReadData(m.answer, m.answerLength);
 }
 
+// Runs on every thread but the poll thread when it has its turn for the
+// global lock and does not hold it yet.
 void LetPendingAnswerGoFirst()
 {
-    std::unique_lock<std::mutex> guard(s_AnswerMutex);
+    std::unique_lock<PiMutex> guard(s_AnswerMutex);
     if (s_bAnswerPending && std::chrono::steady_clock::now() - s_WindowOpened < kWindowShare)
         return;
     s_AnswerSent.wait_for(guard, kAnswerWaitLimit, [] { return !s_bAnswerPending; });
 }
 
+const bool s_bEntryHookSet = (SetGlobalLockEntryHook(LetPendingAnswerGoFirst), true);
+
 }  // namespace
+
+bool IsDataRequest(const unsigned char* bytes, int n)
+{
+    return n >= 2 && bytes[0] == 0x01 && bytes[1] == 0x55;
+}
 
 Status Exchange(const Message& m)
 {
@@ -137,13 +148,16 @@ Status Exchange(const Message& m)
         SleepEx(m.pauseMs);
     int n = ReadAnswer(m);
     // A data request that a device still streaming sent in the meantime is
-    // not the answer: it is dropped whole, and the answer read after it.
+    // not the answer: it is kept for the poll thread, and the answer read
+    // after it.
     for (int skipped = 0; n == m.answerLength && IsDataRequest(m.answer, n) && skipped < kMaxSkippedRequests;
          ++skipped) {
         if (m.answerLength < kReportSize) {
             unsigned char rest[kReportSize];
             ReadDataEx(rest, kReportSize - m.answerLength, kReportRestMs);
         }
+        NoteDataRequest();
+        s_bRequestHeld.store(true);
         n = ReadAnswer(m);
     }
     if (n != m.answerLength)
@@ -155,25 +169,24 @@ Status Exchange(const Message& m)
     return Status::Ok;
 }
 
-Status EnterCommandWindow(unsigned int timeoutMs)
+namespace {
+
+Status EnterWindowBy(const timespec& deadline)
 {
     if (!DeviceIsConnected())
         return Status::NoDevice;
     if (!g_bECGGoing.load())
         return Status::Ok;
-    const Status status = WaitForWindow(timeoutMs);
+    const Status status = WaitForWindow(deadline);
     NoteWindowWait(status == Status::Busy);
     return status;
 }
 
-namespace {
-
-Status WaitForWindow(unsigned int timeoutMs)
+Status WaitForWindow(const timespec& deadline)
 {
-    const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     for (;;) {
         const int left = MillisecondsUntil(deadline);
-        const int slice = left < kWindowSliceMs ? left : kWindowSliceMs;
+        const int slice = left < kWindowSliceMs ? (left > 0 ? left : 0) : kWindowSliceMs;
         if (g_hProcessRequestEvent.WaitTimeout(unsigned(slice)) == 0)
             return Status::Ok;
         if (!DeviceIsConnected())
@@ -185,31 +198,55 @@ Status WaitForWindow(unsigned int timeoutMs)
 
 }  // namespace
 
+Status EnterCommandWindow(unsigned int timeoutMs)
+{
+    return EnterWindowBy(AddMilliseconds(MonotonicNow(), timeoutMs));
+}
+
 int ReadReport(unsigned char* report, unsigned int timeoutMs)
 {
     // Streaming is checked and the report read under the reader lock, so an
     // exchange never meets a read begun before streaming stopped.
     ReportReading reading;
-    if (!g_bECGGoing.load())
-        return 0;
+    if (!g_bECGGoing.load() && !DeviceRelaysOn())
+        return kReportNothingStreams;
     memset(report, 0, kReportSize);
-    return ReadDataEx(report, kReportSize, timeoutMs);
+    if (s_bRequestHeld.exchange(false)) {
+        report[0] = 0x01;
+        report[1] = 0x55;
+        return kReportSize;
+    }
+    const int n = ReadDataEx(report, kReportSize, timeoutMs);
+    if (n <= 0)
+        return LastReadLostPort() ? kReportPortLost : kReportTimedOut;
+    return n;
+}
+
+bool DeviceRelaysOn()
+{
+    const unsigned long opening = s_RelaysOnOpening.load();
+    return opening != 0 && opening == PortOpening();
+}
+
+void NoteRelaysWritten(bool on)
+{
+    s_RelaysOnOpening.store(on ? PortOpening() : 0);
 }
 
 namespace {
-std::mutex s_StreamMutex;
-std::condition_variable s_StreamStarted;
+PiMutex s_StreamMutex;
+std::condition_variable_any s_StreamStarted;
 }  // namespace
 
 void WaitForStreaming(unsigned int timeoutMs)
 {
-    std::unique_lock<std::mutex> guard(s_StreamMutex);
+    std::unique_lock<PiMutex> guard(s_StreamMutex);
     s_StreamStarted.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] { return g_bECGGoing.load(); });
 }
 
 void StreamingStarted()
 {
-    { std::lock_guard<std::mutex> guard(s_StreamMutex); }
+    { std::lock_guard<PiMutex> guard(s_StreamMutex); }
     s_StreamStarted.notify_all();
 }
 
@@ -217,7 +254,7 @@ void OpenCommandWindow()
 {
     t_bPollThread = true;
     {
-        std::lock_guard<std::mutex> guard(s_AnswerMutex);
+        std::lock_guard<PiMutex> guard(s_AnswerMutex);
         s_bAnswerPending = true;
         s_WindowOpened = std::chrono::steady_clock::now();
     }
@@ -228,21 +265,25 @@ void CloseCommandWindow()
 {
     g_hProcessRequestEvent.ResetEvent();
     {
-        std::lock_guard<std::mutex> guard(s_AnswerMutex);
+        std::lock_guard<PiMutex> guard(s_AnswerMutex);
         s_bAnswerPending = false;
     }
     s_AnswerSent.notify_all();
 }
 
 // A frame nested in another, or opened on the poll thread (by a callback it
-// runs), already holds the lock the poll thread needs: it does not wait.
+// runs), already holds the lock the poll thread needs: it does not wait for
+// the window.
 CommandFrame::CommandFrame(unsigned int timeoutMs)
 {
-    if (t_nFrames == 0 && !t_bPollThread)
-        LetPendingAnswerGoFirst();
+    const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
+    const bool nested = t_nFrames > 0 || t_bPollThread;
     ++t_nFrames;
     g_CriticalSection.Lock();
-    m_Status = EnterCommandWindow(timeoutMs);
+    if (nested)
+        m_Status = DeviceIsConnected() ? Status::Ok : Status::NoDevice;
+    else
+        m_Status = EnterWindowBy(deadline);
 }
 
 CommandFrame::~CommandFrame()

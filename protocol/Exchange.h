@@ -64,13 +64,19 @@ Status Exchange(const Message& message);
 Status EnterCommandWindow(unsigned int timeoutMs = kCommandWindowMs);
 
 // The frame of every operation that talks to the device from outside the
-// poll thread: takes g_CriticalSection for its whole life, then
-// EnterCommandWindow. A frame that is not open sends nothing. Frames that
-// come in the first 2 ms of a window share it; a frame that is not nested in
-// another and comes later lets the poll thread answer the request it holds
-// first, so that threads queueing for the lock cannot keep the device waiting
-// for its data. Code that holds g_CriticalSection and then opens a frame must
-// do so through a frame of its own.
+// poll thread: takes g_CriticalSection for its whole life (in turn with the
+// other threads: first come, first served), then EnterCommandWindow. A frame
+// that is not open sends nothing. The window wait counts from the frame's
+// start, the wait for the turn included. Before a thread takes the lock it
+// lets a pending answer go first unless the window is young (see
+// LetPendingAnswerGoFirst), so that threads queueing for the lock cannot keep
+// the device waiting for its data.
+//
+// A frame opened inside another frame on the same thread, or on the poll
+// thread (by a callback it runs), does not wait for the window: the thread
+// already holds the lock the poll thread needs, and its outer frame has
+// entered the window or started the stream itself (a callback of the first
+// transfer of a start runs before the device has anything to ask for).
 class CommandFrame {
 public:
     explicit CommandFrame(unsigned int timeoutMs = kCommandWindowMs);
@@ -94,10 +100,19 @@ Status InCommandFrame(Operation operation)
     return frame.open() ? operation() : frame.status();
 }
 
+// What ReadReport gives besides a report's length.
+constexpr int kReportNothingStreams = 0;  // nothing to read: no stream, relays off
+constexpr int kReportTimedOut = -1;       // nothing came within the time-out
+constexpr int kReportPortLost = -2;       // the port is closed or the device hung up
+
 // The poll thread's side: reads one 64-byte report, without the global lock,
-// while output streams. The bytes read (-1 or a short count when nothing or
-// too little came), or 0 when nothing streams.
+// while output streams or the device's relays are on (it may still ask for
+// data after a stop until it is told). A data request that an exchange read
+// in place of its answer is given first. The bytes read, or one of the
+// kReport values.
 int ReadReport(unsigned char* report, unsigned int timeoutMs);
+// True for a report that asks for the next transfer.
+bool IsDataRequest(const unsigned char* report, int length);
 // Opens the window for the report just read; the poll thread then takes the
 // lock and answers.
 void OpenCommandWindow();
@@ -107,6 +122,12 @@ void CloseCommandWindow();
 // timeoutMs. A start calls StreamingStarted once it has set g_bECGGoing.
 void WaitForStreaming(unsigned int timeoutMs);
 void StreamingStarted();
+
+// The relay byte the host last wrote into the control block on this opening
+// of the port: true while it says output on. The device asks for data only
+// then. Recorded by the control block write.
+bool DeviceRelaysOn();
+void NoteRelaysWritten(bool on);
 
 }  // namespace hsim
 

@@ -29,6 +29,8 @@ struct Counters {
 
 Counters s_Counters;
 std::atomic<int64_t> s_PendingRequestNs{0};
+// When the last transfer of the running stream was written; 0 when none runs.
+std::atomic<int64_t> s_LastTransferNs{0};
 std::atomic<bool> s_Realtime{false};
 
 int64_t NowNs()
@@ -70,7 +72,7 @@ void NoteAnswer(int64_t requestNs)
     Add(s_Counters.requestsAnswered);
     if (requestNs == 0)
         return;
-    const int64_t latency = NowNs() - requestNs;
+    const int64_t latency = NowNs() - DeviceRequestTime(requestNs, s_LastTransferNs.load(std::memory_order_relaxed));
     Add(s_Counters.bins[BinOf(latency < 0 ? 0 : latency)]);
     RaiseMax(s_Counters.latencyMaxNs, latency);
     if (double(latency) / 1e6 > kLateAnswerMs)
@@ -78,6 +80,13 @@ void NoteAnswer(int64_t requestNs)
 }
 
 }  // namespace
+
+int64_t DeviceRequestTime(int64_t requestReadNs, int64_t previousTransferNs)
+{
+    if (previousTransferNs != 0 && requestReadNs - previousTransferNs > kTransferPlayNs)
+        return previousTransferNs + kTransferPlayNs;
+    return requestReadNs;
+}
 
 void NoteDataRequest()
 {
@@ -87,6 +96,7 @@ void NoteDataRequest()
 void NoteControlAnswer()
 {
     NoteAnswer(s_PendingRequestNs.exchange(0, std::memory_order_relaxed));
+    s_LastTransferNs.store(0, std::memory_order_relaxed);
 }
 
 TransferTiming BeginTransfer()
@@ -108,6 +118,7 @@ void TransferSent(const TransferTiming& timing, bool written)
     // The first transfer of a start answers no request.
     if (timing.requestNs != 0)
         NoteAnswer(timing.requestNs);
+    s_LastTransferNs.store(NowNs(), std::memory_order_relaxed);
 }
 
 void NoteWindowWait(bool timedOut)

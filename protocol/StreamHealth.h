@@ -12,6 +12,16 @@ namespace hsim {
 
 // An answer later than this eats into the device's slack of one transfer.
 constexpr double kLateAnswerMs = 5.0;
+// The time one transfer plays (700 samples at 40000 per second), in ns.
+constexpr int64_t kTransferPlayNs = 17500000;
+
+// When the device asked for the data that an answer gives, as far as the host
+// can tell: when the request was read, but no later than one transfer's
+// playing time after the previous transfer was written (0: none in this
+// run). The device asks before it has played the transfer it has, so a
+// request read later than that waited unread (a poll thread that was not
+// running yet, or held up), and the wait counts.
+int64_t DeviceRequestTime(int64_t requestReadNs, int64_t previousTransferNs);
 
 struct StreamHealthFigures {
     uint64_t transfersSent = 0;     // transfers written whole
@@ -36,7 +46,8 @@ struct TransferTiming {
 
 // Poll thread: a data request has arrived.
 void NoteDataRequest();
-// Poll thread: the request just noted was answered with a control block.
+// Poll thread: the request just noted was answered with a control block, which
+// ends the run.
 void NoteControlAnswer();
 // Around the computation and the write of a transfer.
 TransferTiming BeginTransfer();

@@ -218,9 +218,8 @@ double EcgFileVoltage(SynthState& s, double t)
 
 void _CheckStandardLoop(SynthState& s)
 {
-    if (!s.pattern.loopPlay && s.clock.fOutputTime > s.clock.fTimePeriod && s.hooks.PatternEnd != nullptr) {
-        s.hooks.PatternEnd(s);
-    }
+    if (!s.pattern.loopPlay && s.clock.fOutputTime > s.clock.fTimePeriod)
+        s.clock.patternEnded = true;
 }
 
 double _GetMainFunctionVoltage(SynthState& s, double t)

@@ -53,6 +53,7 @@ void _CheckIfPacingPulseNeeded(SynthState& s, double offset, bool& latch)
     } else if (std::fabs(phase) < 0.000105) {
         s.pulse.ppc = 0;
         s.pulse.PacingIndicationNeeded = true;
+        ++s.pulse.PulsesStarted;
         latch = true;
     }
 }

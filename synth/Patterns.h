@@ -30,7 +30,7 @@ namespace hsim {
 // Called by the function generator before every sample of codes 9, 10, 16
 // and 17: with looping off, the first sample past the end of the pattern
 // (the output clock counts from the start of streaming, so the pattern has
-// played once from its beginning) raises the PatternEnd hook.
+// played once from its beginning) marks the pattern ended in the clock.
 void _CheckStandardLoop(SynthState& s);
 
 }  // namespace hsim

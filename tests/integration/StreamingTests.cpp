@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <mutex>
 
 using namespace hsimtest;
@@ -264,10 +265,23 @@ TEST_F(StreamedOutput, BaselineResetPlaysTheOverloadOnTheDcChannel)
     EXPECT_EQ(s_Told.functions, (std::vector<int>{2, 0})) << "the levels told";
 }
 
-// A loaded text file that does not loop plays once: sample by sample as
-// read, 0 V past its end, and the next request stops the output and tells
-// the graph (-1, 0).
-TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
+// The index of the first sample whose output clock lies past a cycle of
+// `seconds`: the clock adds 25 us per sample, in double.
+int FirstSamplePast(double seconds)
+{
+    double t = 0.0;
+    int k = 0;
+    for (; !(t > seconds); ++k)
+        t += kDt;
+    return k;
+}
+
+// An output that ends by itself (a file or pattern that does not loop, a
+// scan at its stop frequency): the transfer in which it ends goes out whole,
+// with 0 mV past the end; the application hears the end marker as the last
+// point, nothing is recorded after the end; the device plays what it holds,
+// gets one transfer at 0 mV and only then the relays off.
+TEST_F(StreamedOutput, OutputThatEndsByItselfIsPlayedToItsEndThenStopped)
 {
     hsimemu::Emulator& emulator = connect();
     const std::string path = dir_ + "/rising.txt";
@@ -283,26 +297,88 @@ TEST_F(StreamedOutput, FileThatDoesNotLoopStopsAfterItsEnd)
         }
     }
     ASSERT_EQ(LoadECGtxt(const_cast<char*>(path.c_str()), 0), 100);
-    HSIMEnableLoop(false);
+    struct Case {
+        const char* name;
+        std::function<int()> start;
+        int endSample;          // -1: a scan, which ends with a whole transfer
+        std::function<int(int)> word;  // the AC word of sample k before the end
+    };
+    const Case cases[] = {
+        {"file", [] { HSIMEnableLoop(false); return HSIMSetOutputFunction(OUTPUT_ECG_FILE); },
+         FirstSamplePast(0.1), [&](int k) { return int(mv[std::min(k / 40, 99)] * 6400.0); }},
+        {"pattern", [] { SetStandardWaveformLoop(false); return HSIMSetOutputFunction(OUTPUT_ANE20000); },
+         FirstSamplePast(1.0), nullptr},
+        {"scan", [] { return HSIMSetFrequencyScan(true, 10, 100.0, 200.0); }, -1, nullptr},
+    };
+    const int kRecord = 500000;
+    std::vector<double> ac(kRecord), dc(kRecord);
     HSIMRegisterSignalOutputCallback(OnGraph);
-    emulator.clearPlayed();
-    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_FILE), 0);
-    ASSERT_TRUE(WaitUntil([] { return !HSIMIsPlaying(); }, 5000));
-    const auto v = played(6 * 700);
-    ASSERT_GE(v.size(), 6u * 700);
-    for (int k = 0; k < 6 * 700; ++k) {
-        // 40 samples per file sample (the clock, a sum of 25 us steps, may
-        // reach a file sample's time one step late); 0 V past 0.1 s.
-        auto word = [&](int i) { return i < 100 ? int(mv[i] * 6400.0) : 0; };
-        const bool late = k % 40 == 0 && k > 0 && v[k].ac == word(k / 40 - 1);
-        ASSERT_TRUE(late || v[k].ac == (k <= 4000 ? word(k / 40) : 0)) << k;
-    }
-    EXPECT_EQ(emulator.streamStats().transfers, 6u) << "0.105 s of samples, then nothing";
-    {
+    HSIMRegisterFrequencyCallback(OnFrequency);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> guard(s_Told.mutex);
+            static_cast<Calls&>(s_Told) = Calls{};
+        }
+        emulator.clearPlayed();
+        emulator.clearReceived();
+        emulator.clearStreamStats();
+        DisableRecordRaw();
+        ASSERT_TRUE(EnableRecordRaw(ac.data(), dc.data(), kRecord));
+        ASSERT_EQ(c.start(), 0);
+        ASSERT_TRUE(WaitUntil([] { return !HSIMIsPlaying(); }, 20000));
+        ASSERT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
+        SleepMs(50);
+        const auto stats = emulator.streamStats();
+        const auto log = emulator.received();
+        // The stream's transfers, then one at 0 mV, then the relays off.
+        std::vector<size_t> transfers;
+        for (size_t i = 0; i < log.size(); ++i)
+            if (log[i].kind == "stream")
+                transfers.push_back(i);
+        ASSERT_GE(transfers.size(), 2u);
+        const auto& last = log[transfers.back()].bytes;
+        EXPECT_EQ(last[6] * 256 + last[7], 0xFF00) << "the last transfer holds 0 mV";
+        EXPECT_EQ(stats.stopTransfers, 1u);
+        bool relaysOff = false;
+        for (size_t i = transfers.back() + 1; i < log.size(); ++i)
+            relaysOff = relaysOff || (log[i].kind == "control-write" && log[i].bytes[2] == 8);
+        EXPECT_TRUE(relaysOff) << "the relays go off after the transfer at 0 mV";
+        const size_t data = transfers.size() - 1;
+        EXPECT_EQ(stats.samples, (data + 1) * 700) << "every sample sent was played";
+        EXPECT_EQ(stats.underruns, 0u);
+        if (c.endSample < 0) {
+            EXPECT_TRUE(ScanEnded());
+            EXPECT_EQ(HSIMGetOutputFunction(), 0);
+            continue;
+        }
+        EXPECT_EQ(data, size_t((c.endSample + 699) / 700)) << "the transfer of the end is the last";
+        const auto v = emulator.playedSamples();
+        for (size_t k = 0; k < v.size(); ++k) {
+            if (int(k) >= c.endSample) {
+                ASSERT_EQ(v[k].ac, 0) << k;
+            } else if (c.word) {
+                // The clock, a sum of 25 us steps, may reach a file sample's
+                // time one step late.
+                const bool late = k % 40 == 0 && k > 0 && v[k].ac == c.word(int(k) - 1);
+                ASSERT_TRUE(late || v[k].ac == c.word(int(k))) << k;
+            }
+        }
+        {
+            CAutoCriticalSection lock(g_CriticalSection);
+            EXPECT_EQ(hsim::g_Engine.record.RecordIndex, c.endSample) << "nothing recorded past the end";
+        }
         std::lock_guard<std::mutex> guard(s_Told.mutex);
-        ASSERT_FALSE(s_Told.graph.empty());
-        EXPECT_EQ(s_Told.graph.back(), std::make_pair(-1.0, 0.0));
+        const auto& graph = s_Told.graph;
+        ASSERT_GE(graph.size(), 2u);
+        EXPECT_EQ(graph.back(), std::make_pair(-1.0, 0.0)) << "the end marker comes last";
+        EXPECT_EQ(int(graph.size()) - 1, (c.endSample + 9) / 10) << "a point for every tenth sample before the end";
+        for (size_t i = 1; i + 1 < graph.size(); ++i)
+            ASSERT_GT(graph[i].first, graph[i - 1].first) << i;
     }
+    DisableRecordRaw();
+    HSIMEnableLoop(true);
+    SetStandardWaveformLoop(true);
 }
 
 // Raw data with a DC channel play both: the signal on AC, the second channel

@@ -16,7 +16,6 @@ using namespace hsim;
 namespace {
 
 SynthState& S = g_Engine.synth;
-int s_stopCalls = 0;
 
 }  // namespace
 
@@ -56,36 +55,22 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
     EXPECT_EQ(GetSpecialWave227(), 7);
 }
 
-TEST(StandardLoop, ANonLoopingPatternStopsOnlyPastItsEnd)
+TEST(StandardLoop, ANonLoopingPatternEndsOnlyPastItsEnd)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    s_stopCalls = 0;
-    g_Engine.callbacks.StandardStopCB = [] { ++s_stopCalls; };
     S.clock.fTimePeriod = 47.931944;
     S.out.MainOutput = 9;
-    // Clock, then the stop notifications so far: looping (the default), the
-    // pattern repeats; not looping, it plays on up to and including its
-    // length, and the first sample past it tells the application and stops
-    // the output, also when no notification is registered.
-    const struct { bool loop; double clock; int stops; } rows[] = {
-        {true, 100.0, 0}, {false, 0.0, 0}, {false, 47.931944, 0}, {false, 47.931944 + 1.0 / 40000, 1}};
+    // Looping (the default), the pattern repeats; not looping, it plays on up
+    // to and including its length, and the first sample past it marks it
+    // ended (the streaming loop stops the output there).
+    const struct { bool loop; double clock; bool ended; } rows[] = {
+        {true, 100.0, false}, {false, 0.0, false}, {false, 47.931944, false}, {false, 47.931944 + 1.0 / 40000, true}};
     for (const auto& r : rows) {
         SetStandardWaveformLoop(r.loop);
         S.clock.fOutputTime = r.clock;
+        S.clock.patternEnded = false;
         _CheckStandardLoop(S);
-        EXPECT_TRUE(s_stopCalls == r.stops && S.out.MainOutput == (r.stops == 0 ? 9 : 0)) << r.clock;
+        EXPECT_EQ(S.clock.patternEnded, r.ended) << r.clock;
     }
-    S.out.MainOutput = 9;
-    g_Engine.callbacks.StandardStopCB = nullptr;
-    _CheckStandardLoop(S);
-    EXPECT_EQ(S.out.MainOutput, 0);
-    // The library's own notification gives the signal-output callback the
-    // end marker, time -1 and 0 mV.
-    static std::vector<std::pair<double, double>> told;
-    g_Engine = InitialEngine();
-    g_Engine.callbacks.GraphCB = [](double t, double v) { told.emplace_back(t, v); };
-    S.pattern.loopPlay = false;
-    S.clock.fOutputTime = 1.0;
-    _CheckStandardLoop(S);
-    EXPECT_EQ(told, (std::vector<std::pair<double, double>>{{-1.0, 0.0}}));
+    SetStandardWaveformLoop(true);
 }
