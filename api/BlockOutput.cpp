@@ -27,6 +27,12 @@ int UploadResult(Status status)
     return status == Status::Ok ? 0 : HSIM_ERROR_IO;
 }
 
+// Block output plays codes 1 to 8.
+bool IsBlockFunction(int outputFunction)
+{
+    return outputFunction >= 1 && outputFunction <= kLastBlockFunction;
+}
+
 }  // namespace
 
 extern "C" int HSIMOutputSignal(int outputFunction)
@@ -34,7 +40,7 @@ extern "C" int HSIMOutputSignal(int outputFunction)
     if (outputFunction < 0)
         return kSetterBadArgument;
     DeviceFrame frame;
-    if (outputFunction == 0 || outputFunction > kLastBlockFunction) {
+    if (!IsBlockFunction(outputFunction)) {
         // Block output off; without a device there is nobody to tell.
         if (frame.open())
             StopOutput();
@@ -45,7 +51,10 @@ extern "C" int HSIMOutputSignal(int outputFunction)
     Engine& e = g_Engine;
     Status status = StopStreamingForUpload();
     if (status == Status::Ok) {
-        g_hStopPlayEvent.ResetEvent();
+        // From here on the device's output is the uploaded period, even if
+        // the upload fails half way: no change of a setting starts a stream
+        // over it, only a new selection of the output function does.
+        e.blockOutput = true;
         e.synth.out.MainOutput = outputFunction;
         e.synth.work.fVoltageRange = 5.0;
         status = UploadPeriod(e);
@@ -55,12 +64,17 @@ extern "C" int HSIMOutputSignal(int outputFunction)
     return UploadResult(status);
 }
 
+// A code that block output cannot play is refused (-2) before anything is
+// sent; otherwise 1 when the device confirmed the save, 0 when it did not.
 extern "C" int HSIMSaveToStandaloneMode(int outputFunction)
 {
+    if (!IsBlockFunction(outputFunction))
+        return kSetterBadArgument;
     DeviceFrame frame;
     if (!frame.open() || StopStreamingForUpload() != Status::Ok)
         return 0;
     Engine& e = g_Engine;
+    e.blockOutput = true;
     e.synth.out.MainOutput = outputFunction;
     if (UploadPeriod(e) != Status::Ok)
         return 0;
@@ -86,8 +100,10 @@ extern "C" int HSIMSaveDefaultWaveform(void)
 extern "C" bool WriteWaveformRawData(unsigned char* data, unsigned int length)
 {
     DeviceFrame frame;
-    return frame.open() && StopStreamingForUpload() == Status::Ok &&
-           WriteWaveformRawData(data, length, nullptr) == Status::Ok;
+    if (!frame.open() || StopStreamingForUpload() != Status::Ok)
+        return false;
+    g_Engine.blockOutput = true;
+    return WriteWaveformRawData(data, length, nullptr) == Status::Ok;
 }
 
 // On the live engine, as an upload renders, advancing its clock; while output

@@ -41,10 +41,18 @@
  *   the next HSIMInit, HSIMConnect or HSIMFree then joins.
  *   While output streams, a thread that talks to the device waits for the
  *   "command window" that opens each time the device asks for data (every
- *   17.5 ms). The signal and pacing callbacks run on the poll thread every
- *   tenth sample: a slow one delays the device's data (HSIMGetStreamHealth
- *   in hsim_ext.h shows it). Registering a callback takes the lock, so a
- *   callback, once its registration has been replaced, is no longer running.
+ *   17.5 ms). Threads that call the library are served in the order they
+ *   come, so one busy thread cannot keep another out; the poll thread goes
+ *   first, and the lock lends its real-time priority to whoever holds it.
+ *   Getters read the settings without the lock and never wait. A call made
+ *   from a callback (or nested in another call) does not wait for the
+ *   window: its thread holds the lock already.
+ *   The signal and pacing callbacks run on the poll thread every tenth
+ *   sample: a slow one delays the device's data (HSIMGetStreamHealth in
+ *   hsim_ext.h shows it). Bindings and slow consumers read the signal tap of
+ *   hsim_ext.h instead, from a thread of their own. Registering a callback
+ *   takes the lock, so a callback, once its registration has been replaced,
+ *   is no longer running.
  *   HSIMSetOutputFunction pauses 100 ms for the relays to settle, but only
  *   when the calling thread holds the lock no longer (never inside a callback
  *   or a nested call). A stop (output function 0) always stops the output on
@@ -149,10 +157,17 @@ HSIM_API int HSIMSetOutputDac(int first, int second);
  *   echo ends the upload at that chunk).
  * HSIMSaveToStandaloneMode: uploads the function's period, switches block
  *   output off and saves it into ROM slot 1, which the device plays after
- *   power-up without a host. 1 when the device confirmed the save (polled up
- *   to 80 times, 200 ms apart, with the global lock held); 0 otherwise, no
- *   device and no command window included. The output function is 0 after a
- *   successful upload.
+ *   power-up without a host. Block output plays the codes 1 to 8 only
+ *   (sine, triangle, square, rectangular and triangular pulse, exponential
+ *   decay, standard and custom ECG beat): any other code is refused with -2
+ *   before anything is sent. 1 when the device confirmed the save (polled
+ *   up to 80 times, 200 ms apart, with the global lock held); 0 otherwise,
+ *   no device and no command window included. The output function is 0
+ *   after a successful upload.
+ * Once an upload has begun (block output, a save, WriteWaveformRawData), the
+ *   device plays the uploaded period by itself: a later setter stores its
+ *   value and starts no stream, also after a failed upload or a reconnection;
+ *   only HSIMSetOutputFunction starts streaming again.
  * HSIMSaveDefaultWaveform: resets the parameters, 1 Hz, 2 mV, leads and
  *   impedances 0, then saves the standard ECG beat as above; its result.
  * WriteWaveformRawData: sends length bytes (4 per sample: DC word, AC word,
@@ -221,6 +236,9 @@ HSIM_API int DumpStandardWaveform(const int* samples, int count, int rate, const
 /* since 1.0.5 */
 HSIM_API int HSIMSetOutputFunction(int outputFunction);
 HSIM_API int HSIMGetOutputFunction(void);
+/* 0; -1 no device or no command window; -2 a channel outside 0..3, and also
+ * when the device did not complete the lead command (the one setter that
+ * reports its device failure as -2, not HSIM_ERROR_IO). */
 HSIM_API int HSIMSetOutputLead(int channel, OutputLead lead);
 /* since 1.0.5. Waveform setters: 0, -1 (no device or no command window),
  * -2 when the value is outside the inclusive range given (NaN and infinities

@@ -7,7 +7,10 @@
 #include "output/Engine.h"
 #include "runtime/Sync.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 using namespace hsimtest;
 
@@ -129,6 +132,75 @@ TEST_F(BlockOutput, UploadWhileStreamingStopsTheStreamFirst)
     EXPECT_FALSE(emulator.streamStats().outputOn);
     EXPECT_EQ(emulator.streamStats().underruns, 0u);
     EXPECT_EQ(emulator.uploadedSamples().size(), 2002u);
+}
+
+// Once an upload has begun the device plays the period by itself. The request
+// the poll thread held when the upload stopped the stream gets no samples;
+// a later setter stores its value and streams nothing, also after a save that
+// failed and after a device lost in the middle of an upload; a new selection
+// of the output function streams again.
+TEST_F(BlockOutput, UploadedPeriodIsNeverStreamedOver)
+{
+    hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
+    const struct {
+        const char* name;
+        std::function<void()> upload;
+        std::function<int()> setter;
+    } cases[] = {
+        {"block output", [] { EXPECT_EQ(HSIMOutputSignal(OUTPUT_ECG_STANDARD), 0); }, [] { return HSIMSetAmplitude(2.0); }},
+        {"failed save",
+         [&] {
+             emulator.setFault(hsimemu::Fault::CorruptChunkEcho, true);
+             EXPECT_EQ(HSIMSaveToStandaloneMode(OUTPUT_SINE), 0);
+             emulator.setFault(hsimemu::Fault::CorruptChunkEcho, false);
+         },
+         [] { return HSIMSetAmplitude(2.0); }},
+        {"device lost in the upload",
+         [&] {
+             ASSERT_EQ(HSIMSetFrequency(0.05), 0);  // 143 chunks, each answered 20 ms late
+             emulator.setLateAnswerMs(20);
+             emulator.setFault(hsimemu::Fault::LateAnswers, true);
+             std::thread upload([] { HSIMOutputSignal(OUTPUT_SINE); });
+             SleepMs(500);
+             emulator.unplug();
+             upload.join();
+             emulator.setFault(hsimemu::Fault::LateAnswers, false);
+             ASSERT_TRUE(WaitUntil([] { return !HSIMIsConnected(); }, 10000));
+             ASSERT_TRUE(emulator.replug());
+             ASSERT_TRUE(WaitUntil([] { return HSIMIsConnected(); }, 10000));
+         },
+         [] { return HSIMSetFrequency(1.0); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+        ASSERT_TRUE(WaitUntil([&] { return emulator.streamStats().transfers >= 3; }, 5000));
+        emulator.clearReceived();
+        c.upload();
+        const auto log = emulator.received();
+        const auto upload = std::find_if(log.begin(), log.end(), [](const auto& m) { return m.kind == "waveform-info"; });
+        EXPECT_EQ(std::count_if(upload, log.end(), [](const auto& m) { return m.kind == "stream"; }), 0)
+            << "no samples after the stream stopped";
+        emulator.clearReceived();
+        EXPECT_EQ(c.setter(), 0);
+        SleepMs(200);
+        EXPECT_FALSE(HSIMIsPlaying());
+        EXPECT_EQ(count("stream"), 0u);
+    }
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
+    EXPECT_TRUE(HSIMIsPlaying());
+    EXPECT_TRUE(WaitUntil([&] { return count("stream") >= 3; }, 5000));
+}
+
+// Block output plays codes 1 to 8: a save of any other code is refused
+// before anything is sent.
+TEST_F(BlockOutput, StandaloneSaveRefusesWhatBlockOutputCannotPlay)
+{
+    hsimemu::Emulator& emulator = connect();
+    emulator.clearReceived();
+    for (int code : {0, -5, 9, 99})
+        EXPECT_EQ(HSIMSaveToStandaloneMode(code), -2) << code;
+    EXPECT_TRUE(emulator.received().empty());
 }
 
 // The save uploads, switches block output off and polls until the ROM
