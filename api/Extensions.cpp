@@ -1,8 +1,14 @@
-// Exported extensions over the output engine: rendering without a device
-// and the stream's health figures.
+// Exported extensions over the output engine: rendering without a device,
+// the stream's health figures and the signal tap.
 #include "hsim_ext.h"
 #include "output/Render.h"
+#include "output/SignalTap.h"
 #include "protocol/StreamHealth.h"
+#include "runtime/MonotonicClock.h"
+#include "runtime/Platform.h"
+
+#include <algorithm>
+#include <new>
 
 extern "C" int HSIMRenderOutput(int count, double* acMv, double* dcMv, short* acWords, unsigned short* dcWords)
 {
@@ -40,4 +46,69 @@ extern "C" int HSIMGetStreamHealth(HSIM_STREAM_HEALTH* health)
 extern "C" void HSIMResetStreamHealth(void)
 {
     hsim::ResetStreamHealth();
+}
+
+struct HSIM_TAP {
+    hsim::TapReader reader;
+};
+
+extern "C" HSIM_TAP* HSIMTapOpen(void)
+{
+    HSIM_TAP* tap = new (std::nothrow) HSIM_TAP;
+    if (tap != nullptr)
+        tap->reader = hsim::TapOpen();
+    return tap;
+}
+
+extern "C" int HSIMTapRead(HSIM_TAP* tap, HSIM_TAP_POINT* points, int max)
+{
+    if (tap == nullptr || points == nullptr || max < 0)
+        return -2;
+    constexpr int kBatch = 256;
+    hsim::TapPoint batch[kBatch];
+    int done = 0;
+    while (done < max) {
+        const int n = hsim::TapRead(tap->reader, batch, std::min(kBatch, max - done));
+        for (int i = 0; i < n; ++i) {
+            HSIM_TAP_POINT& out = points[done + i];
+            out.time = batch[i].time;
+            out.signalMv = batch[i].signalMv;
+            out.dcMv = batch[i].dcMv;
+            out.pacingMv = batch[i].pacingMv;
+            out.pacingMs = batch[i].pacingMs;
+            out.value = batch[i].value;
+            out.kind = static_cast<int>(batch[i].kind);
+            out.flags = batch[i].flags;
+        }
+        done += n;
+        if (n == 0)
+            break;
+    }
+    return done;
+}
+
+extern "C" int HSIMTapWait(HSIM_TAP* tap, unsigned int timeoutMs)
+{
+    if (tap == nullptr)
+        return -2;
+    constexpr int kStepMs = 5;
+    const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
+    for (;;) {
+        if (hsim::TapPending(tap->reader))
+            return 1;
+        const int left = MillisecondsUntil(deadline);
+        if (left <= 0)
+            return 0;
+        SleepEx(unsigned(left < kStepMs ? left : kStepMs));
+    }
+}
+
+extern "C" unsigned long long HSIMTapOverruns(const HSIM_TAP* tap)
+{
+    return tap != nullptr ? tap->reader.overruns : 0;
+}
+
+extern "C" void HSIMTapClose(HSIM_TAP* tap)
+{
+    delete tap;
 }

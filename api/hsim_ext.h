@@ -97,6 +97,61 @@ HSIM_API int HSIMGetStreamHealth(HSIM_STREAM_HEALTH* health);
 /* Zeroes the counters and the histogram. since 1.0.5 */
 HSIM_API void HSIMResetStreamHealth(void);
 
+/*
+ * The signal tap: what the streaming thread plays, for readers on any thread.
+ *
+ * The poll thread writes a point for every tenth streamed sample (the cadence
+ * of the signal-output callback, 4000 points a second) and one for each event
+ * that the callbacks hear, into a ring of about 8 s. Each reader keeps its own
+ * place; reading never makes the poll thread wait and never runs anything on
+ * it, so a slow reader (an interpreter, a display) cannot disturb the stream.
+ * A reader that falls more than the ring behind loses the oldest points; they
+ * are counted, never waited for. The C callbacks stay as they are: the tap
+ * carries the same information.
+ *
+ * A handle belongs to one reading thread at a time; any number of handles
+ * may read at once. since 1.0.5
+ */
+typedef struct HSIM_TAP HSIM_TAP;
+
+enum {
+    HSIM_TAP_SAMPLE = 0,         /* a played sample: time, signalMv, dcMv, pacing */
+    HSIM_TAP_END = 1,            /* the output ended by itself (a pattern or file that
+                                    does not loop): the signal callback's (-1, 0) */
+    HSIM_TAP_FREQUENCY = 2,      /* value: the frequency the library set, Hz; -1 a scan ended */
+    HSIM_TAP_FUNCTION = 3,       /* value: the output function a scan selected */
+    HSIM_TAP_DC_LEVEL = 4,       /* value: the input dynamic range test's DC level, mV */
+    HSIM_TAP_BASELINE_RESET = 5  /* value: the new baseline-reset level */
+};
+
+/* A sample point's flags. */
+#define HSIM_TAP_FIRST_OF_RUN 1 /* the first point since output started */
+
+typedef struct HSIM_TAP_POINT {
+    double time;     /* s since output started (the signal callback's time); -1 for HSIM_TAP_END */
+    double signalMv; /* the signal channel as the signal callback sees it, pacing included */
+    double dcMv;     /* the DC channel as played */
+    double pacingMv; /* a pacing pulse started since the previous point: its amplitude, else 0 */
+    double pacingMs; /* and its width */
+    double value;    /* an event's value */
+    int kind;        /* HSIM_TAP_... */
+    int flags;
+} HSIM_TAP_POINT;
+
+/* A reader that sees what is written from now on; null when out of memory. */
+HSIM_API HSIM_TAP* HSIMTapOpen(void);
+/* Copies up to max points, oldest first, without waiting. The count copied
+ * (0 when none waits); -2 for a null handle or points, or max below 0. */
+HSIM_API int HSIMTapRead(HSIM_TAP* tap, HSIM_TAP_POINT* points, int max);
+/* Waits up to timeoutMs for points to read (it sleeps in steps of at most
+ * 5 ms; the writer is never involved). 1 when points wait, 0 on time-out,
+ * -2 for a null handle. */
+HSIM_API int HSIMTapWait(HSIM_TAP* tap, unsigned int timeoutMs);
+/* Points this reader lost because it fell behind. 0 for a null handle. */
+HSIM_API unsigned long long HSIMTapOverruns(const HSIM_TAP* tap);
+/* Releases the reader; null is ignored. */
+HSIM_API void HSIMTapClose(HSIM_TAP* tap);
+
 #ifdef __cplusplus
 }
 #endif
