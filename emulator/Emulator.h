@@ -251,6 +251,7 @@ struct StreamStats {
 // Request-to-answer times of the data requests, in milliseconds.
 struct LatencyStats {
     uint64_t count = 0;     // requests answered
+    uint64_t late = 0;      // answers later than 5 ms (the host library's late answers)
     uint64_t overflow = 0;  // answers later than 50 ms
     double minMs = 0;
     double p50Ms = 0;       // 0.1 ms resolution

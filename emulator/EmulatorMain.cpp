@@ -109,9 +109,10 @@ void printStatus(const hsimemu::Emulator& emu) {
                 static_cast<unsigned long long>(stats.stopTransfers));
     auto latency = emu.streamLatency();
     std::printf("request latency: %llu answered, min %.1f ms, p50 %.1f ms, p99 %.1f ms,"
-                " max %.1f ms, %llu over 50 ms\n",
+                " max %.1f ms, %llu over 5 ms, %llu over 50 ms\n",
                 static_cast<unsigned long long>(latency.count), latency.minMs, latency.p50Ms,
-                latency.p99Ms, latency.maxMs, static_cast<unsigned long long>(latency.overflow));
+                latency.p99Ms, latency.maxMs, static_cast<unsigned long long>(latency.late),
+                static_cast<unsigned long long>(latency.overflow));
     std::printf("faults:");
     for (const FaultName& f : kFaults) {
         if (emu.fault(f.fault)) std::printf(" %s", f.name);

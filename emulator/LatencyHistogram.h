@@ -15,6 +15,7 @@ class LatencyHistogram {
 public:
     static constexpr int64_t kBinNs = 100000;  // 0.1 ms
     static constexpr size_t kBins = 500;       // up to 50 ms; bin kBins holds the rest
+    static constexpr int64_t kLateNs = 5000000;  // a late answer
 
     void add(std::chrono::nanoseconds latency) {
         int64_t ns = std::max<int64_t>(0, latency.count());
@@ -23,6 +24,7 @@ public:
         min_ = count_ == 0 ? ns : std::min(min_, ns);
         max_ = std::max(max_, ns);
         ++count_;
+        if (ns > kLateNs) ++late_;
     }
 
     void clear() { *this = LatencyHistogram{}; }
@@ -30,6 +32,7 @@ public:
     LatencyStats stats() const {
         LatencyStats s;
         s.count = count_;
+        s.late = late_;
         s.overflow = bins_[kBins];
         if (count_ > 0) {
             s.minMs = toMs(min_);
@@ -56,6 +59,7 @@ private:
 
     std::array<uint64_t, kBins + 1> bins_{};
     uint64_t count_ = 0;
+    uint64_t late_ = 0;
     int64_t min_ = 0;
     int64_t max_ = 0;
 };

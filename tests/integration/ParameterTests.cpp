@@ -195,6 +195,7 @@ TEST_F(EmulatorTest, ScansCheckEverythingBeforeTheyStartAndStopOutput)
     EXPECT_TRUE(GetFreqScanECG());
     ASSERT_EQ(SetFreqScanECG(false), 0);
     EXPECT_TRUE(WaitUntil([] { return !HSIMIsPlaying(); }, 5000));
+    EXPECT_EQ(Told(), (std::vector<int>{1, 0, 7, 0})) << "the functions the scans selected";
     HSIMSetOutputFunction(0);
 }
 

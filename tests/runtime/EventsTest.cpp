@@ -2,6 +2,7 @@
 #include "hsim.hpp"
 
 #include "runtime/MonotonicClock.h"
+#include "runtime/Sync.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -161,4 +162,51 @@ TEST(CriticalSection, IsRecursiveAndKeepsOthersOutUntilTheLastUnlock)
     section.Unlock();
     EXPECT_TRUE(WaitUntil([&] { return entered.load(); }));
     other.join();
+}
+
+// The global lock is served in turns: a thread that lets it go and asks for
+// it again at once waits behind a thread that was already waiting (a plain
+// mutex favours the thread that takes it again). The hooks run as the lock
+// is taken and let go for the last time, not on a nested take.
+TEST(CriticalSection, TheGlobalLockIsServedInTurns)
+{
+    static std::atomic<int> entries{0}, exits{0};
+    SetGlobalLockEntryHook([] { ++entries; });
+    SetGlobalLockExitHook([] { ++exits; });
+    std::atomic<int> round{0};
+    std::atomic<bool> busyHolds{false}, waiterAsks{false};
+    std::atomic<int> seen{-1};
+    g_CriticalSection.Lock();
+    g_CriticalSection.Lock();  // nested: no hooks, no turn
+    g_CriticalSection.Unlock();
+    std::thread busy([&] {
+        for (int i = 0; i < 20; ++i) {
+            CAutoCriticalSection guard(g_CriticalSection);
+            if (i == 0) {
+                busyHolds = true;
+                while (!waiterAsks.load())
+                    std::this_thread::sleep_for(1ms);
+                std::this_thread::sleep_for(30ms);  // the waiter is in the queue now
+            }
+            round = i + 1;
+        }
+    });
+    std::thread waiter([&] {
+        while (!busyHolds.load())
+            std::this_thread::sleep_for(1ms);
+        waiterAsks = true;
+        CAutoCriticalSection guard(g_CriticalSection);
+        seen = round.load();
+    });
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(round.load(), 0) << "busy waits for its turn";
+    g_CriticalSection.Unlock();
+    busy.join();
+    waiter.join();
+    EXPECT_EQ(seen.load(), 1) << "the waiter's turn came before busy's second";
+    // This thread once, busy's rounds, the waiter.
+    EXPECT_EQ(entries.load(), 1 + 20 + 1);
+    EXPECT_EQ(exits.load(), 1 + 20 + 1);
+    SetGlobalLockEntryHook(nullptr);
+    SetGlobalLockExitHook(nullptr);
 }
