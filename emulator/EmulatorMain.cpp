@@ -30,13 +30,15 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--late-ms MS] [--threshold N]\n"
+                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--realtime] [--late-ms MS] [--threshold N]\n"
                  "                [--rom-polls N] [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
                  "Emulates the simulator device on a pseudo terminal published as DIR/ttyACM<N>\n"
                  "(port 0..127, default 0). --fast asks for streaming data as fast as the host\n"
                  "sends it instead of playing at the sample rate; otherwise --threshold asks\n"
                  "for the next transfer when fewer than N samples are queued (default 700).\n"
                  "--rom-polls N: the ROM status query that confirms a save (default 3).\n"
+                 "--realtime plays with real-time scheduling where the process may have it,\n"
+                 "as hardware is not slowed by the host's load (for measurements under load).\n"
                  "Commands on stdin, one per line:\n"
                  "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
                  "  played FILE | played clear\n"
@@ -217,6 +219,8 @@ int main(int argc, char** argv) {
             help = true;
         } else if (a == "--fast") {
             options.pacing = hsimemu::Pacing::AsFastAsHost;
+        } else if (a == "--realtime") {
+            options.realtime = true;
         } else if (a == "--dir" && value != nullptr) {
             options.directory = value;
             ++i;

@@ -108,6 +108,17 @@ class HSIM_STREAM_HEALTH(Structure):
                 ("latencyMaxMs", c_double), ("computeMaxMs", c_double), ("realtime", c_int)]
 
 
+class HSIM_TAP_POINT(Structure):
+    _fields_ = [("time", c_double), ("signalMv", c_double), ("dcMv", c_double),
+                ("pacingMv", c_double), ("pacingMs", c_double), ("value", c_double),
+                ("kind", c_int), ("flags", c_int)]
+
+
+# The kinds of tap points and the flag of a run's first point (hsim_ext.h).
+TAP_SAMPLE, TAP_END, TAP_FREQUENCY, TAP_FUNCTION, TAP_DC_LEVEL, TAP_BASELINE_RESET = range(6)
+TAP_FIRST_OF_RUN = 1
+
+
 # --------------------------------------------------------------------- callbacks
 
 HSIM_CONNECTION_CALLBACK = CFUNCTYPE(None, c_bool)
@@ -320,6 +331,11 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMRenderOutput": (c_int, [_P(c_double), _P(c_double), _P(c_short), _P(c_ushort)]),
     "HSIMGetStreamHealth": (c_int, [_P(HSIM_STREAM_HEALTH)]),
     "HSIMResetStreamHealth": (_V, []),
+    "HSIMTapOpen": (c_void_p, []),
+    "HSIMTapRead": (c_int, [c_void_p, _P(HSIM_TAP_POINT), c_int]),
+    "HSIMTapWait": (c_int, [c_void_p, c_uint]),
+    "HSIMTapOverruns": (c_ulonglong, [c_void_p]),
+    "HSIMTapClose": (_V, [c_void_p]),
 }
 PROTOTYPES["HSIMRenderOutput"] = (c_int, [c_int] + PROTOTYPES["HSIMRenderOutput"][1])
 
@@ -411,7 +427,7 @@ def free(pointer: Optional[int]) -> None:
 
 __all__ = ["CApi", "load", "find_library", "find_emulator", "free", "PROTOTYPES", "NOT_BOUND",
            "OutputFunction", "OutputLead", "IEC247Pattern", "Table", "MODEL_INFORMATION",
-           "DEVICE_CONTROL_SETTING", "RAW_DATA_INFORMATION", "HSIM_STREAM_HEALTH",
+           "DEVICE_CONTROL_SETTING", "RAW_DATA_INFORMATION", "HSIM_STREAM_HEALTH", "HSIM_TAP_POINT",
            "HSIM_CONNECTION_CALLBACK", "HSIM_NOTIFY_CALLBACK", "HSIM_GRAPH_CALLBACK",
            "HSIM_FUNCTION_CALLBACK", "HSIM_FREQUENCY_CALLBACK", "HSIM_LEVEL_CALLBACK",
            "HSIM_ERROR_IO", "SAMPLE_RATE", "CHANNELS"]

@@ -64,6 +64,27 @@ class Emulator(Closing):
             raise RuntimeError(f"hsim-emu: {answer}")
         return answer
 
+    def stream_stats(self) -> dict[str, int]:
+        """The device's stream counters (``status``): transfers, samples,
+        underruns, sequence errors, ... and ``late`` (answers later than 5 ms)."""
+        self._process.stdin.write("status\n")
+        self._process.stdin.flush()
+        stats: dict[str, int] = {}
+        while True:
+            line = self._process.stdout.readline()
+            if not line or line.startswith("faults:"):
+                break
+            if line.startswith("stream:"):
+                for field in line[len("stream:"):].split(","):
+                    words = field.split()
+                    if len(words) >= 2 and words[-1].isdigit():
+                        stats["_".join(words[:-1])] = int(words[-1])
+            elif line.startswith("request latency:"):
+                late = [f for f in line.split(",") if f.strip().endswith("over 5 ms")]
+                if late:
+                    stats["late"] = int(late[0].split()[0])
+        return stats
+
     def unplug(self) -> None:
         """Removes the node, as pulling the cable does (the device loses power)."""
         self.command("unplug")

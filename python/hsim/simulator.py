@@ -5,11 +5,15 @@ A Simulator connects on construction and, on :meth:`Simulator.close` (or the
 end of its ``with`` block), stops the output, unregisters its callbacks, frees
 the library and ends the emulator it started.
 
-Callbacks are plain Python callables. They run on the library's threads with
-its lock held (the connection callback without it): keep them quick, and do
-not call the library from them or wait there for another thread that does.
-An exception raised in a callback never reaches the library: it is logged on
-the ``hsim`` logger and kept in :attr:`Simulator.callback_errors`.
+Callbacks are plain Python callables. The output callbacks (signal, pacing,
+output function, frequency, baseline reset, DC level) run on a thread of this
+package, ``hsim-tap``, which reads the library's signal tap: no Python code
+runs on the library's streaming thread, so a busy interpreter may delay a
+callback (by some tens of milliseconds) but never the device's data. They may
+call the library. The connection callback runs on the library's connect
+thread, without its lock. An exception raised in a callback never reaches the
+library: it is logged on the ``hsim`` logger and kept in
+:attr:`Simulator.callback_errors`.
 """
 from __future__ import annotations
 
@@ -25,6 +29,7 @@ import numpy as np
 
 from . import _capi
 from ._closing import Closing
+from ._tap import TapReader, dispatch
 from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
                     SAMPLE_RATE, OutputFunction, OutputLead)
 from .emulator import Emulator
@@ -80,6 +85,10 @@ class Simulator(Closing):
         self._api = _capi.load()
         self._callbacks: dict[str, Any] = {}      # the ctypes objects the library holds
         self._user_callbacks: dict[str, Optional[Callable]] = {}
+        # The output callbacks, served from the signal tap on a thread of ours.
+        self._tapped: dict[str, Callable] = {}
+        self._tap_lock = threading.RLock()
+        self._tap: Optional[TapReader] = None
         self.callback_errors: list[BaseException] = []
         self._logged: set[str] = set()
         self.emulator = _emulator
@@ -144,16 +153,22 @@ class Simulator(Closing):
                 try:
                     self._api.HSIMSetOutputFunction(0)
                     self._api.DisableRecordRaw()
-                    for name, register in _REGISTER.items():
-                        if name in self._callbacks:
-                            getattr(self._api, register)(_NULL[name])
+                    self._close_tap()
                 finally:
                     self._api.HSIMFree()
         finally:
             self._release()
 
+    def _close_tap(self) -> None:
+        with self._tap_lock:
+            self._tapped.clear()
+        if self._tap is not None:
+            self._tap.close()
+            self._tap = None
+
     def _release(self) -> None:
         global _open_simulator
+        self._close_tap()
         if self._located:
             self._api.HSIMSetDeviceLocation(None, None)
             self._located = False
@@ -231,28 +246,40 @@ class Simulator(Closing):
     def on_connection(self, function: Optional[Callable[[bool], None]]) -> None:
         self._user_callbacks["connection"] = function
 
-    def _callback_property(name: str, ctype_name: str, doc: str):  # noqa: N805
+    def _callback_property(name: str, doc: str):  # noqa: N805
         def getter(self):
             return self._user_callbacks.get(name)
 
         def setter(self, function):
-            self._set_callback(name, getattr(_capi, ctype_name), function, _REGISTER[name])
-            self._user_callbacks[name] = function
+            # Once this returns, a replaced callback is not called again.
+            with self._tap_lock:
+                if function is None:
+                    self._tapped.pop(name, None)
+                else:
+                    self._tapped[name] = self._guard(name, function)
+                self._user_callbacks[name] = function
+            if function is not None and self._tap is None and not self._closed:
+                self._tap = TapReader(self._api, lambda points: dispatch(points, self._tapped),
+                                      self._tap_lock)
         return property(getter, setter, doc=doc)
 
     on_signal = _callback_property(
-        "signal", "HSIM_GRAPH_CALLBACK",
-        "f(time_s, mv) for every tenth streamed sample of the signal channel; (-1, 0) at a stop.")
-    on_pacing = _callback_property(
-        "pacing", "HSIM_GRAPH_CALLBACK", "f(time_s, mv) at the corners of every pacing pulse.")
+        "signal", "f(time_s, mv) for every tenth streamed sample of the signal channel;"
+                  " (-1, 0) when a pattern or file that does not loop ends the output.")
+    on_pacing = _callback_property("pacing", "f(time_s, mv) at the corners of every pacing pulse.")
     on_output_function = _callback_property(
-        "function", "HSIM_FUNCTION_CALLBACK", "f(function) when a scan starts or ends the output.")
+        "function", "f(function) when a scan starts or ends the output.")
     on_frequency = _callback_property(
-        "frequency", "HSIM_FREQUENCY_CALLBACK", "f(hz) as a frequency scan moves.")
+        "frequency", "f(hz) when the library sets the frequency (a scan moving, -1 at its end).")
     on_baseline_reset = _callback_property(
-        "baseline_reset", "HSIM_LEVEL_CALLBACK", "f(level) on every baseline-reset level change.")
-    on_dc_offset = _callback_property(
-        "dc_offset", "HSIM_LEVEL_CALLBACK", "f(mv) for the staircase of function 15.")
+        "baseline_reset", "f(level) on every baseline-reset level change.")
+    on_dc_offset = _callback_property("dc_offset", "f(mv) for the staircase of function 15.")
+
+    @property
+    def tap_overruns(self) -> int:
+        """Points of the signal tap that the callbacks missed because they fell
+        more than about 8 s behind."""
+        return self._tap.overruns if self._tap is not None else 0
 
     # -------------------------------------------------------- scalar access
 
@@ -668,20 +695,6 @@ class Simulator(Closing):
 
     def load_ecg_binary(self, path: PathLike) -> int:
         return check("LoadECGBin", self._api.LoadECGBin(str(path)))
-
-
-# Registration functions of the callbacks.
-_REGISTER = {
-    "signal": "HSIMRegisterSignalOutputCallback",
-    "pacing": "HSIMRegisterPacingOutputCallback",
-    "function": "HSIMRegisterOutputFunctionCallback",
-    "frequency": "HSIMRegisterFrequencyCallback",
-    "baseline_reset": "RegisterBaselineResetCB",
-    "dc_offset": "RegisterSyncDCOffsetCB",
-}
-_NULL = {"signal": _capi.HSIM_GRAPH_CALLBACK(), "pacing": _capi.HSIM_GRAPH_CALLBACK(),
-         "function": _capi.HSIM_FUNCTION_CALLBACK(), "frequency": _capi.HSIM_FREQUENCY_CALLBACK(),
-         "baseline_reset": _capi.HSIM_LEVEL_CALLBACK(), "dc_offset": _capi.HSIM_LEVEL_CALLBACK()}
 
 
 def render(seconds: Optional[float] = None, *, samples: Optional[int] = None,

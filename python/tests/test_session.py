@@ -73,6 +73,42 @@ def test_callbacks_are_called_and_their_exceptions_stay_in_python(sim):
     assert len(times) == count
 
 
+def test_callbacks_never_run_on_the_streaming_thread_and_a_busy_interpreter_cannot_delay_it():
+    # A pure-Python thread that never lets go of the interpreter for long: a
+    # callback run on the library's streaming thread would wait for it at
+    # every tenth sample.
+    with hsim.Simulator.emulated(emulator_args=("--realtime",)) as sim:
+        threads_seen, times, events = set(), [], []
+        sim.on_signal = lambda t, mv: (threads_seen.add(threading.current_thread().name),
+                                       times.append(t))
+        sim.on_frequency = events.append
+        stop = threading.Event()
+
+        def busy():
+            count = 0
+            while not stop.is_set():
+                count += 1
+
+        worker = threading.Thread(target=busy)
+        worker.start()
+        try:
+            sim.output = hsim.Sine(frequency_hz=5.0, amplitude_mv=1.0)
+            sim.reset_stream_health()
+            time.sleep(3)
+            health = sim.stream_health()
+            device = sim.emulator.stream_stats()
+            sim.frequency_scan = hsim.FrequencyScan(start_hz=20.0, stop_hz=100.0, seconds=10)
+            assert wait_until(lambda: len(events) >= 10, 5)
+        finally:
+            stop.set()
+            worker.join()
+        assert threads_seen == {"hsim-tap"}
+        assert len(times) > 3 * 4000 * 0.8 and np.all(np.diff(times[:2000]) > 0)
+        assert health.late_answers == 0, str(health)
+        assert device["underruns"] == 0 and device["late"] == 0, device
+        assert 20.0 <= events[0] < events[9] < 100.0, events[:10]
+
+
 def test_stream_survives_unplug_and_replug():
     events = []
     with hsim.Simulator.emulated() as sim:
