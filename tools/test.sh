@@ -53,7 +53,9 @@ for stage in $stages; do
       venv=$(mktemp -d)
       "$python" -m venv --system-site-packages "$venv"
       PIP_NO_INDEX=1 "$venv/bin/pip" install -q --disable-pip-version-check ./python
-      (cd "$venv" && bin/python -c 'import hsim; print("pip install ./python: hsim", hsim.library_version(), "from", hsim.__file__)')
+      (cd "$venv" && bin/python -c 'import hsim
+assert hsim.__version__ == hsim.library_version(), (hsim.__version__, hsim.library_version())
+print("pip install ./python: hsim", hsim.__version__, "from", hsim.__file__)')
       rm -rf "$venv" python/build python/hsim.egg-info ;;
     asan)
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=address \
