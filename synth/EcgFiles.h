@@ -136,8 +136,10 @@ struct TextChannels {
 // those ReadEcgText(in, c) stores. The rows stored, or -2 .. -5 as
 // ReadEcgText; -6 no memory; -7 a row without some channel's field (every
 // row up to the header's count is looked at, so missing is the lowest
-// channel any of them lacks; nothing is kept). Memory grows with the rows
-// present, never with the header's count; nothing is allocated per channel.
+// channel any of them lacks; nothing is kept). Memory follows the bytes
+// present (for a source of known size, room for one value per two bytes
+// left is reserved once; otherwise the array grows with the rows read), never
+// the header's count, and nothing is allocated per channel.
 int ReadEcgTextChannels(ByteSource& in, TextChannels& out);
 
 // Clamps a sample to [-limit, limit]; NaN gives 0.
