@@ -5,7 +5,8 @@
 //   bits 4-6  0: all bytes at once from memory; 1..7: in pieces of about
 //             1, 2, 3, 5, 8, 64 or 1000 bytes;
 //   bit 7     with pieces: the size left is not known (as from a pipe).
-// The result and every sample are compared with the reference reading.
+// The result and every sample are compared with the reference reading; a
+// multi-channel file is also read with every channel at once and compared.
 #include "FuzzSupport.h"
 
 namespace {
@@ -40,5 +41,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     set.count = -99;
     const int result = single ? hsim::ReadEcgTextSingle(in, set) : hsim::ReadEcgText(in, channel, set);
     fuzz::CheckSet(result, set, expected, single ? -4 : -7, single ? -4 : -6);
+    if (single)
+        return 0;
+
+    // Every channel at once, from the same kind of source.
+    hsim::MemorySource memoryAgain(file, fileSize);
+    fuzz::PieceSource piecesAgain(file, fileSize, piece, (mode & 0x80) == 0);
+    hsim::ByteSource& again = piece == 0 ? static_cast<hsim::ByteSource&>(memoryAgain) : piecesAgain;
+    hsim::TextChannels channels;
+    channels.values.assign(3, 9.0);  // stale state from an earlier use must not survive
+    channels.missing = 5;
+    const int all = hsim::ReadEcgTextChannels(again, channels);
+    fuzz::CheckChannels(all, channels, fuzz::ReferenceChannels(text));
     return 0;
 }

@@ -197,6 +197,75 @@ inline TextOutcome ReferenceTextSingle(std::string_view text)
     return o;
 }
 
+// The outcome of reading every channel at once, as the reference sees it:
+// the rows up to the header's count, each with at least a field per channel,
+// else -7 with the lowest channel some row lacks.
+struct ChannelsOutcome {
+    int result = 0;
+    int channels = 0;
+    int missing = -1;
+    double rate = 0.0;
+    std::vector<double> values;
+    std::vector<std::string> names;
+};
+
+inline ChannelsOutcome ReferenceChannels(std::string_view text)
+{
+    ChannelsOutcome o;
+    const std::vector<std::string_view> lines = SplitLines(text);
+    int count = 0;
+    o.result = ReferenceHeader(lines, true, true, o.rate, count, o.channels);
+    if (o.result < 0)
+        return o;
+    if (lines.size() < 4) {
+        o.result = -5;
+        return o;
+    }
+    for (std::string_view field : SplitFields(lines[3]))
+        if (o.names.size() < static_cast<size_t>(o.channels))
+            o.names.emplace_back(field.substr(0, 127));
+    int fewest = o.channels;
+    int rows = 0;
+    for (size_t i = 4; i < lines.size() && rows < count; ++i, ++rows) {
+        const std::vector<std::string_view> fields = SplitFields(lines[i]);
+        fewest = static_cast<int>(std::min<size_t>(fewest, fields.size()));
+        for (int c = 0; c < o.channels && fewest == o.channels; ++c)
+            o.values.push_back(ReferenceClamp(ReferenceDouble(fields[static_cast<size_t>(c)])));
+    }
+    if (fewest < o.channels) {
+        o.missing = fewest;
+        o.values.clear();
+        o.names.clear();
+        o.result = -7;
+        return o;
+    }
+    o.result = rows;
+    return o;
+}
+
+// The all-channel reading against the reference, with the invariants that
+// hold whatever the input.
+inline void CheckChannels(int result, const hsim::TextChannels& got, const ChannelsOutcome& expected)
+{
+    FUZZ_CHECK(result >= -7 && result != -1 && result != -6);  // the fuzzed files are small
+    FUZZ_CHECK(result == expected.result);
+    FUZZ_CHECK(got.missing == expected.missing);
+    if (result < 0) {
+        FUZZ_CHECK(got.values.empty() && got.names.empty() && got.rows == 0 && got.channels == 0);
+        FUZZ_CHECK((result == -7) == (got.missing >= 0));
+        return;
+    }
+    FUZZ_CHECK(got.rows == result);
+    FUZZ_CHECK(got.channels == expected.channels);
+    FUZZ_CHECK(SameNumber(got.rate, expected.rate));
+    FUZZ_CHECK(got.names == expected.names);
+    FUZZ_CHECK(got.values.size() == static_cast<size_t>(got.rows) * static_cast<size_t>(got.channels));
+    for (size_t i = 0; i < got.values.size(); ++i) {
+        FUZZ_CHECK(std::isfinite(got.values[i]));
+        FUZZ_CHECK(SameNumber(got.values[i], expected.values[i]));
+    }
+}
+
 // A reader's set against the reference outcome, and the invariants that hold
 // whatever the input: a result that is a sample count no larger than the
 // header's or one of the documented refusals; as many samples stored as the

@@ -48,36 +48,61 @@ bool LooksMultiChannel(const std::string& path)
     return lines.Next(line) && !ParseNumber(line, number);
 }
 
+// A multi-channel text file's rows as read, all channels in one array:
+// signal c of row r is at r * width + c.
+class TextRecord final : public Record {
+public:
+    void Read(int index, int64_t first, int64_t count, double* mv) const override
+    {
+        const double* from = rows.data() + static_cast<size_t>(first) * width + static_cast<size_t>(index);
+        for (int64_t i = 0; i < count; ++i)
+            mv[i] = from[static_cast<size_t>(i) * width];
+    }
+
+    std::vector<double> rows;
+    size_t width = 0;
+};
+
+// All channels in one reading of the file. A file without rows gets an empty
+// signal for every channel it declares, as long as it declares no more
+// channels than it has bytes (so a few bytes cannot ask for millions).
 int OpenMultiText(const std::string& path, std::unique_ptr<Record>& out)
 {
     const std::string name = BaseName(path);
-    std::vector<std::string> names;
-    int channels = 0;
+    TextChannels text;
+    size_t size = 0;
+    int r = 0;
     {
         FileSource in(path.c_str());
         if (!in.IsOpen())
             return CannotOpen(path);
-        channels = ReadEcgTextHeader(in, names);
+        size = in.Remaining();
+        r = ReadEcgTextChannels(in, text);
     }
-    if (channels < 0)
-        return Fail(HSIM_RECORD_ERROR_HEADER, name + ": bad ECG text header (code " + std::to_string(channels) + ")");
-    auto record = std::make_unique<Record>();
-    for (int c = 0; c < channels; ++c) {
-        FileSource in(path.c_str());
-        if (!in.IsOpen())
-            return CannotOpen(path);
-        SampleSet set;
-        const int r = ReadEcgText(in, c, set);
-        if (r == -6)
-            return Fail(HSIM_RECORD_ERROR_MEMORY, name + ": no memory for channel " + std::to_string(c + 1));
-        if (r == -7)
-            return Fail(HSIM_RECORD_ERROR_DATA, name + ": a row has no value of channel " + std::to_string(c + 1));
-        if (r < 0)
-            return Fail(HSIM_RECORD_ERROR_HEADER, name + ": bad ECG text header (code " + std::to_string(r) + ")");
-        const std::string label =
-            static_cast<size_t>(c) < names.size() ? std::string(Trim(names[static_cast<size_t>(c)])) : std::string();
-        AddSignal(*record, label.empty() ? "channel " + std::to_string(c + 1) : label, set);
+    if (r == -6)
+        return Fail(HSIM_RECORD_ERROR_MEMORY, name + ": no memory for the samples");
+    if (r == -7)
+        return Fail(HSIM_RECORD_ERROR_DATA, name + ": a row has no value of channel " + std::to_string(text.missing + 1));
+    if (r < 0)
+        return Fail(HSIM_RECORD_ERROR_HEADER, name + ": bad ECG text header (code " + std::to_string(r) + ")");
+    if (text.rows == 0 && static_cast<size_t>(text.channels) > size)
+        return Fail(HSIM_RECORD_ERROR_HEADER, name + ": " + std::to_string(text.channels) +
+                                                  " channels declared in a file of " + std::to_string(size) +
+                                                  " bytes without rows");
+    auto record = std::make_unique<TextRecord>();
+    record->signals.reserve(static_cast<size_t>(text.channels));
+    for (int c = 0; c < text.channels; ++c) {
+        const std::string_view label =
+            static_cast<size_t>(c) < text.names.size() ? Trim(text.names[static_cast<size_t>(c)]) : std::string_view();
+        SignalInfo info;
+        info.name = label.empty() ? "channel " + std::to_string(c + 1) : std::string(label);
+        info.units = "mV";
+        info.rate = text.rate;
+        info.length = text.rows;
+        record->signals.push_back(std::move(info));
     }
+    record->rows = std::move(text.values);
+    record->width = static_cast<size_t>(text.channels);
     out = std::move(record);
     return HSIM_RECORD_OK;
 }

@@ -15,7 +15,10 @@
  *   ECG_TEXT    the simulator's multi-channel or one-channel ECG text file;
  *   ECG_BINARY  the simulator's binary ECG file.
  * The ECG text and binary files are read as the device library loads them:
- * rates within its limits and samples clamped to [-2.5, 2.5] mV.
+ * rates within its limits and samples clamped to [-2.5, 2.5] mV. A
+ * multi-channel text file is read once for all its channels; one without
+ * rows gives an empty signal per channel and may declare no more channels
+ * than it has bytes.
  *
  * Values: millivolts when the file's unit is uV, mV or V (case-insensitive;
  * also the micro sign), otherwise the physical value as the file states it.

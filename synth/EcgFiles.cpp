@@ -270,6 +270,22 @@ bool ParsePlainDecimal(const char* p, const char* end, double& v)
     return true;
 }
 
+// The names line of a multi-channel text file: split at every comma, empty
+// names skipped as empty fields are, at most channels of them, each cut to
+// the name size; the names are not trimmed.
+void SplitNames(std::string_view line, int channels, std::vector<std::string>& names)
+{
+    const char* p = line.data();
+    const char* stop = p + line.size();
+    while (p < stop && static_cast<int>(names.size()) < channels) {
+        const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(stop - p)));
+        const char* end = comma != nullptr ? comma : stop;
+        if (end > p)
+            names.emplace_back(p, std::min<size_t>(static_cast<size_t>(end - p), kChannelNameSize - 1));
+        p = end + 1;
+    }
+}
+
 }  // namespace
 
 MemorySource::MemorySource(const void* data, size_t size)
@@ -532,18 +548,71 @@ int ReadEcgTextHeader(ByteSource& in, std::vector<std::string>& names)
         return channels;
     if (!lines.Next(line))
         return -5;
-    // Split at every comma, empty names skipped as empty fields are; the
-    // names are not trimmed.
-    const char* p = line.data();
-    const char* stop = p + line.size();
-    while (p < stop && static_cast<int>(names.size()) < channels) {
-        const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(stop - p)));
-        const char* end = comma != nullptr ? comma : stop;
-        if (end > p)
-            names.emplace_back(p, std::min<size_t>(static_cast<size_t>(end - p), kChannelNameSize - 1));
-        p = end + 1;
-    }
+    SplitNames(line, channels, names);
     return channels;
+}
+
+int ReadEcgTextChannels(ByteSource& in, TextChannels& out)
+{
+    out = TextChannels{};
+    LineReader lines(in);
+    double rate = 0.0;
+    int count = 0;
+    const int result = ReadRateAndCount(lines, true, rate, count);
+    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    if (channels < 0)
+        return channels;
+    std::string_view line;
+    if (!lines.Next(line))
+        return -5;
+    const size_t width = static_cast<size_t>(channels);
+    // The fewest fields a row had, counted up to the channel count.
+    int fewest = channels;
+    int rows = 0;
+    try {
+        SplitNames(line, channels, out.names);
+        // A complete row takes at least two bytes a value (a digit and a
+        // comma or its line end), so a file of known size never holds more
+        // values than half its bytes left.
+        const size_t left = lines.Remaining();
+        if (left != SIZE_MAX)
+            out.values.reserve(std::min(static_cast<size_t>(count) * width, left / 2 + 1));
+        while (rows < count && lines.Next(line)) {
+            ++rows;
+            // The row's first fields, one per channel; empty fields do not count.
+            const char* p = line.data();
+            const char* stop = p + line.size();
+            int fields = 0;
+            while (p < stop && fields < channels) {
+                const char* comma = static_cast<const char*>(memchr(p, ',', static_cast<size_t>(stop - p)));
+                const char* end = comma != nullptr ? comma : stop;
+                if (end > p) {
+                    if (fewest == channels)
+                        out.values.push_back(ClampSample(ParseDouble(p, end), kFileClampMv));
+                    ++fields;
+                }
+                p = end + 1;
+            }
+            if (fields < fewest) {
+                // From here on nothing is kept; the rest of the rows are only
+                // counted, for the lowest channel missing.
+                fewest = fields;
+                std::vector<double>().swap(out.values);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        out = TextChannels{};
+        return -6;
+    }
+    if (fewest < channels) {
+        out.names.clear();
+        out.missing = fewest;
+        return -7;
+    }
+    out.channels = channels;
+    out.rows = rows;
+    out.rate = rate;
+    return rows;
 }
 
 }  // namespace hsim

@@ -120,6 +120,28 @@ int ReadEcgBinary(ByteSource& in, SampleSet& out);
 // cut to 127 characters; the last keeps the line's newline.
 int ReadEcgTextHeader(ByteSource& in, std::vector<std::string>& names);
 
+// Every channel of a multi-channel text file, read in one pass.
+struct TextChannels {
+    // Row after row: values[r * channels + c] is row r's value of channel c.
+    std::vector<double> values;
+    // As ReadEcgTextHeader gives them.
+    std::vector<std::string> names;
+    int channels = 0;
+    int rows = 0;
+    double rate = 0.0;
+    // With -7: the lowest channel that some row has no field for.
+    int missing = -1;
+};
+// Multi-channel text file, all channels at once: channel c's samples are
+// those ReadEcgText(in, c) stores. The rows stored, or -2 .. -5 as
+// ReadEcgText; -6 no memory; -7 a row without some channel's field (every
+// row up to the header's count is looked at, so missing is the lowest
+// channel any of them lacks; nothing is kept). Memory follows the bytes
+// present (for a source of known size, room for one value per two bytes
+// left is reserved once; otherwise the array grows with the rows read), never
+// the header's count, and nothing is allocated per channel.
+int ReadEcgTextChannels(ByteSource& in, TextChannels& out);
+
 // Clamps a sample to [-limit, limit]; NaN gives 0.
 inline double ClampSample(double v, double limit)
 {

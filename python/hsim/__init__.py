@@ -20,7 +20,26 @@ from .values import (Ane20000, BiphasicExponential, DeviceInformation, Drift, Dy
                      Pattern227, Pattern247, Pattern251, RectangularPulse, Respiration, Sine,
                      Square, StreamHealth, Triangle, TriangularPulse, Waveform)
 
-__version__ = "1.0.5"
+
+def _package_version() -> str:
+    """The library version the package was installed with (hsim/_version.py,
+    written by setup.py); in a source checkout, the one in ../CMakeLists.txt."""
+    try:
+        from ._version import version
+        return version
+    except ImportError:
+        pass
+    import pathlib
+    import re
+    try:
+        text = (pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    except OSError:
+        return "unknown"
+    match = re.search(r"^project\(hsim VERSION (\d+\.\d+\.\d+\.\d+)", text, re.MULTILINE)
+    return match.group(1) if match else "unknown"
+
+
+__version__ = _package_version()
 
 __all__ = [
     "Simulator", "Emulator", "render", "library_version", "table_provenance", "pattern",

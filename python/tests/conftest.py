@@ -23,5 +23,17 @@ def sim():
         yield sim
 
 
+@pytest.fixture
+def records_library():
+    """libhsimrecords; the test is skipped when no record library was built
+    (EDFlib missing) and $HSIM_RECORDS_LIBRARY does not name one."""
+    try:
+        return hsim.records.library()
+    except OSError as error:
+        if os.environ.get("HSIM_RECORDS_LIBRARY"):
+            raise
+        pytest.skip(f"no record library: {error}")
+
+
 def pytest_report_header(config):
     return f"HSIM_LIBRARY={os.environ.get('HSIM_LIBRARY')} HSIM_EMULATOR={os.environ.get('HSIM_EMULATOR')}"

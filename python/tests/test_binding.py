@@ -1,5 +1,8 @@
 import ctypes
+import os
 import re
+import subprocess
+import sys
 
 import pytest
 
@@ -35,3 +38,16 @@ def test_enumerations_match_the_header(c_enum, py_enum, prefix):
     (_capi.MODEL_INFORMATION, 12), (_capi.DEVICE_CONTROL_SETTING, 64)])
 def test_records_have_the_documented_size(record, size):
     assert ctypes.sizeof(record) == size
+
+
+def test_package_version_is_the_librarys(tmp_path):
+    """hsim.__version__ is HSIMGetVersion() both from this checkout and as
+    setup.py writes it into an installed package."""
+    import hsim
+    assert hsim.__version__ == hsim.library_version()
+    env = {k: v for k, v in os.environ.items() if k != "HSIM_BUNDLE"}
+    subprocess.run([sys.executable, "setup.py", "-q", "build_py", "--build-lib", str(tmp_path)],
+                   cwd=REPO / "python", env=env, check=True, capture_output=True)
+    written = {}
+    exec((tmp_path / "hsim" / "_version.py").read_text(), written)
+    assert written["version"] == hsim.library_version()

@@ -147,7 +147,7 @@ def test_no_device_raises_device_error(tmp_path):
     hsim.Simulator.emulated(fast=True).close()  # the refused one is released
 
 
-def test_record_import_and_playback(sim, tmp_path):
+def test_record_import_and_playback(sim, tmp_path, records_library):
     path = tmp_path / "two.csv"
     path.write_text("# rate=500\nI,II\n" + "".join(f"{i / 10},{-i / 10}\n" for i in range(20)))
     with hsim.records.open(path) as record:

@@ -5,6 +5,7 @@
 #include <edflib.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -236,6 +239,11 @@ TEST_F(Records, BadFilesGetTheirCodes)
         {"edf garbage", {{"e.edf", "0       " + Bytes(300, 'x')}}, "e.edf", HSIM_RECORD_ERROR_HEADER, "e.edf"},
         {"binary rate", {{"b.bin", Bytes("\x00\x10\x00\x00\x00\x01\x00\x00", 8)}}, "b.bin", HSIM_RECORD_ERROR_HEADER,
          "rate"},
+        // Row 2 has channels 1 and 2, row 3 only channel 1: the message names the lowest one missing.
+        {"text row short", {{"t.txt", "500\n9\n3\nI,II,III\n1,2,3\n1,2\n5"}}, "t.txt", HSIM_RECORD_ERROR_DATA,
+         "no value of channel 2"},
+        {"text channels without rows", {{"t.txt", "500\n9\n99\nI,II\n"}}, "t.txt", HSIM_RECORD_ERROR_HEADER,
+         "99 channels"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -247,6 +255,40 @@ TEST_F(Records, BadFilesGetTheirCodes)
         EXPECT_EQ(HSIMRecordOpen((dir / c.open).string().c_str(), HSIM_RECORD_AUTO, &r), c.code);
         EXPECT_EQ(r, nullptr);
         EXPECT_NE(std::string(HSIMRecordLastError()).find(c.inMessage), std::string::npos) << HSIMRecordLastError();
+    }
+}
+
+// Every channel of a multi-channel text file comes from one reading of it:
+// 20000 channels of 4 rows (300 kB) open at once, and the memory follows the
+// rows present, not the count the header claims.
+TEST_F(Records, ManyChannelTextFileOpensQuicklyInLittleMemory)
+{
+    constexpr int kChannels = 20000;
+    std::string names, row;
+    for (int c = 0; c < kChannels; ++c) {
+        names += (c ? "," : "") + std::to_string(c);
+        row += c ? ",0.5" : "-1";
+    }
+    const std::string path = Write("many.txt", "500\n1000000\n" + std::to_string(kChannels) + "\n" + names + "\n" + row +
+                                                   "\n" + row + "\n" + row + "\n" + row + "\n");
+    struct rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = std::chrono::steady_clock::now();
+    RecordPtr r = Open(path);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    struct rusage after {};
+    getrusage(RUSAGE_SELF, &after);
+    ASSERT_TRUE(r);
+    EXPECT_LT(seconds, 1.0);  // about 10 ms in one reading; the time of one reading per channel grows as 20000^2
+    // The values, names and signal list take a few MB; an array per channel
+    // for the header's count touches a page each, 80 MB.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 32 * 1024) << "kB";
+    ASSERT_EQ(HSIMRecordSignalCount(r.get()), kChannels);
+    for (int c : {0, 1, kChannels - 1}) {
+        HSIMRecordSignal info{};
+        ASSERT_EQ(HSIMRecordGetSignal(r.get(), c, &info), HSIM_RECORD_OK);
+        EXPECT_EQ(info.name, std::to_string(c));
+        ExpectValues(ReadAll(r.get(), c), std::vector<double>(4, c ? 0.5 : -1.0));
     }
 }
 

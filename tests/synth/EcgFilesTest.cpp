@@ -103,6 +103,50 @@ TEST(EcgFiles, RowsFromASourceOfUnknownSize)
         ASSERT_EQ(set.samples[i], double(i % 3)) << i;
 }
 
+// All channels in one pass: each channel as the one-channel reading gives it.
+TEST(EcgFiles, AllChannelsAtOnce)
+{
+    const struct {
+        std::string file;
+        int result;
+        std::vector<std::vector<double>> rows;
+        int missing;
+    } cases[] = {
+        {"500\n3\n3\nI,II,III\n0.1,0.2,0.3\n1,,2,3.7,9\n-9,x,nan\r\n", 3,
+         {{0.1, 0.2, 0.3}, {1, 2, 2.5}, {-2.5, 0, 0}}, -1},
+        {"500\n2\n2\nI,II\n1,2\n2,-1\n7\n", 2, {{1, 2}, {2, -1}}, -1},  // the short row is past the count
+        {"500\n9\n3\nI\n1,2,3\n1,2\n5", -7, {}, 1},                    // the lowest channel any row lacks
+        {"500\n9\n2\nI,II\n,,\n1,2\n", -7, {}, 1},                     // the newline is a field
+        {"500\n2\n3\nI,II,III\n", 0, {}, -1},
+        {"50\n2\n1\nI\n1\n", -2, {}, -1},
+        {"500\n2\n0\nI\n1\n", -4, {}, -1},
+        {"500\n2\n1\n", -5, {}, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        MemorySource in(c.file.data(), c.file.size());
+        TextChannels text;
+        ASSERT_EQ(ReadEcgTextChannels(in, text), c.result);
+        EXPECT_EQ(text.missing, c.missing);
+        if (c.result < 0) {
+            EXPECT_TRUE(text.values.empty());
+            continue;
+        }
+        ASSERT_EQ(text.rows, c.result);
+        EXPECT_EQ(text.channels, std::stoi(c.file.substr(c.file.find('\n', c.file.find('\n') + 1) + 1)));
+        ASSERT_EQ(text.values.size(), static_cast<size_t>(text.rows * text.channels));
+        for (int ch = 0; ch < text.channels; ++ch) {
+            const Read one = Text(c.file, ch);
+            ASSERT_EQ(one.result, text.rows);
+            for (int r = 0; r < text.rows; ++r) {
+                const double v = text.values[static_cast<size_t>(r * text.channels + ch)];
+                EXPECT_EQ(v, c.rows[r][ch]) << "row " << r << " channel " << ch;
+                EXPECT_EQ(v, one.samples[r]) << "row " << r << " channel " << ch;
+            }
+        }
+    }
+}
+
 TEST(EcgFiles, BinaryReader)
 {
     using B = std::vector<unsigned char>;
