@@ -143,16 +143,15 @@ TEST_F(Realtime, GettersDoNotWaitForTheLock)
     std::atomic<bool> done{false};
     std::atomic<double> qrs{0.0};
     std::atomic<int> rate{0};
-    {
-        CAutoCriticalSection lock(g_CriticalSection);
-        std::thread reader([&] {
-            qrs = HSIMGetQRSDuration();
-            rate = HSIMGetPacingRate();
-            done = HSIMGetOutputFunction() == 0 && HSIMGetDCOffset() == 0 && !HSIMGetFrequencyScan();
-        });
-        EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 2000));
-        reader.join();
-    }
+    g_CriticalSection.Lock();
+    std::thread reader([&] {
+        qrs = HSIMGetQRSDuration();
+        rate = HSIMGetPacingRate();
+        done = HSIMGetOutputFunction() == 0 && HSIMGetDCOffset() == 0 && !HSIMGetFrequencyScan();
+    });
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 2000));
+    g_CriticalSection.Unlock();
+    reader.join();
     EXPECT_EQ(qrs.load(), 120.0);
     EXPECT_EQ(rate.load(), 90);
 }
