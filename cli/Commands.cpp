@@ -122,20 +122,84 @@ int RunInfo(const ConnectOptions& connect)
     return kExitOk;
 }
 
+namespace {
+
+// What the output plays now, read from the library's signal tap (never from a
+// callback on its streaming thread): the range of the signal channel over the
+// last whole second and the pacing pulses played.
+class LiveSignal {
+public:
+    LiveSignal() : m_Tap(HSIMTapOpen()) {}
+    ~LiveSignal() { HSIMTapClose(m_Tap); }
+    LiveSignal(const LiveSignal&) = delete;
+    LiveSignal& operator=(const LiveSignal&) = delete;
+
+    // Reads what the tap holds; the text for the status line.
+    std::string Update()
+    {
+        HSIM_TAP_POINT points[1024];
+        for (int n; m_Tap != nullptr && (n = HSIMTapRead(m_Tap, points, 1024)) > 0;) {
+            for (int i = 0; i < n; ++i)
+                Take(points[i]);
+        }
+        if (!m_Shown)
+            return "";
+        char text[96];
+        std::snprintf(text, sizeof text, "signal %.2f..%.2f mV", m_ShownLow, m_ShownHigh);
+        std::string line = text;
+        if (m_Pulses > 0)
+            line += ", " + std::to_string(m_Pulses) + " pacing pulses";
+        return line;
+    }
+
+private:
+    void Take(const HSIM_TAP_POINT& p)
+    {
+        if (p.kind != HSIM_TAP_SAMPLE)
+            return;
+        if (p.pacingMv != 0.0)
+            ++m_Pulses;
+        if (m_WindowStart < 0 || p.time < m_WindowStart) {
+            m_WindowStart = p.time;
+            m_Low = m_High = p.signalMv;
+        }
+        m_Low = std::min(m_Low, p.signalMv);
+        m_High = std::max(m_High, p.signalMv);
+        if (p.time - m_WindowStart >= 1.0) {
+            m_Shown = true;
+            m_ShownLow = m_Low;
+            m_ShownHigh = m_High;
+            m_WindowStart = p.time;
+            m_Low = m_High = p.signalMv;
+        }
+    }
+
+    HSIM_TAP* m_Tap;
+    double m_WindowStart = -1.0;
+    double m_Low = 0.0, m_High = 0.0;
+    bool m_Shown = false;
+    double m_ShownLow = 0.0, m_ShownHigh = 0.0;
+    unsigned long m_Pulses = 0;
+};
+
+}  // namespace
+
 // Streams until the time is up, the output ends by itself or Ctrl-C, with a
 // live status line. true unless interrupted before a set time was up.
 static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* emulator)
 {
+    LiveSignal live;
     const bool done = WaitFor(seconds, [&](double elapsed) {
         if (!HSIMIsPlaying())
             return false;
-        char line[320];
+        char line[400];
         std::string device;
         if (emulator)
             device = ", underruns " + std::to_string(emulator->streamStats().underruns);
-        std::snprintf(line, sizeof line, "%s %6.1f s%s  %s%s", what.c_str(), elapsed,
-                      seconds >= 0 ? (" of " + std::to_string(int(seconds))).c_str() : "", HealthLine().c_str(),
-                      device.c_str());
+        const std::string signal = live.Update();
+        std::snprintf(line, sizeof line, "%s %6.1f s%s  %s%s%s%s", what.c_str(), elapsed,
+                      seconds >= 0 ? (" of " + std::to_string(int(seconds))).c_str() : "",
+                      signal.c_str(), signal.empty() ? "" : "  ", HealthLine().c_str(), device.c_str());
         Status(line);
         return true;
     });
