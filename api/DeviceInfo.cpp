@@ -6,6 +6,7 @@
 // The setters report 1 only when the device confirmed the update; no device,
 // no command window and a failed update are all 0.
 #include "api/Frame.h"
+#include "output/Engine.h"
 #include "hsim.h"
 #include "protocol/DeviceInformation.h"
 #include "protocol/Handshake.h"
@@ -36,21 +37,23 @@ extern "C" int HSIMSetDeviceInformation(MODEL_INFORMATION* info)
     return hsim::InCommandFrame([&] { return hsim::SetModelInfo(*info); }) == hsim::Status::Ok ? 1 : 0;
 }
 
+// The identity getters read what was published when the lock was last let
+// go: they never wait for a thread that holds it.
 extern "C" int HSIMGetDeviceInformation(MODEL_INFORMATION* info)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
     bool copied = info && DeviceIsConnected();
     if (copied)
-        *info = g_ModelInfo;
+        *info = hsim::CurrentIdentity().model;
     return copied ? 1 : 0;
 }
 
 extern "C" int HSIMGetHWInformation(void* words)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
     bool copied = words && DeviceIsConnected();
-    if (copied)
-        memcpy(words, g_ModuleHWInfo, sizeof g_ModuleHWInfo);
+    if (copied) {
+        const hsim::DeviceIdentity identity = hsim::CurrentIdentity();
+        memcpy(words, identity.hardware, sizeof identity.hardware);
+    }
     return copied ? 1 : 0;
 }
 

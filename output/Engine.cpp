@@ -1,6 +1,7 @@
 #include "output/Engine.h"
 
 #include "output/Output.h"
+#include "protocol/Handshake.h"
 #include "runtime/Sync.h"
 
 #include <atomic>
@@ -22,13 +23,19 @@ Engine g_Engine = InitialEngine();
 
 namespace {
 
-// The published settings: two slots, written in turn by the thread that lets
-// the lock go, each with a sequence number that is odd while it is written.
-// A reader takes the slot last completed; it only has to read again when two
+// What getters read: the settings and the device's identity.
+struct Published {
+    Settings settings;
+    DeviceIdentity identity;
+};
+
+// The published state: two slots, written in turn by the thread that lets the
+// lock go, each with a sequence number that is odd while it is written. A
+// reader takes the slot last completed; it only has to read again when two
 // publications passed while it read, and never waits for a writer that the
 // scheduler has preempted (that writer is writing the other slot).
-static_assert(std::is_trivially_copyable_v<Settings>, "settings are published as words");
-constexpr size_t kWords = (sizeof(Settings) + sizeof(uint64_t) - 1) / sizeof(uint64_t);
+static_assert(std::is_trivially_copyable_v<Published>, "published as words");
+constexpr size_t kWords = (sizeof(Published) + sizeof(uint64_t) - 1) / sizeof(uint64_t);
 
 struct Slot {
     std::atomic<uint64_t> sequence{0};
@@ -43,11 +50,19 @@ Settings SettingsOf(const SynthState& s)
     return Settings{s.out, s.dc, s.pacing, s.ecg, s.test, s.scan, s.pattern};
 }
 
+DeviceIdentity LiveIdentity()
+{
+    DeviceIdentity identity;
+    identity.model = g_ModelInfo;
+    memcpy(identity.hardware, g_ModuleHWInfo, sizeof identity.hardware);
+    return identity;
+}
+
 // Caller holds g_CriticalSection, so there is one writer at a time.
-void PublishSettings()
+void Publish()
 {
     uint64_t words[kWords] = {};
-    const Settings now = SettingsOf(g_Engine.synth);
+    const Published now{SettingsOf(g_Engine.synth), LiveIdentity()};
     memcpy(words, &now, sizeof now);
     const int next = 1 - s_Current.load(std::memory_order_relaxed);
     Slot& slot = s_Slots[next];
@@ -60,7 +75,7 @@ void PublishSettings()
     s_Current.store(next, std::memory_order_release);
 }
 
-Settings ReadPublished()
+Published ReadPublished()
 {
     uint64_t words[kWords];
     for (;;) {
@@ -74,18 +89,23 @@ Settings ReadPublished()
         if (slot.sequence.load(std::memory_order_relaxed) == before)
             break;
     }
-    Settings settings;
-    memcpy(&settings, words, sizeof settings);
-    return settings;
+    Published published;
+    memcpy(&published, words, sizeof published);
+    return published;
 }
 
-const bool s_bPublishing = (PublishSettings(), SetGlobalLockExitHook(PublishSettings), true);
+const bool s_bPublishing = (Publish(), SetGlobalLockExitHook(Publish), true);
 
 }  // namespace
 
 Settings CurrentSettings()
 {
-    return GlobalLockHeldHere() ? SettingsOf(g_Engine.synth) : ReadPublished();
+    return GlobalLockHeldHere() ? SettingsOf(g_Engine.synth) : ReadPublished().settings;
+}
+
+DeviceIdentity CurrentIdentity()
+{
+    return GlobalLockHeldHere() ? LiveIdentity() : ReadPublished().identity;
 }
 
 }  // namespace hsim

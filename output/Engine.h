@@ -93,6 +93,14 @@ struct Settings {
 // is always seen.
 Settings CurrentSettings();
 
+// The device's identity and hardware words as last read from it, the same way
+// (published with the settings).
+struct DeviceIdentity {
+    MODEL_INFORMATION model;
+    uint32_t hardware[5];
+};
+DeviceIdentity CurrentIdentity();
+
 }  // namespace hsim
 
 // Set when streamed output stops, reset when output is started; consumed by

@@ -114,7 +114,9 @@ TEST_F(Realtime, AStalledPollThreadIsCountedAsTheDeviceSeesIt)
     EXPECT_GE(device.maxMs, 50.0);
     EXPECT_EQ(library.lateAnswers, device.late);
     EXPECT_GE(library.latencyMaxMs, 50.0) << "measured from when the device asked, as far as the host can tell";
-    EXPECT_LE(library.latencyMaxMs, device.maxMs + 1.0);
+    // The library's answer ends when its write has gone out, the device's
+    // wait when the first byte arrives: they agree within a few ms.
+    EXPECT_NEAR(library.latencyMaxMs, device.maxMs, 5.0);
     EXPECT_EQ(library.writeFailures, 0u);
 }
 
