@@ -187,9 +187,13 @@ int ReadRateAndCount(LineReader& lines, bool checkRange, double& rate, int& coun
     return count > 0 ? 0 : -3;
 }
 
-// Line 3 of the multi-channel file: the channel count, or -4.
-int ReadChannelCount(LineReader& lines)
+// Lines 1 to 3 of the multi-channel file: the rate, the count and the
+// channel count. The channel count, or the first refusal (-2, -3 or -4).
+int ReadMultiTextHeader(LineReader& lines, bool checkRange, double& rate, int& count)
 {
+    const int result = ReadRateAndCount(lines, checkRange, rate, count);
+    if (result < 0)
+        return result;
     std::string_view line;
     if (!lines.Next(line))
         return -4;
@@ -432,8 +436,7 @@ int ReadEcgText(ByteSource& in, int channel, SampleSet& out)
     LineReader lines(in);
     double rate = 0.0;
     int count = 0;
-    const int result = ReadRateAndCount(lines, true, rate, count);
-    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    const int channels = ReadMultiTextHeader(lines, true, rate, count);
     if (channels < 0)
         return channels;
     if (channel < 0 || channels <= channel)
@@ -541,8 +544,7 @@ int ReadEcgTextHeader(ByteSource& in, std::vector<std::string>& names)
     LineReader lines(in);
     double rate = 0.0;
     int count = 0;
-    const int result = ReadRateAndCount(lines, false, rate, count);
-    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    const int channels = ReadMultiTextHeader(lines, false, rate, count);
     std::string_view line;
     if (channels < 0)
         return channels;
@@ -558,8 +560,7 @@ int ReadEcgTextChannels(ByteSource& in, TextChannels& out)
     LineReader lines(in);
     double rate = 0.0;
     int count = 0;
-    const int result = ReadRateAndCount(lines, true, rate, count);
-    const int channels = result == 0 ? ReadChannelCount(lines) : result;
+    const int channels = ReadMultiTextHeader(lines, true, rate, count);
     if (channels < 0)
         return channels;
     std::string_view line;

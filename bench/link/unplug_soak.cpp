@@ -15,6 +15,7 @@
 // connection could not be had, 130 interrupted.
 #include "hsim.h"
 #include "hsim_ext.h"
+#include "ChildProcesses.h"
 #include "ThreadCpu.h"
 
 #include <algorithm>
@@ -50,7 +51,6 @@ constexpr int kPort = 3;
 constexpr double kGoalSeconds = 3.0;      // every loss reported within this
 constexpr double kMissSeconds = 10.0;     // a cycle that takes longer failed
 constexpr double kGiveUpSeconds = 30.0;   // then the link is taken as wedged
-constexpr int kCommandTimeoutMs = 5000;   // for the emulator's answer to a command
 constexpr int kSampleMs = 20;             // waits look at the clock this often
 
 std::atomic<bool> s_Interrupted{false};
@@ -71,176 +71,6 @@ void SleepUntil(Clock::time_point until)
     while (!s_Interrupted.load() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(kSampleMs)));
 }
-
-// ---------------------------------------------------------------- children
-
-// Runs in a child just after fork: it dies with its parent.
-bool DieWithParent(pid_t parent)
-{
-    return prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent;
-}
-
-void KillAndReap(pid_t& pid)
-{
-    if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
-}
-
-// The emulator program: commands go to its standard input, and each answers
-// with one line on its standard output. Its standard input is a pipe, so it
-// also ends when this process does, whatever way that happens.
-class EmulatorProcess {
-public:
-    ~EmulatorProcess() { Stop(); }
-
-    bool Start(const std::string& program, const std::string& dir, std::string& error)
-    {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-            error = std::string("pipe2: ") + strerror(errno);
-            return false;
-        }
-        const std::string port = std::to_string(kPort);
-        const pid_t parent = getpid();
-        m_Pid = fork();
-        if (m_Pid == 0) {
-            if (!DieWithParent(parent) || dup2(in[0], STDIN_FILENO) < 0 || dup2(out[1], STDOUT_FILENO) < 0)
-                _exit(127);
-            // Real-time pacing is the emulator's default (no --fast).
-            execl(program.c_str(), program.c_str(), "--dir", dir.c_str(), "--port", port.c_str(), (char*)nullptr);
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        m_ToChild = in[1];
-        m_FromChild = out[0];
-        if (m_Pid < 0) {
-            error = std::string("fork: ") + strerror(errno);
-            return false;
-        }
-        // The first line is the node it published.
-        std::string line;
-        if (!ReadLine(line, kCommandTimeoutMs)) {
-            error = "no answer from " + program + " (is the path right?)";
-            return false;
-        }
-        m_Node = line;
-        return true;
-    }
-
-    const std::string& node() const { return m_Node; }
-
-    // Sends one command and reads its answer line, which must start with
-    // expect. The answer (or what went wrong) is left in answer.
-    bool Command(const char* command, const char* expect, std::string& answer)
-    {
-        const std::string line = std::string(command) + "\n";
-        if (write(m_ToChild, line.data(), line.size()) != ssize_t(line.size())) {
-            answer = std::string("cannot write to the emulator: ") + strerror(errno);
-            return false;
-        }
-        if (!ReadLine(answer, kCommandTimeoutMs)) {
-            answer = "no answer to " + std::string(command);
-            return false;
-        }
-        return answer.rfind(expect, 0) == 0;
-    }
-
-    // Asks it to quit, then makes sure it has gone.
-    void Stop()
-    {
-        if (m_Pid > 0) {
-            static const char quit[] = "quit\n";
-            ssize_t ignored = write(m_ToChild, quit, sizeof quit - 1);
-            (void)ignored;
-            const Clock::time_point until = Clock::now() + std::chrono::seconds(2);
-            while (waitpid(m_Pid, nullptr, WNOHANG) == 0 && Clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (waitpid(m_Pid, nullptr, WNOHANG) == 0)
-                KillAndReap(m_Pid);
-            m_Pid = -1;
-        }
-        if (m_ToChild >= 0)
-            close(m_ToChild);
-        if (m_FromChild >= 0)
-            close(m_FromChild);
-        m_ToChild = m_FromChild = -1;
-    }
-
-    pid_t pid() const { return m_Pid; }
-
-private:
-    bool ReadLine(std::string& line, int timeoutMs)
-    {
-        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const size_t eol = m_Pending.find('\n');
-            if (eol != std::string::npos) {
-                line = m_Pending.substr(0, eol);
-                m_Pending.erase(0, eol + 1);
-                return true;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-            if (left <= 0 || s_Interrupted.load())
-                return false;
-            pollfd fd{m_FromChild, POLLIN, 0};
-            if (poll(&fd, 1, int(std::min<long long>(left, 100))) < 0 && errno != EINTR)
-                return false;
-            if (fd.revents & (POLLIN | POLLHUP)) {
-                char buf[512];
-                const ssize_t n = read(m_FromChild, buf, sizeof buf);
-                if (n <= 0 && !(n < 0 && errno == EINTR))
-                    return false;  // the emulator has ended
-                if (n > 0)
-                    m_Pending.append(buf, size_t(n));
-            }
-        }
-    }
-
-    pid_t m_Pid = -1;
-    int m_ToChild = -1;
-    int m_FromChild = -1;
-    std::string m_Pending;
-    std::string m_Node;
-};
-
-// Processes that only spin, at the ordinary priority this program has.
-class Load {
-public:
-    ~Load() { Stop(); }
-
-    bool Start(int count)
-    {
-        const pid_t parent = getpid();
-        for (int i = 0; i < count; ++i) {
-            const pid_t pid = fork();
-            if (pid == 0) {
-                if (!DieWithParent(parent))
-                    _exit(0);
-                volatile unsigned long spin = 0;
-                for (;;)
-                    spin = spin + 1;
-            }
-            if (pid < 0)
-                return false;
-            m_Pids.push_back(pid);
-        }
-        return true;
-    }
-
-    void Stop()
-    {
-        for (pid_t& pid : m_Pids)
-            KillAndReap(pid);
-        m_Pids.clear();
-    }
-
-private:
-    std::vector<pid_t> m_Pids;
-};
 
 // ------------------------------------------------- the connection callback
 
@@ -424,8 +254,8 @@ std::string DefaultEmulator()
 // removing the children, so nothing of the run is left behind.
 struct Run {
     std::string dir;
-    EmulatorProcess emulator;
-    Load load;
+    soak::EmulatorProcess emulator{&s_Interrupted};
+    soak::Load load;
     bool libraryStarted = false;
 
     ~Run()
@@ -593,7 +423,7 @@ int main(int argc, char** argv)
         }
         run.dir = pattern;
         std::string error;
-        if (!run.emulator.Start(o.emulator, run.dir, error)) {
+        if (!run.emulator.Start(o.emulator, run.dir, kPort, error, {"--realtime"})) {
             fprintf(stderr, "unplug_soak: cannot start the emulator: %s\n", error.c_str());
             return 3;
         }
