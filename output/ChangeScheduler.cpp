@@ -98,6 +98,11 @@ void PrepareStart(Engine& e)
     _DeriveVoltageRange(e.synth);
     e.synth.work.NoiseState = 1;
     e.synth.clock.patternEnded = false;
+    // The pacing starts afresh with the clock: a latch left by the run
+    // before (set for 10 ms after each pulse) would swallow the first pulse.
+    e.synth.pulse.MainPulseLatch = false;
+    e.synth.pulse.Mode1PulseLatch = false;
+    e.synth.pulse.Mode2PulseLatch = false;
     e.stream.tapFirstOfRun = true;
     e.stream.tapPulses = e.synth.pulse.PulsesStarted;
     e.stream.nSequenceCheck = 0;

@@ -246,6 +246,9 @@ void WaitForStreaming(unsigned int timeoutMs)
 
 void StreamingStarted()
 {
+    // A request kept from before the start belongs to the run before.
+    s_bRequestHeld.store(false);
+    ForgetDataRequest();
     { std::lock_guard<PiMutex> guard(s_StreamMutex); }
     s_StreamStarted.notify_all();
 }

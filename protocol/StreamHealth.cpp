@@ -90,7 +90,16 @@ int64_t DeviceRequestTime(int64_t requestReadNs, int64_t previousTransferNs)
 
 void NoteDataRequest()
 {
-    s_PendingRequestNs.store(NowNs(), std::memory_order_relaxed);
+    // The device has one request outstanding at a time: a request noted
+    // again (kept by an exchange, then handed to the poll thread) keeps the
+    // time it first arrived.
+    int64_t none = 0;
+    s_PendingRequestNs.compare_exchange_strong(none, NowNs(), std::memory_order_relaxed);
+}
+
+void ForgetDataRequest()
+{
+    s_PendingRequestNs.store(0, std::memory_order_relaxed);
 }
 
 void NoteControlAnswer()

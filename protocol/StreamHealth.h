@@ -44,8 +44,10 @@ struct TransferTiming {
     int64_t startNs = 0;    // computation began
 };
 
-// Poll thread: a data request has arrived.
+// A data request has arrived (noted once, however often it is handed on).
 void NoteDataRequest();
+// A start begins a new run: a request left from before it is forgotten.
+void ForgetDataRequest();
 // Poll thread: the request just noted was answered with a control block, which
 // ends the run.
 void NoteControlAnswer();
