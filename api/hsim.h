@@ -234,6 +234,10 @@ HSIM_API int DumpStandardWaveform(const int* samples, int count, int rate, const
 
 /* ------------------------------------------- output function and parameters */
 /* since 1.0.5 */
+/* A nonzero code starts streaming (or changes what streams), 0 stops it.
+ * 0 done; -1 no device or no command window; HSIM_ERROR_IO when a control
+ * block write failed, the one that switches the relays on for a start
+ * included (nothing streams then). */
 HSIM_API int HSIMSetOutputFunction(int outputFunction);
 HSIM_API int HSIMGetOutputFunction(void);
 /* 0; -1 no device or no command window; -2 a channel outside 0..3, and also
