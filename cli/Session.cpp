@@ -91,6 +91,10 @@ std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::strin
         emulated.directory = session->m_Directory;
         emulated.port = 0;
         emulated.romConfirmPolls = options.romConfirmPolls;
+        // Hardware is not slowed by the host's load: the built-in emulator's
+        // player runs with real-time scheduling where the process may have
+        // it, so the stream figures tell of the library, not of the emulator.
+        emulated.realtime = true;
         session->m_Emulator = std::make_unique<hsimemu::Emulator>(emulated);
         if (!session->m_Emulator->start()) {
             why = "the emulator did not start: " + session->m_Emulator->lastError();
