@@ -55,7 +55,7 @@ extern "C" int HSIMSetAmplitude(double mv)
 
 extern "C" double HSIMGetAmplitude(void)
 {
-    return Current().out.Amplitude;
+    return CurrentSettings().out.Amplitude;
 }
 
 extern "C" int HSIMSetFrequency(double hz)
@@ -78,7 +78,7 @@ extern "C" int HSIMSetFrequency(double hz)
 
 extern "C" double HSIMGetFrequency(void)
 {
-    return Current().out.F;
+    return CurrentSettings().out.F;
 }
 
 extern "C" int HSIMSetPulseWidth(double ms)
@@ -88,7 +88,7 @@ extern "C" int HSIMSetPulseWidth(double ms)
 
 extern "C" double HSIMGetPulseWidth(void)
 {
-    return Current().out.PulseWidth;
+    return CurrentSettings().out.PulseWidth;
 }
 
 // --------------------------------------------------------------- pacing
@@ -104,7 +104,7 @@ extern "C" int HSIMSetPacingPulseMode(int mode)
 
 extern "C" int HSIMGetPacingPulseMode(void)
 {
-    return Current().pacing.PacingPulse;
+    return CurrentSettings().pacing.PacingPulse;
 }
 
 // Pulses ride on the DC channel, so a pacing amplitude puts every channel in
@@ -124,7 +124,7 @@ extern "C" int HSIMSetPacingAmplitude(double mv)
 
 extern "C" double HSIMGetPacingAmplitude(void)
 {
-    return Current().pacing.PA;
+    return CurrentSettings().pacing.PA;
 }
 
 extern "C" int HSIMSetPacingDuration(double ms)
@@ -134,7 +134,7 @@ extern "C" int HSIMSetPacingDuration(double ms)
 
 extern "C" double HSIMGetPacingDuration(void)
 {
-    return Current().pacing.PacingDuration;
+    return CurrentSettings().pacing.PacingDuration;
 }
 
 // A fixed rate: the pulses no longer follow the beats.
@@ -150,7 +150,7 @@ extern "C" int HSIMSetPacingRate(unsigned int perMinute)
 
 extern "C" int HSIMGetPacingRate(void)
 {
-    return static_cast<int>(Current().pacing.PacingRate);
+    return static_cast<int>(CurrentSettings().pacing.PacingRate);
 }
 
 // One pulse per beat; refused (-2) when the beat rate is outside 10..360 per
@@ -172,7 +172,7 @@ extern "C" int HSIMSetOvershootTimeConstant(unsigned int ms)
 
 extern "C" int HSIMGetOvershootTimeConstant(void)
 {
-    return static_cast<int>(Current().pacing.PacingOvershootTC);
+    return static_cast<int>(CurrentSettings().pacing.PacingOvershootTC);
 }
 
 // The overshoot's sign follows the pulse; only its magnitude is kept.
@@ -183,7 +183,7 @@ extern "C" int HSIMSetOvershootAmplitude(double mv)
 
 extern "C" double HSIMGetOvershootAmplitude(void)
 {
-    return Current().pacing.POA;
+    return CurrentSettings().pacing.POA;
 }
 
 // ------------------------------------------------------------ custom beat
@@ -195,7 +195,7 @@ extern "C" int HSIMSetQRSDuration(double ms)
 
 extern "C" double HSIMGetQRSDuration(void)
 {
-    return Current().ecg.QRSDuration;
+    return CurrentSettings().ecg.QRSDuration;
 }
 
 extern "C" int HSIMSetTWave(double mv)
@@ -205,7 +205,7 @@ extern "C" int HSIMSetTWave(double mv)
 
 extern "C" double HSIMGetTWave(void)
 {
-    return Current().ecg.CusT;
+    return CurrentSettings().ecg.CusT;
 }
 
 extern "C" int HSIMSetPDuration(double ms)
@@ -215,7 +215,7 @@ extern "C" int HSIMSetPDuration(double ms)
 
 extern "C" double HSIMGetPDuration(void)
 {
-    return Current().ecg.PDuration;
+    return CurrentSettings().ecg.PDuration;
 }
 
 // The P wave fits into the PR interval: an interval below 50 ms narrows it
@@ -236,7 +236,7 @@ extern "C" int HSIMSetPRInterval(double ms)
 
 extern "C" double HSIMGetPRInterval(void)
 {
-    return Current().ecg.PRInterval;
+    return CurrentSettings().ecg.PRInterval;
 }
 
 extern "C" int HSIMSetQTInterval(double ms)
@@ -246,7 +246,7 @@ extern "C" int HSIMSetQTInterval(double ms)
 
 extern "C" double HSIMGetQTInterval(void)
 {
-    return Current().ecg.QTInterval;
+    return CurrentSettings().ecg.QTInterval;
 }
 
 extern "C" int HSIMSetPWave(double mv)
@@ -256,7 +256,7 @@ extern "C" int HSIMSetPWave(double mv)
 
 extern "C" double HSIMGetPWave(void)
 {
-    return Current().ecg.CusP;
+    return CurrentSettings().ecg.CusP;
 }
 
 extern "C" int HSIMSetSTDeviation(double mv)
@@ -266,7 +266,7 @@ extern "C" int HSIMSetSTDeviation(double mv)
 
 extern "C" double HSIMGetSTDeviation(void)
 {
-    return Current().ecg.CusST;
+    return CurrentSettings().ecg.CusST;
 }
 
 extern "C" int HSIMSetSTSegment(double ms)
@@ -276,7 +276,7 @@ extern "C" int HSIMSetSTSegment(double ms)
 
 extern "C" double HSIMGetSTSegment(void)
 {
-    return Current().ecg.STSegment;
+    return CurrentSettings().ecg.STSegment;
 }
 
 extern "C" int HSIMSetTDuration(double ms)
@@ -286,7 +286,7 @@ extern "C" int HSIMSetTDuration(double ms)
 
 extern "C" double HSIMGetTDuration(void)
 {
-    return Current().ecg.TDuration;
+    return CurrentSettings().ecg.TDuration;
 }
 
 // ------------------------------------------------------------- test modes
@@ -313,7 +313,7 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
 
 extern "C" bool HSIMGetDynamicRangeTest(void)
 {
-    return Current().test.DynamicRangeTest;
+    return CurrentSettings().test.DynamicRangeTest;
 }
 
 // Every argument is checked before anything changes, so a refused call
@@ -343,7 +343,7 @@ extern "C" int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, do
 
 extern "C" bool HSIMGetFrequencyScan(void)
 {
-    return Current().scan.FreqScan1;
+    return CurrentSettings().scan.FreqScan1;
 }
 
 extern "C" bool HSIMIsPlaying(void)

@@ -55,13 +55,6 @@ int SetInRange(double& setting, double value, double low, double high, ChangeFun
                                });
 }
 
-// The settings as a getter returns them, without the lock: a getter never
-// waits for a thread that holds it.
-inline hsim::Settings Current()
-{
-    return hsim::CurrentSettings();
-}
-
 template <class T>
 void LockedWrite(T& setting, T value)
 {

@@ -51,7 +51,7 @@ extern "C" int SetBaselineResetTest(int level)
 
 extern "C" int GetBaselineResetTest(void)
 {
-    return Current().test.BaseLineOverload;
+    return CurrentSettings().test.BaseLineOverload;
 }
 
 // Mode 1 = 50 Hz, 3 = random, any other non-zero mode 60 Hz; amplitude
@@ -68,12 +68,12 @@ extern "C" int SetECG2_27_Noise(int mode, double mv)
 
 extern "C" int GetECG2_27_NoiseFreq(void)
 {
-    return Current().test.MainNoise;
+    return CurrentSettings().test.MainNoise;
 }
 
 extern "C" double GetECG2_27_NoiseAmp(void)
 {
-    return Current().test.MainsNoiseAmp;
+    return CurrentSettings().test.MainsNoiseAmp;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTest(bool on)
@@ -87,7 +87,7 @@ extern "C" int SetECG2_27_AAMIDriftTest(bool on)
 
 extern "C" bool GetECG2_27_AAMIDriftTest(void)
 {
-    return Current().test.AAMIDriftTest;
+    return CurrentSettings().test.AAMIDriftTest;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
@@ -103,7 +103,7 @@ extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
 
 extern "C" double GetECG2_27_AAMIDriftTestAmp(void)
 {
-    return Current().test.AAMIDriftTestAmp;
+    return CurrentSettings().test.AAMIDriftTestAmp;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
@@ -117,32 +117,32 @@ extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
 
 extern "C" double GetECG2_27_AAMIDriftTestFreq(void)
 {
-    return 1.0 / Current().test.AAMIDriftTestWaveLen;
+    return 1.0 / CurrentSettings().test.AAMIDriftTestWaveLen;
 }
 
 extern "C" double GetDynamicRangeTestAmp(void)
 {
-    return Current().test.ADynamicRange;
+    return CurrentSettings().test.ADynamicRange;
 }
 
 extern "C" double GetDynamicRangeTestFreq(void)
 {
-    return Current().test.FDynamicRange;
+    return CurrentSettings().test.FDynamicRange;
 }
 
 extern "C" double GetFreqScanSineStartFreq(void)
 {
-    return Current().scan.Fstart;
+    return CurrentSettings().scan.Fstart;
 }
 
 extern "C" double GetFreqScanSineStopFreq(void)
 {
-    return Current().scan.Ffinal;
+    return CurrentSettings().scan.Ffinal;
 }
 
 extern "C" int GetFreqScanSineDuration(void)
 {
-    return Current().scan.Fduration;
+    return CurrentSettings().scan.Fduration;
 }
 
 // The standard beat from 3 to 30 beats per minute in 30 s; false stops the
@@ -162,7 +162,7 @@ extern "C" int SetFreqScanECG(bool enable)
 // True while either frequency scan runs.
 extern "C" bool GetFreqScanECG(void)
 {
-    return Current().scan.FreqScanOn;
+    return CurrentSettings().scan.FreqScanOn;
 }
 
 // The selection is kept for the application; the control block has no field

@@ -242,12 +242,13 @@ void _SendNextPacket()
 void AnswerDataRequest()
 {
     Engine& e = g_Engine;
+    // The stop signal is consumed: whether samples go out is the engine's
+    // own state (a start withdraws the signal, a stop sets it).
+    g_hStopPlayEvent.WaitTimeout(0);
     if (g_bECGGoing.load()) {
-        g_hStopPlayEvent.WaitTimeout(0);
         _SendNextPacket();
         return;
     }
-    g_hStopPlayEvent.WaitTimeout(0);
     if (e.stream.playOut) {
         // The output ended by itself: the device has played what it held
         // when it asked; one transfer at 0 mV follows it.

@@ -244,11 +244,6 @@ void MarkPriorityThread()
     t_bPriority = true;
 }
 
-bool IsPriorityThread()
-{
-    return t_bPriority;
-}
-
 void SetGlobalLockEntryHook(void (*hook)())
 {
     s_EntryHook.store(hook);

@@ -23,7 +23,6 @@ bool GlobalLockHeldHere();
 // Marks the calling thread as the streaming thread: it takes
 // g_CriticalSection without a turn.
 void MarkPriorityThread();
-bool IsPriorityThread();
 
 // Called by a thread that has its turn, right before it takes
 // g_CriticalSection (not by the streaming thread, not when the lock is held

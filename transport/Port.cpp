@@ -97,6 +97,7 @@ public:
             ++o.users;
             m_nFd = o.fd;
             m_nWake = o.wake[0];
+            m_nGeneration = o.generation;
         }
     }
     ~PortUse()
@@ -113,8 +114,10 @@ public:
 
     int fd() const { return m_nFd; }
     int wake() const { return m_nWake; }
+    unsigned long generation() const { return m_nGeneration; }
 
 private:
+    unsigned long m_nGeneration = 0;
     int m_nSlot = -1;
     int m_nFd = -1;
     int m_nWake = -1;
@@ -246,13 +249,6 @@ namespace {
 thread_local bool t_bLastReadLostPort = false;
 // The opening on which the device was found to have hung up.
 std::atomic<unsigned long> s_HungUpOpening{0};
-
-void NoteHangUp()
-{
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    if (s_nCurrent >= 0)
-        s_HungUpOpening.store(s_Openings[s_nCurrent].generation);
-}
 }  // namespace
 
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
@@ -281,7 +277,7 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
             // End of file or an error such as EIO: the device has hung up.
             // Report what arrived.
             t_bLastReadLostPort = true;
-            NoteHangUp();
+            s_HungUpOpening.store(use.generation());
             result = done;
             finished = true;
         }
@@ -305,7 +301,7 @@ bool PortHangsUp()
         return false;
     pollfd fd = {use.fd(), 0, 0};
     if (poll(&fd, 1, 0) == 1 && (fd.revents & (POLLHUP | POLLERR)) != 0) {
-        NoteHangUp();
+        s_HungUpOpening.store(use.generation());
         return true;
     }
     return false;
