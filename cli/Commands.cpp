@@ -42,7 +42,7 @@ std::unique_ptr<Session> ConnectWith(const ConnectOptions& connect, const Settin
     std::string why;
     if (session && !(withFunction ? settings.Apply(why) : settings.ApplyParameters(why))) {
         Error(why);
-        code = kExitFailed;
+        code = settings.ValueRefused() ? kExitUsage : kExitFailed;
         return nullptr;
     }
     return session;
@@ -226,7 +226,7 @@ int RunRender(const RenderOptions& options)
         return kExitUsage;
     }
     if (!(options.seconds > 0 && options.seconds <= 3600)) {
-        Error("--seconds must be within 0..3600");
+        Error("--seconds must be more than 0 s and at most 3600 s");
         return kExitUsage;
     }
     // The settings are made on the built-in emulator: no device is needed.
@@ -426,7 +426,7 @@ int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
         return kExitUsage;
     }
     if (!(options.seconds > 0 && options.seconds <= 600)) {
-        Error("--seconds must be within 0..600");
+        Error("--seconds must be more than 0 s and at most 600 s");
         return kExitUsage;
     }
     int code = kExitOk;
@@ -443,7 +443,9 @@ int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
     if (!ok) {
         Error(why);
         if (signals.front().mv.empty())
-            return Interrupted() ? kExitInterrupted : kExitFailed;
+            return Interrupted()                       ? kExitInterrupted
+                   : options.settings.ValueRefused() ? kExitUsage
+                                                     : kExitFailed;
     }
     DropQuietDc(options.output, signals);
     const std::string failed = WriteSignals(options.output, signals, "recorded: " + options.settings.Describe(), style);

@@ -4,27 +4,98 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <string_view>
+#include <vector>
 
 using namespace hsimctl;
 
 namespace {
 
-// A duration option: "10s", "2min", "500ms" or plain seconds.
-CLI::Option* AddDuration(CLI::App& command, const std::string& name, double& seconds, const std::string& help)
+// A duration option: "10s", "2min", "500ms" or plain seconds, more than 0
+// (or 0 too, for a start) and at most `most` seconds.
+CLI::Option* AddDuration(CLI::App& command, const std::string& name, double& seconds, const std::string& help,
+                         double most = 24 * 3600.0, bool zero = false)
 {
     return command
         .add_option_function<std::string>(
             name,
-            [&seconds, name](const std::string& text) {
+            [&seconds, name, most, zero](const std::string& text) {
                 const auto value = ParseQuantity(text, Dimension::Duration);
-                if (!value || *value < 0)
+                if (!value)
                     throw CLI::ValidationError(name, "'" + text + "' is not a duration (e.g. 10s, 2min, 500ms)");
+                if (!((*value > 0 || (zero && *value == 0)) && *value <= most))
+                    throw CLI::ValidationError(name, "'" + text + "' is outside the accepted range: " +
+                                                         (zero ? "0 s" : "more than 0 s") + " up to " +
+                                                         CLI::detail::to_string(most) + " s");
                 seconds = *value;
             },
             help)
         ->type_name("DURATION");
+}
+
+// The settings of a command are read again once the command line is whole,
+// for the output function given (a plain rate is bpm for the ECG).
+void CheckSettings(Settings& settings)
+{
+    std::string why;
+    if (!settings.Resolve(std::nullopt, why))
+        throw CLI::ValidationError("--" + why);
+}
+
+// The number of single-character edits between two words.
+size_t EditDistance(std::string_view a, std::string_view b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word of the command line that is not an option or an option's
+// value, when it names no command: a message naming the commands, with the
+// closest one offered. Empty otherwise.
+std::string UnknownCommand(const CLI::App& app, int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--")
+            return "";
+        if (arg.size() > 1 && arg[0] == '-') {
+            const std::string name(arg.substr(0, arg.find('=')));
+            const CLI::Option* option = nullptr;
+            try {
+                option = app.get_option(name);
+            } catch (const CLI::OptionNotFound&) {
+            }
+            if (option && option->get_expected_min() > 0 && arg.find('=') == std::string_view::npos)
+                ++i;  // its value
+            continue;
+        }
+        std::string names, closest;
+        size_t best = 3;  // farther than two edits is no suggestion
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (command->get_name() == arg)
+                return "";
+            names += (names.empty() ? "" : ", ") + command->get_name();
+            if (const size_t d = EditDistance(arg, command->get_name()); d < best)
+                best = d, closest = command->get_name();
+        }
+        return "unknown command '" + std::string(arg) + "'" + (closest.empty() ? "" : "; did you mean '" + closest + "'?") +
+               " (commands: " + names + ")";
+    }
+    return "";
 }
 
 void AddFunction(CLI::App& command, Settings& settings, bool required)
@@ -62,6 +133,8 @@ int main(int argc, char** argv)
     CLI::App app{"hsimctl: play, render, record and script the ECG patient simulator.\n"
                  "Every command that needs a device also runs against the built-in emulator (--emulator)."};
     app.require_subcommand(1);
+    // The connection options may also follow the command ("play ecg --emulator").
+    app.fallthrough();
     app.set_version_flag("--version", std::string("hsimctl ") + std::to_string(HSIMGetVersion() >> 24) + "." +
                                           std::to_string((HSIMGetVersion() >> 16) & 0xFF) + "." +
                                           std::to_string((HSIMGetVersion() >> 8) & 0xFF));
@@ -87,16 +160,16 @@ int main(int argc, char** argv)
     AddFunction(*playCommand, play.settings, true);
     AddParameterOptions(*playCommand, play.settings);
     AddDuration(*playCommand, "--for", play.seconds, "how long to play (default: until Ctrl-C)");
-    playCommand->callback([&] { run = [&] { return RunPlay(connect, play); }; });
+    playCommand->callback([&] { CheckSettings(play.settings); run = [&] { return RunPlay(connect, play); }; });
 
     RenderOptions render;
     auto* renderCommand = app.add_subcommand("render", "write what a setting plays to CSV, ECG text or ECG paper (no device needed)");
     AddFunction(*renderCommand, render.settings, true);
     AddParameterOptions(*renderCommand, render.settings);
-    AddDuration(*renderCommand, "--seconds", render.seconds, "length (default 10s)");
+    AddDuration(*renderCommand, "--seconds", render.seconds, "length, at most 1h (default 10s)", 3600);
     renderCommand->add_option("-o,--output", render.output, ".csv, .txt (ECG text), .png, .svg or .pdf")->required();
     AddPlotStyle(*renderCommand, render.style);
-    renderCommand->callback([&] { run = [&] { return RunRender(render); }; });
+    renderCommand->callback([&] { CheckSettings(render.settings); run = [&] { return RunRender(render); }; });
 
     PlotOptions plot;
     auto* plotCommand = app.add_subcommand("plot", "draw a recording, data file or record on ECG paper");
@@ -104,7 +177,7 @@ int main(int argc, char** argv)
         ->required();
     plotCommand->add_option("-o,--output", plot.output, ".png, .svg or .pdf")->required();
     plotCommand->add_option("--channel", plot.channels, "signals to draw (default: all)");
-    AddDuration(*plotCommand, "--from", plot.from, "start (default 0s)");
+    AddDuration(*plotCommand, "--from", plot.from, "start (default 0s)", 24 * 3600.0, true);
     AddDuration(*plotCommand, "--seconds", plot.seconds, "length (default 10s)");
     plotCommand->add_option("--title", plot.title, "title (default: the file and its rate)");
     AddPlotStyle(*plotCommand, plot.style);
@@ -123,16 +196,16 @@ int main(int argc, char** argv)
     auto* recordCommand = app.add_subcommand("record", "play an output function and record what was streamed");
     AddFunction(*recordCommand, record.settings, true);
     AddParameterOptions(*recordCommand, record.settings);
-    AddDuration(*recordCommand, "--seconds", record.seconds, "length (default 5s)");
+    AddDuration(*recordCommand, "--seconds", record.seconds, "length, at most 10min (default 5s)", 600);
     recordCommand->add_option("-o,--output", record.output, ".csv, .txt (ECG text), .png, .svg or .pdf")->required();
     AddPlotStyle(*recordCommand, record.style);
-    recordCommand->callback([&] { run = [&] { return RunRecord(connect, record); }; });
+    recordCommand->callback([&] { CheckSettings(record.settings); run = [&] { return RunRecord(connect, record); }; });
 
     BlockOptions upload;
     auto* uploadCommand = app.add_subcommand("upload", "upload one period for the device to play by itself");
     AddFunction(*uploadCommand, upload.settings, true);
     AddParameterOptions(*uploadCommand, upload.settings);
-    uploadCommand->callback([&] { run = [&] { return RunUpload(connect, upload); }; });
+    uploadCommand->callback([&] { CheckSettings(upload.settings); run = [&] { return RunUpload(connect, upload); }; });
 
     BlockOptions standalone;
     auto* standaloneCommand = app.add_subcommand("standalone", "save a waveform into the device's ROM as its standalone default");
@@ -143,7 +216,7 @@ int main(int argc, char** argv)
     standaloneCommand->add_option("--rom-polls", connect.romConfirmPolls,
                                   "with --emulator: the ROM confirms at this status query")
         ->check(CLI::Range(1, 1000));
-    standaloneCommand->callback([&] { run = [&] { return RunStandalone(connect, standalone); }; });
+    standaloneCommand->callback([&] { CheckSettings(standalone.settings); run = [&] { return RunStandalone(connect, standalone); }; });
 
     std::string scenarioFile, reportFile;
     auto* scenario = app.add_subcommand("scenario", "run a scripted test sequence and write a JSON report");
@@ -151,6 +224,10 @@ int main(int argc, char** argv)
     scenario->add_option("-o,--report", reportFile, "the JSON report (default: the scenario's 'report', else stdout)");
     scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioFile, reportFile); }; });
 
+    if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
+        std::fprintf(stderr, "hsimctl: %s\nRun with --help for more information.\n", unknown.c_str());
+        return kExitUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -96,8 +96,11 @@ double Duration(const Step& step, const YAML::Node& node, const std::string& wha
 const std::vector<std::string> kKinds = {"set", "play", "wait", "stop", "scan", "load", "record", "check"};
 const std::vector<std::string> kCheckKeys = {"late", "failed-writes", "p99", "underruns", "playing", "function"};
 
-// Reads and checks one step; its values are kept for the run.
-Step ReadStep(const YAML::Node& node)
+// Reads and checks one step; its values are kept for the run. `function` is
+// the output function the steps before it leave selected (nothing when not
+// known); the step's values are checked for what plays them, and it is
+// updated to what this step leaves.
+Step ReadStep(const YAML::Node& node, std::optional<int>& function)
 {
     Step step;
     step.line = node.Mark().line + 1;
@@ -119,25 +122,34 @@ Step ReadStep(const YAML::Node& node)
     if (std::find(kKinds.begin(), kKinds.end(), step.kind) == kKinds.end())
         throw ScenarioError{"line " + std::to_string(step.line) + ": unknown step '" + step.kind +
                             "' (set, play, wait, stop, scan, load, record, check)"};
+    if (step.kind == "stop")
+        function = OUTPUT_OFF;
     step.definition = ToJson(node);
     std::string why;
     if (step.kind == "set") {
         if (!step.body.IsMap())
             Fail(step, "expects a map of settings, e.g. {function: ecg, rate: 60bpm}");
+        step.settings = Settings(function);
         for (const auto& item : step.body)
             if (!step.settings.Add(item.first.as<std::string>(), Scalar(step, item.second, item.first.as<std::string>()), why))
                 Fail(step, why);
+        if (!step.settings.Resolve(function, why))
+            Fail(step, why);
+        if (step.settings.function())
+            function = step.settings.function();
     } else if (step.kind == "play" || step.kind == "wait") {
         step.seconds = Duration(step, step.body, step.kind);
     } else if (step.kind == "scan") {
         if (step.body.IsScalar() && step.body.as<std::string>() == "ecg") {
             step.settings.Add("scan", "ecg", why);
+            function = OUTPUT_ECG_STANDARD;
         } else if (step.body.IsMap()) {
             const std::string value = Scalar(step, step.body["from"], "from") + ":" +
                                       Scalar(step, step.body["to"], "to") + ":" +
                                       Scalar(step, step.body["seconds"], "seconds");
             if (!step.settings.Add("scan", value, why))
                 Fail(step, why);
+            function = OUTPUT_SINE;
         } else {
             Fail(step, "expects 'ecg' or {from, to, seconds}");
         }
@@ -150,6 +162,8 @@ Step ReadStep(const YAML::Node& node)
         for (const char* flag : {"play", "loop"})
             if (step.body[flag] && !ParseSwitch(Scalar(step, step.body[flag], flag)))
                 Fail(step, std::string(flag) + " must be true or false");
+        if (step.body["play"] && ParseSwitch(step.body["play"].as<std::string>()) == true)
+            function = OUTPUT_ECG_FILE;
     } else if (step.kind == "record") {
         if (!step.body.IsMap() || !step.body["output"])
             Fail(step, "expects {seconds: DURATION, output: FILE}");
@@ -334,8 +348,9 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
         title = root["name"] ? root["name"].as<std::string>() : file;
         if (reportFile.empty() && root["report"])
             reportFile = Resolve(std::filesystem::path(file).parent_path(), root["report"].as<std::string>());
+        std::optional<int> function = OUTPUT_OFF;  // nothing plays when the run starts
         for (const auto& node : root["steps"])
-            steps.push_back(ReadStep(node));
+            steps.push_back(ReadStep(node, function));
     } catch (const YAML::Exception& e) {
         std::fprintf(stderr, "hsimctl: %s: %s\n", file.c_str(), e.what());
         return kExitUsage;

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -12,7 +13,8 @@ namespace hsimctl {
 namespace {
 
 using Action = std::function<int()>;
-using Reader = std::function<Action(std::string_view, std::string&)>;
+using Function = std::optional<int>;
+using Reader = std::function<Action(std::string_view, Function, std::string&)>;
 
 constexpr int kChannels = 4;
 
@@ -40,6 +42,17 @@ constexpr NamedFunction kFunctions[] = {
     {"file-dc", OUTPUT_ECG_FILE_WITH_DC},
 };
 
+bool IsEcg(Function f) { return f == OUTPUT_ECG_STANDARD || f == OUTPUT_ECG_CUSTOM; }
+bool IsPulse(Function f) { return f == OUTPUT_RECTANGULAR_PULSE || f == OUTPUT_TRIANGULAR_PULSE; }
+// Functions whose period comes from a table, a file or a test of their own:
+// a rate set with them is not what they play.
+bool HasOwnRate(Function f)
+{
+    return f == OUTPUT_IEC_2_27 || f == OUTPUT_IEC_2_51 || f == OUTPUT_BIPHASIC_EXPONENTIAL ||
+           f == OUTPUT_ECG_FILE || f == OUTPUT_INPUT_DYNAMIC_RANGE || f == OUTPUT_IEC_2_47 ||
+           f == OUTPUT_ANE20000 || f == OUTPUT_ECG_FILE_WITH_DC;
+}
+
 std::vector<std::string_view> Split(std::string_view text, char separator)
 {
     std::vector<std::string_view> parts;
@@ -54,6 +67,23 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
 
 std::string Text(std::string_view view) { return std::string(view); }
 
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// The accepted range as the user reads it: "-10..10 mV".
+std::string RangeText(double low, double high, const char* unit)
+{
+    return Number(low) + ".." + Number(high) + (*unit ? std::string(" ") + unit : std::string());
+}
+
+struct Range {
+    double low, high;
+};
+
 bool Quantity(std::string_view text, Dimension dimension, double& value, std::string& why)
 {
     if (const auto parsed = ParseQuantity(text, dimension)) {
@@ -67,49 +97,61 @@ bool Quantity(std::string_view text, Dimension dimension, double& value, std::st
     return false;
 }
 
-bool WholeNumber(std::string_view text, Dimension dimension, int& value, std::string& why)
+bool Within(std::string_view text, double value, Range range, const char* unit, std::string& why)
+{
+    if (value >= range.low && value <= range.high)
+        return true;
+    why = "'" + Text(text) + "' is outside the accepted range " + RangeText(range.low, range.high, unit);
+    return false;
+}
+
+// A value of a dimension within a range (in the dimension's base unit).
+bool Checked(std::string_view text, Dimension dimension, Range range, double& value, std::string& why)
+{
+    return Quantity(text, dimension, value, why) && Within(text, value, range, BaseUnit(dimension), why);
+}
+
+bool WholeNumber(std::string_view text, Dimension dimension, Range range, int& value, std::string& why)
 {
     double v = 0;
     if (!Quantity(text, dimension, v, why))
         return false;
-    if (std::fabs(v - std::round(v)) > 1e-9 || std::fabs(v) > 1e9) {
+    if (std::fabs(v - std::round(v)) > 1e-9) {
         why = "'" + Text(text) + "' is not a whole number" +
               (dimension == Dimension::Number ? "" : std::string(" of ") + BaseUnit(dimension));
         return false;
     }
+    if (!Within(text, v, range, BaseUnit(dimension), why))
+        return false;
     value = int(std::lround(v));
     return true;
 }
 
 // One value of a dimension for a setter taking it.
-Reader Scalar(Dimension dimension, int (*setter)(double))
+Reader Scalar(Dimension dimension, Range range, int (*setter)(double))
 {
-    return [=](std::string_view text, std::string& why) -> Action {
+    return [=](std::string_view text, Function, std::string& why) -> Action {
         double v = 0;
-        if (!Quantity(text, dimension, v, why))
+        if (!Checked(text, dimension, range, v, why))
             return nullptr;
         return [=] { return setter(v); };
     };
 }
 
 template <class Int>
-Reader WholeScalar(Dimension dimension, int (*setter)(Int))
+Reader WholeScalar(Dimension dimension, Range range, int (*setter)(Int))
 {
-    return [=](std::string_view text, std::string& why) -> Action {
+    return [=](std::string_view text, Function, std::string& why) -> Action {
         int v = 0;
-        if (!WholeNumber(text, dimension, v, why))
+        if (!WholeNumber(text, dimension, range, v, why))
             return nullptr;
-        if (std::is_unsigned_v<Int> && v < 0) {
-            why = "'" + Text(text) + "' is negative";
-            return nullptr;
-        }
         return [=] { return setter(Int(v)); };
     };
 }
 
 Reader Switch(void (*setter)(bool))
 {
-    return [=](std::string_view text, std::string& why) -> Action {
+    return [=](std::string_view text, Function, std::string& why) -> Action {
         const auto on = ParseSwitch(text);
         if (!on) {
             why = "'" + Text(text) + "' is not on or off";
@@ -119,16 +161,68 @@ Reader Switch(void (*setter)(bool))
     };
 }
 
+// The amplitude: peak to peak for the test functions, QRS from S to R for
+// the beats, which play at most 5 mV whatever is set.
+Action ReadAmplitude(std::string_view text, Function function, std::string& why)
+{
+    double mv = 0;
+    const Range range = IsEcg(function) ? Range{-5, 5} : Range{-10, 10};
+    if (!Quantity(text, Dimension::Voltage, mv, why))
+        return nullptr;
+    if (!Within(text, mv, range, "mV", why)) {
+        if (IsEcg(function))
+            why += " (the beat plays at most 5 mV)";
+        return nullptr;
+    }
+    return [=] { return HSIMSetAmplitude(mv); };
+}
+
+// The rate: what the function plays, in beats per minute for the ECG and in
+// hertz for the others when no unit is given.
+Action ReadRate(std::string_view text, Function function, std::string& why)
+{
+    const bool known = function && *function != OUTPUT_OFF;
+    if (known && HasOwnRate(function)) {
+        why = std::string("does not apply to ") + FunctionName(*function) +
+              (*function == OUTPUT_BIPHASIC_EXPONENTIAL ? ", which plays at 1 Hz" : ", which plays at its own rate");
+        return nullptr;
+    }
+    if (!known && !HasUnit(text)) {
+        why = "'" + Text(text) + "' needs a unit (bpm or Hz) when no output function is selected with it";
+        return nullptr;
+    }
+    double hz = 0;
+    if (!HasUnit(text) && IsEcg(function)) {
+        double bpm = 0;
+        if (!Quantity(text, Dimension::Rate, bpm, why))
+            return nullptr;
+        hz = bpm / 60;
+    } else if (!Quantity(text, Dimension::Frequency, hz, why)) {
+        return nullptr;
+    }
+    const Range range{0.017, IsEcg(function) ? 6.0 : IsPulse(function) ? 5.0 : 500.0};
+    // Compared in hertz, within a rounding of the unit's conversion.
+    if (!(hz >= range.low * (1 - 1e-12) && hz <= range.high * (1 + 1e-12))) {
+        why = "'" + Text(text) + "' is outside what " + (known ? FunctionName(*function) : "the output") +
+              " plays: " +
+              (IsEcg(function) ? RangeText(range.low * 60, range.high * 60, "bpm") + " (" +
+                                     RangeText(range.low, range.high, "Hz") + ")"
+                               : RangeText(range.low, range.high, "Hz"));
+        return nullptr;
+    }
+    hz = std::clamp(hz, range.low, range.high);
+    return [=] { return HSIMSetFrequency(hz); };
+}
+
 // "CH:VALUE" for one channel (0..3) or "VALUE" for every channel.
 Reader PerChannel(std::function<bool(std::string_view, int&, std::string&)> value,
                   std::function<int(int, int)> setter)
 {
-    return [=](std::string_view text, std::string& why) -> Action {
+    return [=](std::string_view text, Function, std::string& why) -> Action {
         const auto parts = Split(text, ':');
         int channel = -1;
         if (parts.size() > 2 ||
-            (parts.size() == 2 && (!WholeNumber(parts[0], Dimension::Number, channel, why) ||
-                                   channel < 0 || channel >= kChannels))) {
+            (parts.size() == 2 && !WholeNumber(parts[0], Dimension::Number, {0, kChannels - 1}, channel, why))) {
             why = "'" + Text(text) + "': expected CHANNEL:VALUE with a channel 0..3, or VALUE";
             return nullptr;
         }
@@ -145,13 +239,13 @@ Reader PerChannel(std::function<bool(std::string_view, int&, std::string&)> valu
     };
 }
 
-bool ChannelNumber(std::string_view text, int& v, std::string& why)
+bool ChannelImpedance(std::string_view text, int& v, std::string& why)
 {
-    return WholeNumber(text, Dimension::Number, v, why);
+    return WholeNumber(text, Dimension::Number, {0, 3}, v, why);
 }
 bool ChannelMillivolts(std::string_view text, int& v, std::string& why)
 {
-    return WholeNumber(text, Dimension::Voltage, v, why);
+    return WholeNumber(text, Dimension::Voltage, {-1000, 1000}, v, why);
 }
 bool ChannelSwitch(std::string_view text, int& v, std::string& why)
 {
@@ -174,19 +268,21 @@ bool ChannelLead(std::string_view text, int& v, std::string& why)
     return true;
 }
 
-// Several values separated by ':', each of its dimension.
-bool Fields(std::string_view text, std::initializer_list<Dimension> dimensions, double* values,
-            std::string& why)
+// Several values separated by ':', each of its dimension and range.
+struct Field {
+    Dimension dimension;
+    Range range;
+};
+bool Fields(std::string_view text, std::initializer_list<Field> fields, double* values, std::string& why)
 {
     const auto parts = Split(text, ':');
-    if (parts.size() != dimensions.size()) {
-        why = "'" + Text(text) + "': expected " + std::to_string(dimensions.size()) +
-              " values separated by ':'";
+    if (parts.size() != fields.size()) {
+        why = "'" + Text(text) + "': expected " + std::to_string(fields.size()) + " values separated by ':'";
         return false;
     }
     size_t i = 0;
-    for (const Dimension d : dimensions) {
-        if (!Quantity(parts[i], d, values[i], why))
+    for (const Field& f : fields) {
+        if (!Checked(parts[i], f.dimension, f.range, values[i], why))
             return false;
         ++i;
     }
@@ -197,36 +293,46 @@ std::vector<Parameter> MakeParameters()
 {
     using D = Dimension;
     std::vector<Parameter> p = {
-        {"amplitude", "1mV", "signal amplitude, -10..10 mV", false, Scalar(D::Voltage, HSIMSetAmplitude)},
-        {"rate", "75bpm", "frequency or heart rate, 0.017..500 Hz (bpm, Hz)", false,
-         Scalar(D::Frequency, HSIMSetFrequency)},
+        {"amplitude", "1mV",
+         "signal amplitude, -10..10 mV: peak to peak for the sine, triangle, square, pulses, exponential "
+         "and biphasic (1mV plays -0.5..+0.5 mV); for the ECG beats the QRS from S to R, -5..5 mV "
+         "(R peak at 0.875, S at -0.125 of it)",
+         false, ReadAmplitude},
+        {"rate", "75bpm",
+         "heart rate or frequency: ECG 1.02..360 bpm (a plain number is bpm), pulses 0.017..5 Hz, other "
+         "functions 0.017..500 Hz (a plain number is Hz); units bpm, /min, Hz",
+         false, ReadRate},
         {"pulse-width", "100ms", "width of the pulse functions, 1..300 ms", false,
-         Scalar(D::Time, HSIMSetPulseWidth)},
-        {"qrs", "100ms", "QRS duration of the beat, 5..200 ms", false, Scalar(D::Time, HSIMSetQRSDuration)},
-        {"t-wave", "0.3mV", "T wave amplitude, 0..5 mV", false, Scalar(D::Voltage, HSIMSetTWave)},
-        {"p-wave", "0.15mV", "P wave amplitude, 0..2 mV", false, Scalar(D::Voltage, HSIMSetPWave)},
-        {"p-width", "80ms", "P wave width, 50..100 ms", false, Scalar(D::Time, HSIMSetPDuration)},
-        {"pr", "160ms", "PR interval, 0..200 ms", false, Scalar(D::Time, HSIMSetPRInterval)},
-        {"qt", "400ms", "QT interval, 100..900 ms", false, Scalar(D::Time, HSIMSetQTInterval)},
-        {"st", "0mV", "ST deviation, -2..2 mV", false, Scalar(D::Voltage, HSIMSetSTDeviation)},
-        {"st-weight", "100ms", "ST segment weight, 100..900 ms", false, Scalar(D::Time, HSIMSetSTSegment)},
-        {"t-weight", "100ms", "T wave weight, 100..900 ms", false, Scalar(D::Time, HSIMSetTDuration)},
+         Scalar(D::Time, {1, 300}, HSIMSetPulseWidth)},
+        {"qrs", "100ms", "QRS duration of the beat, 5..200 ms", false,
+         Scalar(D::Time, {5, 200}, HSIMSetQRSDuration)},
+        {"t-wave", "0.3mV", "T wave amplitude, 0..5 mV", false, Scalar(D::Voltage, {0, 5}, HSIMSetTWave)},
+        {"p-wave", "0.15mV", "P wave amplitude, 0..2 mV", false, Scalar(D::Voltage, {0, 2}, HSIMSetPWave)},
+        {"p-width", "80ms", "P wave width, 50..100 ms", false, Scalar(D::Time, {50, 100}, HSIMSetPDuration)},
+        {"pr", "160ms", "PR interval, 0..200 ms", false, Scalar(D::Time, {0, 200}, HSIMSetPRInterval)},
+        {"qt", "400ms", "QT interval, 100..900 ms", false, Scalar(D::Time, {100, 900}, HSIMSetQTInterval)},
+        {"st", "0mV", "ST deviation, -2..2 mV", false, Scalar(D::Voltage, {-2, 2}, HSIMSetSTDeviation)},
+        {"st-weight", "100ms", "ST segment weight, 100..900 ms", false,
+         Scalar(D::Time, {100, 900}, HSIMSetSTSegment)},
+        {"t-weight", "100ms", "T wave weight, 100..900 ms", false, Scalar(D::Time, {100, 900}, HSIMSetTDuration)},
         {"pacing", "2mV", "pacing pulse amplitude, -700..700 mV (0 = off)", false,
-         Scalar(D::Voltage, HSIMSetPacingAmplitude)},
-        {"pacing-width", "1ms", "pacing pulse width, 0.1..3 ms", false, Scalar(D::Time, HSIMSetPacingDuration)},
+         Scalar(D::Voltage, {-700, 700}, HSIMSetPacingAmplitude)},
+        {"pacing-width", "1ms", "pacing pulse width, 0.1..3 ms", false,
+         Scalar(D::Time, {0.1, 3}, HSIMSetPacingDuration)},
         {"pacing-rate", "70ppm", "pacing rate, 10..360 per minute, or 'sync' (one pulse per beat)", false,
-         [](std::string_view text, std::string& why) -> Action {
+         [](std::string_view text, Function function, std::string& why) -> Action {
              if (text == "sync")
                  return [] { return HSIMSetPacingRateSynchronized(); };
-             return WholeScalar<unsigned>(D::Rate, HSIMSetPacingRate)(text, why);
+             return WholeScalar<unsigned>(D::Rate, {10, 360}, HSIMSetPacingRate)(text, function, why);
          }},
-        {"pacing-mode", "0", "pacing pulse mode", false, WholeScalar<int>(D::Number, HSIMSetPacingPulseMode)},
-        {"overshoot", "0.5mV", "pacing overshoot amplitude, |mV| <= 5", false,
-         Scalar(D::Voltage, HSIMSetOvershootAmplitude)},
+        {"pacing-mode", "0", "pacing pulse mode", false,
+         WholeScalar<int>(D::Number, {-1e9, 1e9}, HSIMSetPacingPulseMode)},
+        {"overshoot", "0.5mV", "pacing overshoot amplitude, -5..5 mV (played as its magnitude)", false,
+         Scalar(D::Voltage, {-5, 5}, HSIMSetOvershootAmplitude)},
         {"overshoot-tau", "10ms", "pacing overshoot time constant, 0..100 ms", false,
-         WholeScalar<unsigned>(D::Time, HSIMSetOvershootTimeConstant)},
+         WholeScalar<unsigned>(D::Time, {0, 100}, HSIMSetOvershootTimeConstant)},
         {"noise", "50Hz:0.1mV", "mains or random noise: 50Hz|60Hz|random:AMPLITUDE (0.01..5 mV p-p), or off", false,
-         [](std::string_view text, std::string& why) -> Action {
+         [](std::string_view text, Function, std::string& why) -> Action {
              if (text == "off")
                  return [] { return SetECG2_27_Noise(0, 0.0); };
              const auto parts = Split(text, ':');
@@ -244,16 +350,16 @@ std::vector<Parameter> MakeParameters()
                  why = "'" + Text(text) + "': expected 50Hz:AMPLITUDE, 60Hz:AMPLITUDE, random:AMPLITUDE or off";
                  return nullptr;
              }
-             if (!Quantity(parts[1], D::Voltage, mv, why))
+             if (!Checked(parts[1], D::Voltage, {0.01, 5}, mv, why))
                  return nullptr;
              return [=] { return SetECG2_27_Noise(mode, mv); };
          }},
         {"drift", "4mV", "baseline drift (triangle), 1..8 mV p-p, or off", false,
-         [](std::string_view text, std::string& why) -> Action {
+         [](std::string_view text, Function, std::string& why) -> Action {
              if (ParseSwitch(text) == false)
                  return [] { return SetECG2_27_AAMIDriftTest(false); };
              double mv = 0;
-             if (!Quantity(text, D::Voltage, mv, why))
+             if (!Checked(text, D::Voltage, {1, 8}, mv, why))
                  return nullptr;
              return [=] {
                  const int result = SetECG2_27_AAMIDriftTestAmp(mv);
@@ -261,53 +367,67 @@ std::vector<Parameter> MakeParameters()
              };
          }},
         {"drift-rate", "0.1Hz", "baseline drift frequency, 0.05..2 Hz", false,
-         Scalar(D::Frequency, SetECG2_27_AAMIDriftTestFreq)},
-        {"pattern-227", "0", "IEC 60601-2-27 test pattern", false, WholeScalar<int>(D::Number, SetSpecialWave227)},
-        {"pattern-251", "0", "IEC 60601-2-51 calibration pattern", false,
-         WholeScalar<int>(D::Number, SetSpecialWave251)},
-        {"pattern-247", "0", "IEC 60601-2-47 pattern", false, WholeScalar<int>(D::Number, SetSpecialWave247)},
-        {"ane-lead", "0", "lead of the ANE20000 test ECG", false, WholeScalar<int>(D::Number, SetANE20000Lead)},
+         Scalar(D::Frequency, {0.05, 2}, SetECG2_27_AAMIDriftTestFreq)},
+        {"pattern-227", "0", "IEC 60601-2-27 test pattern, 0..9", false,
+         WholeScalar<int>(D::Number, {0, 9}, SetSpecialWave227)},
+        {"pattern-251", "0", "IEC 60601-2-51 calibration pattern, 0..15", false,
+         WholeScalar<int>(D::Number, {0, 15}, SetSpecialWave251)},
+        {"pattern-247", "0", "IEC 60601-2-47 pattern, 0..4", false,
+         WholeScalar<int>(D::Number, {0, 4}, SetSpecialWave247)},
+        {"ane-lead", "0", "lead of the ANE20000 test ECG, 0..8", false,
+         WholeScalar<int>(D::Number, {0, 8}, SetANE20000Lead)},
         {"loop", "on", "loop patterns and loaded files (on/off)", false, Switch(HSIMEnableLoop)},
         {"respiration", "15:1:0:100:100:100",
-         "respiration: BREATHS/MIN:RATIO:APNEA_S:BASELINE%:AMPLITUDE%:FREQUENCY%", false,
-         [](std::string_view text, std::string& why) -> Action {
+         "respiration: BREATHS/MIN (1..200):EXHALE/INHALE RATIO (1..100):APNEA_S per minute (0..60):"
+         "BASELINE%:AMPLITUDE%:FREQUENCY% (each 0..1000)",
+         false,
+         [](std::string_view text, Function, std::string& why) -> Action {
              double v[6];
-             if (!Fields(text, {D::Number, D::Number, D::Number, D::Number, D::Number, D::Number}, v, why))
+             const Range percent{0, 1000};
+             if (!Fields(text,
+                         {{D::Number, {1, 200}}, {D::Number, {1, 100}}, {D::Number, {0, 60}},
+                          {D::Number, percent}, {D::Number, percent}, {D::Number, percent}},
+                         v, why))
                  return nullptr;
              return [=] {
                  return SetRespireAlgorithmParam(int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4]),
                                                  int(v[5]));
              };
          }},
-        {"dc-offset", "0:300mV", "fixed DC offset of a channel (or all), mV", false,
+        {"dc-offset", "0:300mV", "fixed DC offset of a channel (or all), -1000..1000 mV", false,
          PerChannel(ChannelMillivolts, HSIMSetDCOffset)},
         {"lead", "0:secondary", "output lead of a channel (or all): primary|secondary", false,
          PerChannel(ChannelLead, [](int ch, int lead) { return HSIMSetOutputLead(ch, OutputLead(lead)); })},
         {"impedance", "0:1", "input impedance mode of a channel (or all), 0..3", false,
-         PerChannel(ChannelNumber, HSIMSetInputImpedanceMode)},
+         PerChannel(ChannelImpedance, HSIMSetInputImpedanceMode)},
         {"signal-ground", "0:on", "signal ground to GND of a channel (or all)", false,
          PerChannel(ChannelSwitch, [](int ch, int on) { return HSIMSetSignalGroundToGNDGround(ch, on != 0); })},
         // Test modes: they select or start the output themselves.
-        {"dynamic-range", "triangle:2mV:10Hz", "input dynamic-range test: triangle|square:AMPLITUDE:FREQUENCY", true,
-         [](std::string_view text, std::string& why) -> Action {
+        {"dynamic-range", "triangle:2mV:10Hz",
+         "input dynamic-range test: triangle|square:AMPLITUDE (0..10 mV):FREQUENCY (1..60 Hz)", true,
+         [](std::string_view text, Function, std::string& why) -> Action {
              const auto parts = Split(text, ':');
              double v[2];
              if (parts.size() != 3 || (parts[0] != "triangle" && parts[0] != "square")) {
                  why = "'" + Text(text) + "': expected triangle|square:AMPLITUDE:FREQUENCY";
                  return nullptr;
              }
-             if (!Quantity(parts[1], D::Voltage, v[0], why) || !Quantity(parts[2], D::Frequency, v[1], why))
+             if (!Checked(parts[1], D::Voltage, {0, 10}, v[0], why) ||
+                 !Checked(parts[2], D::Frequency, {1, 60}, v[1], why))
                  return nullptr;
              const bool triangle = parts[0] == "triangle";
              return [=] { return HSIMSetDynamicRangeTest(true, triangle, v[0], v[1]); };
          }},
-        {"scan", "0.67Hz:40Hz:60s", "frequency scan of a sine START:STOP:DURATION, or 'ecg' (0.05..0.5 beats/s in 30 s)",
+        {"scan", "0.67Hz:40Hz:60s",
+         "frequency scan of a sine START:STOP (0.67..500 Hz):DURATION (10..180 s), or 'ecg' (0.05..0.5 beats/s "
+         "in 30 s)",
          true,
-         [](std::string_view text, std::string& why) -> Action {
+         [](std::string_view text, Function, std::string& why) -> Action {
              if (text == "ecg")
                  return [] { return SetFreqScanECG(true); };
              double v[3];
-             if (!Fields(text, {D::Frequency, D::Frequency, D::Duration}, v, why))
+             if (!Fields(text, {{D::Frequency, {0.67, 500}}, {D::Frequency, {0.67, 500}}, {D::Duration, {10, 180}}},
+                         v, why))
                  return nullptr;
              if (std::fabs(v[2] - std::round(v[2])) > 1e-9) {
                  why = "the scan's duration is a whole number of seconds";
@@ -316,7 +436,7 @@ std::vector<Parameter> MakeParameters()
              return [=] { return HSIMSetFrequencyScan(true, int(std::lround(v[2])), v[0], v[1]); };
          }},
         {"baseline-reset", "1", "baseline-reset test level 0..4 (50, 60, 80, 100 Hz sine of 1000 mV on DC)", true,
-         WholeScalar<int>(D::Number, SetBaselineResetTest)},
+         WholeScalar<int>(D::Number, {0, 4}, SetBaselineResetTest)},
     };
     return p;
 }
@@ -344,7 +464,7 @@ std::optional<int> ParseFunction(std::string_view text)
             return f.number;
     int number = -1;
     std::string why;
-    if (WholeNumber(text, Dimension::Number, number, why) && number >= 0 && number <= 18)
+    if (WholeNumber(text, Dimension::Number, {0, 18}, number, why))
         return number;
     return std::nullopt;
 }
@@ -365,6 +485,11 @@ std::string FunctionList()
     return list;
 }
 
+Dimension RateDefault(std::optional<int> function)
+{
+    return IsEcg(function) ? Dimension::Rate : Dimension::Frequency;
+}
+
 bool Settings::Add(std::string_view name, std::string_view value, std::string& why)
 {
     if (name == "function")
@@ -374,9 +499,13 @@ bool Settings::Add(std::string_view name, std::string_view value, std::string& w
         why = "unknown setting '" + Text(name) + "'";
         return false;
     }
+    // Read now when the function that plays it is known; otherwise a value
+    // it refuses may still be right for the function given later, and
+    // Resolve decides.
+    const Function function = m_Function ? m_Function : m_Context;
     std::string reason;
-    Action apply = parameter->read(value, reason);
-    if (!apply) {
+    Action apply = parameter->read(value, function, reason);
+    if (!apply && function && *function != OUTPUT_OFF) {
         why = Text(name) + ": " + reason;
         return false;
     }
@@ -395,15 +524,36 @@ bool Settings::SetFunction(std::string_view text, std::string& why)
     return true;
 }
 
+bool Settings::Resolve(std::optional<int> current, std::string& why)
+{
+    m_Context = current;
+    const Function function = m_Function ? m_Function : current;
+    for (Entry& entry : m_Entries) {
+        std::string reason;
+        entry.apply = entry.parameter->read(entry.value, function, reason);
+        if (!entry.apply) {
+            why = std::string(entry.parameter->name) + ": " + reason;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Settings::ApplyWhere(bool afterFunction, std::string& why) const
 {
     for (const Entry& entry : m_Entries) {
         if (entry.parameter->afterFunction != afterFunction)
             continue;
+        if (!entry.apply) {
+            why = std::string(entry.parameter->name) + " " + entry.value + " was not checked for a function";
+            return false;
+        }
         if (const int result = entry.apply()) {
+            m_ValueRefused = result <= -2;
             why = std::string("the library refused ") + entry.parameter->name + " " + entry.value + " (code " +
-                  std::to_string(result) + (result == -1 ? ": no device or the device is busy" : "") +
-                  (result <= -2 && result > -100 ? ": value out of range or not allowed now" : "") + ")";
+                  std::to_string(result) +
+                  (result == -1 ? ": the device is gone or gave no command window in time" : "") +
+                  (result <= -2 && result > -100 ? ": not accepted with the settings in force" : "") + ")";
             return false;
         }
     }
@@ -418,6 +568,7 @@ bool Settings::Apply(std::string& why) const
         return false;
     if (m_Function) {
         if (const int result = HSIMSetOutputFunction(*m_Function)) {
+            m_ValueRefused = false;
             why = std::string("the library refused the output function ") + FunctionName(*m_Function) +
                   " (code " + std::to_string(result) + ")";
             return false;
@@ -445,7 +596,7 @@ void AddParameterOptions(CLI::App& command, Settings& settings)
                     for (const std::string& value : values) {
                         std::string why;
                         if (!settings.Add(name, value, why))
-                            throw CLI::ValidationError("--" + name, why);
+                            throw CLI::ValidationError("--" + why);
                     }
                 },
                 p.help)

@@ -1,8 +1,10 @@
 // The settings hsimctl can make: the output function and every parameter of
 // the library by a readable name and unit. The same names serve as command
 // options ("--amplitude 1mV") and as keys of a scenario's "set" step.
-// Values are checked when they are read, before any device is touched; the
-// library checks them again when they are applied.
+// Values are checked when they are read, before any device is touched,
+// against the range the output function that plays them can play (a rate of
+// 600 bpm is refused for the ECG, which plays at most 360 bpm); the library
+// checks them again when they are applied.
 #pragma once
 
 #include "Units.h"
@@ -26,8 +28,11 @@ struct Parameter {
     // Applied after the output function is selected (test modes that select
     // or start the output themselves).
     bool afterFunction;
-    // Reads the value: the library call that applies it, or a message.
-    std::function<std::function<int()>(std::string_view value, std::string& why)> read;
+    // Reads the value for the output function that will play it (nothing
+    // when that is not known): the library call that applies it, or a
+    // message that gives the accepted range.
+    std::function<std::function<int()>(std::string_view value, std::optional<int> function, std::string& why)>
+        read;
 };
 
 const std::vector<Parameter>& Parameters();
@@ -39,12 +44,25 @@ const char* FunctionName(int function);
 // "name (number)" of every function, for help texts.
 std::string FunctionList();
 
+// What a rate without a unit means for a function: beats per minute for the
+// ECG functions, hertz for the others.
+Dimension RateDefault(std::optional<int> function);
+
 // A set of settings in the order given.
 class Settings {
 public:
-    // false with a message when the name or the value is refused.
+    // `current`: the output function selected before these settings apply,
+    // when known.
+    explicit Settings(std::optional<int> current = std::nullopt) : m_Context(current) {}
+    // false with a message when the name or the value is refused. A value is
+    // read for the function known so far; Resolve reads it again once the
+    // function is known for certain.
     bool Add(std::string_view name, std::string_view value, std::string& why);
     bool SetFunction(std::string_view text, std::string& why);
+    // Reads every value again for the function that will play them: this
+    // set's own, else `current` (the one selected before, nothing when not
+    // known). false with a message when one is refused.
+    bool Resolve(std::optional<int> current, std::string& why);
     std::optional<int> function() const { return m_Function; }
     bool empty() const { return !m_Function && m_Entries.empty(); }
 
@@ -54,6 +72,10 @@ public:
     bool Apply(std::string& why) const;
     // Applies the parameters only (no function, no test mode).
     bool ApplyParameters(std::string& why) const;
+    // After a failed Apply: whether the library refused a value (a caller's
+    // mistake, such as a coupling of two settings) rather than failed to
+    // reach the device.
+    bool ValueRefused() const { return m_ValueRefused; }
     // "ecg, amplitude 1mV, rate 75bpm" for titles and reports.
     std::string Describe() const;
 
@@ -64,6 +86,8 @@ private:
         std::function<int()> apply;
     };
     bool ApplyWhere(bool afterFunction, std::string& why) const;
+    std::optional<int> m_Context;  // the function selected before these settings
+    mutable bool m_ValueRefused = false;
 
     std::optional<int> m_Function;
     std::vector<Entry> m_Entries;

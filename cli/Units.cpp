@@ -91,6 +91,18 @@ std::optional<double> ParseQuantity(std::string_view text, Dimension dimension)
     return std::nullopt;
 }
 
+bool HasUnit(std::string_view text)
+{
+    text = Trim(text);
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    double value = 0;
+    const char* rest = std::from_chars(begin, end, value).ptr;
+    return !Trim(std::string_view(rest, size_t(end - rest))).empty();
+}
+
 std::optional<bool> ParseSwitch(std::string_view text)
 {
     text = Trim(text);

@@ -25,6 +25,9 @@ const char* BaseUnit(Dimension dimension);
 // followed by a unit of that dimension (a bare number is in the base unit).
 std::optional<double> ParseQuantity(std::string_view text, Dimension dimension);
 
+// Whether the text carries a unit after its number ("75bpm", not "75").
+bool HasUnit(std::string_view text);
+
 // "on"/"off", "true"/"false", "yes"/"no", "1"/"0".
 std::optional<bool> ParseSwitch(std::string_view text);
 

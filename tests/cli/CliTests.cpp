@@ -171,7 +171,8 @@ TEST_F(Hsimctl, PlayAlwaysLeavesTheDeviceAtZero)
     } rows[] = {
         {SIGINT, {"play", "ecg", "--pacing", "2mV", "--dc-offset", "1:300mV"}, 0},
         {SIGTERM, {"play", "sine", "--for", "60s", "--dc-offset", "300mV"}, 130},
-        {0, {"play", "ecg", "--dc-offset", "2:300mV", "--amplitude", "50mV"}, 1},
+        // Synchronised pacing needs a beat rate of 10..360 per minute.
+        {0, {"play", "ecg", "--dc-offset", "2:300mV", "--rate", "5bpm", "--pacing-rate", "sync"}, 2},
         {0, {"play", "ecg", "--for", "0.3s"}, 0},
     };
     for (const auto& row : rows) {
@@ -186,8 +187,8 @@ TEST_F(Hsimctl, PlayAlwaysLeavesTheDeviceAtZero)
         }
         EXPECT_EQ(Wait(pid), row.exitCode) << name << ": " << Read("stderr");
         ExpectDeviceLeftAtZero(name);
-        if (row.exitCode == 1) {
-            EXPECT_NE(Read("stderr").find("amplitude 50mV"), std::string::npos) << "the refusal names the setting";
+        if (row.exitCode == 2) {
+            EXPECT_NE(Read("stderr").find("pacing-rate sync"), std::string::npos) << "the refusal names the setting";
         }
     }
 }
@@ -202,6 +203,73 @@ TEST_F(Hsimctl, ExitCodes)
     absent.insert(absent.end(), {"--timeout", "300ms", "info"});
     EXPECT_EQ(Run(absent), 3);
     EXPECT_EQ(Run({"--help"}), 0);
+}
+
+// A refused value ends the program with 2 before any device is looked for,
+// and the message says what is accepted.
+TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
+{
+    const std::string out = dir_ + "/x.csv";
+    std::ofstream(dir_ + "/late.yaml") << "steps:\n  - set: {function: ecg}\n  - play: 2s\n  - set: {qrs: 300ms}\n";
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } rows[] = {
+        {{"render", "iec-2-27", "--pattern-227", "12", "-o", out}, "0..9"},
+        {{"play", "ecg", "--amplitude", "20mV"}, "-5..5 mV"},
+        {{"play", "sine", "--amplitude", "11mV"}, "-10..10 mV"},
+        {{"render", "ecg", "--qrs", "300ms", "-o", out}, "5..200 ms"},
+        {{"render", "ecg", "--seconds", "0", "-o", out}, "more than 0 s"},
+        {{"render", "ecg", "--rate", "600bpm", "-o", out}, "1.02..360 bpm"},
+        {{"render", "ecg", "--rate", "6.1Hz", "-o", out}, "1.02..360 bpm"},
+        {{"render", "rect-pulse", "--rate", "5.1Hz", "-o", out}, "0.017..5 Hz"},
+        {{"render", "sine", "--rate", "501", "-o", out}, "0.017..500 Hz"},
+        {{"render", "iec-2-27", "--rate", "2Hz", "-o", out}, "does not apply"},
+        {{"paly", "ecg"}, "did you mean 'play'"},
+        {{"scenario", dir_ + "/late.yaml"}, "5..200 ms"},  // no device: checked first
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Run(row.args), 2) << row.args[0] << " " << row.args[1] << " " << row.args[2];
+        EXPECT_NE(Read("stderr").find(row.says), std::string::npos) << Read("stderr");
+    }
+    EXPECT_EQ(Run({"render", "ecg", "--seconds", "0.1", "-o", out, "--emulator"}), 0)
+        << "a connection option after the command: " << Read("stderr");
+}
+
+// What is played is what was asked for: the interval between beats (or
+// periods) in the rendered signal, at the bounds of each function's rate.
+// A rate without a unit is bpm for the ECG and Hz for the other functions.
+TEST_F(Hsimctl, RenderedRateIsTheRateAsked)
+{
+    const struct {
+        const char* function;
+        const char* rate;
+        double seconds;
+        double periodS;  // expected interval between rising crossings of mid-level
+    } rows[] = {
+        {"ecg", "360bpm", 1.0, 60.0 / 360}, {"ecg", "75", 3.0, 0.8},        {"ecg-custom", "30bpm", 5.0, 2.0},
+        {"sine", "500Hz", 0.05, 1 / 500.0}, {"sine", "75", 0.2, 1 / 75.0}, {"rect-pulse", "5Hz", 1.0, 0.2},
+    };
+    for (const auto& row : rows) {
+        const std::string seconds = std::to_string(row.seconds);
+        ASSERT_EQ(Run({"render", row.function, "--rate", row.rate, "--seconds", seconds, "-o", dir_ + "/r.csv"}), 0)
+            << Read("stderr");
+        const auto samples = ReadCsv("r.csv");
+        double low = 1e9, high = -1e9;
+        for (const auto& s : samples)
+            low = std::min(low, s[1]), high = std::max(high, s[1]);
+        const double mid = (low + high) / 2;
+        std::vector<double> rises;
+        for (size_t k = 1; k < samples.size(); ++k)
+            if (samples[k - 1][1] < mid && samples[k][1] >= mid)
+                rises.push_back(samples[k][0]);
+        ASSERT_GE(rises.size(), 2u) << row.function << " " << row.rate;
+        const double period = (rises.back() - rises.front()) / double(rises.size() - 1);
+        EXPECT_NEAR(period, row.periodS, 1e-4) << row.function << " " << row.rate;
+    }
+    // The lowest rate is accepted (one beat in 59 s: not measured here).
+    EXPECT_EQ(Run({"render", "ecg", "--rate", "1.02bpm", "--seconds", "0.1", "-o", dir_ + "/r.csv"}), 0);
+    EXPECT_EQ(Run({"render", "ecg", "--rate", "1.01bpm", "--seconds", "0.1", "-o", dir_ + "/r.csv"}), 2);
 }
 
 // What render writes is what the device receives from a start with the same
