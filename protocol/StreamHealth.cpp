@@ -1,5 +1,6 @@
 #include "protocol/StreamHealth.h"
 
+#include <algorithm>
 #include <atomic>
 #include <time.h>
 
@@ -179,6 +180,10 @@ StreamHealthFigures ReadStreamHealth()
                 break;
             }
         }
+        // A bin's upper edge may lie above every answer in it: no share of
+        // the answers is reported above the slowest one.
+        f.latencyP50Ms = std::min(f.latencyP50Ms, f.latencyMaxMs);
+        f.latencyP99Ms = std::min(f.latencyP99Ms, f.latencyMaxMs);
     }
     return f;
 }
