@@ -192,14 +192,20 @@ static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* e
     const bool done = WaitFor(seconds, [&](double elapsed) {
         if (!HSIMIsPlaying())
             return false;
-        char line[400];
-        std::string device;
+        // Most important first: a narrow terminal cuts the tail.
+        HSIM_STREAM_HEALTH h{};
+        HSIMGetStreamHealth(&h);
+        char time[48], health[160];
+        std::snprintf(time, sizeof time, seconds >= 0 ? "%.1f of %g s" : "%.1f s", elapsed, seconds);
+        std::snprintf(health, sizeof health, "late %llu, p99 %.2f ms", h.lateAnswers, h.latencyP99Ms);
+        std::string line = std::string(time) + " | " + what;
+        if (const std::string signal = live.Update(); !signal.empty())
+            line += " | " + signal;
+        line += std::string(" | ") + health;
+        if (h.writeFailures > 0)
+            line += ", failed writes " + std::to_string(h.writeFailures);
         if (emulator)
-            device = ", underruns " + std::to_string(emulator->streamStats().underruns);
-        const std::string signal = live.Update();
-        std::snprintf(line, sizeof line, "%s %6.1f s%s  %s%s%s%s", what.c_str(), elapsed,
-                      seconds >= 0 ? (" of " + std::to_string(int(seconds))).c_str() : "",
-                      signal.c_str(), signal.empty() ? "" : "  ", HealthLine().c_str(), device.c_str());
+            line += ", underruns " + std::to_string(emulator->streamStats().underruns);
         Status(line);
         return true;
     });

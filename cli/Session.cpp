@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -62,10 +63,38 @@ bool ShowProgress()
     return terminal;
 }
 
+std::string FitToWidth(const std::string& line, size_t columns)
+{
+    // One column per character: count the bytes that start a UTF-8 sequence,
+    // and keep the last column free so the cursor never wraps.
+    const size_t fits = columns > 1 ? columns - 1 : 1;
+    size_t characters = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 && ++characters > fits)
+            return line.substr(0, i);
+    }
+    return line;
+}
+
+namespace {
+
+size_t TerminalColumns()
+{
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    if (const char* columns = std::getenv("COLUMNS"); columns && std::atoi(columns) > 0)
+        return size_t(std::atoi(columns));
+    return 80;
+}
+
+}  // namespace
+
 void Status(const std::string& line)
 {
+    // Asked each time: the window may have been resized.
     if (ShowProgress())
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fprintf(stderr, "\r\033[K%s", FitToWidth(line, TerminalColumns()).c_str());
 }
 
 void EndStatus()

@@ -46,8 +46,11 @@ bool WaitFor(double seconds, const std::function<bool(double)>& tick = nullptr);
 
 // Whether progress and status lines go to the terminal.
 bool ShowProgress();
-// Writes a status line over the previous one (terminal only).
+// Writes a status line over the previous one (terminal only), cut to the
+// terminal's width so that it never wraps into a new line.
 void Status(const std::string& line);
+// The line cut to fit `columns` columns with the last one left free.
+std::string FitToWidth(const std::string& line, size_t columns);
 void EndStatus();
 
 class Session {

@@ -52,6 +52,22 @@ TEST(Units, QuantitiesInTheBaseUnit)
     }
 }
 
+// The status line never reaches the terminal's last column, so it never
+// wraps into a new line; a character of several bytes takes one column.
+TEST(Session, StatusLineFitsTheTerminal)
+{
+    const struct {
+        const char* line;
+        size_t columns;
+        const char* shown;
+    } rows[] = {
+        {"playing ecg", 80, "playing ecg"}, {"playing ecg", 8, "playing"},
+        {"500 \u00b5V | late 0", 8, "500 \u00b5V "}, {"abc", 4, "abc"}, {"abcd", 4, "abc"}, {"abc", 0, "a"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(hsimctl::FitToWidth(row.line, row.columns), row.shown) << row.line << " in " << row.columns;
+}
+
 // A plot leaves out a DC channel that stays at 0 mV; files keep both.
 TEST(Signals, PlotsLeaveOutAQuietDcChannel)
 {
