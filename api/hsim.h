@@ -249,12 +249,26 @@ HSIM_API int HSIMSetOutputLead(int channel, OutputLead lead);
  * are outside every range). A refused call stores nothing. Waveform changes
  * apply at the next cycle boundary while output streams; the beat's QRS, P,
  * PR, QT, T wave and ST deviation apply from the next sample. */
-/* -10..10 mV; -3 while the baseline-reset test runs. */
+/* -10..10 mV; -3 while the baseline-reset test runs. What it means depends
+ * on the output function:
+ *   sine, triangle, square, the pulses (4, 5), exponential (6), biphasic (13):
+ *     peak to peak, so 1.0 plays -0.5..+0.5 mV (a pulse from 0 to 0.5 mV);
+ *   ECG beats (7, 8): the QRS from the S trough to the R peak (R at 0.875,
+ *     S at -0.125 of it), played at most +-5 mV (a larger value plays 5 mV);
+ *     With the dynamic-range test on (HSIMSetDynamicRangeTest) the triangle's
+ *     or square's peak to peak is lowered so that it and the test's sine fit
+ *     within +-5 mV, and HSIMGetAmplitude reads the lowered value;
+ *   standard patterns, files and the input dynamic-range staircase (9, 10,
+ *     14..18): not used, they play their own values. */
 HSIM_API int HSIMSetAmplitude(double mv);
 HSIM_API double HSIMGetAmplitude(void);
 /* 0.017..500 Hz, at most 5 Hz for the pulse functions 4 and 5 (-2); -3 while
  * a frequency scan runs; -4 while the baseline-reset test runs. ECG
- * functions read it as beats per second. */
+ * functions read it as beats per second and play at most 6 (360 per minute):
+ * when they start or apply a change, a higher value is lowered to 6, which
+ * HSIMGetFrequency then reads and the frequency callback is told. The
+ * biphasic pulse (13) plays at 1 Hz; the standard patterns and files play at
+ * their own rate. */
 HSIM_API int HSIMSetFrequency(double hz);
 HSIM_API double HSIMGetFrequency(void);
 HSIM_API int HSIMSetDCOffset(int channel, int mv);

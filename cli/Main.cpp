@@ -138,7 +138,7 @@ int main(int argc, char** argv)
     app.set_version_flag("--version", std::string("hsimctl ") + std::to_string(HSIMGetVersion() >> 24) + "." +
                                           std::to_string((HSIMGetVersion() >> 16) & 0xFF) + "." +
                                           std::to_string((HSIMGetVersion() >> 8) & 0xFF));
-    app.footer("Exit codes: 0 done, 1 failed (device, library or I/O), 2 bad command line or file,\n"
+    app.footer("Exit codes: 0 done, 1 failed (device, library or I/O), 2 bad command line, file or value,\n"
                "3 no simulator found, 4 a scenario step failed, 130 interrupted (Ctrl-C, SIGTERM).");
 
     ConnectOptions connect;

@@ -145,7 +145,9 @@ std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::strin
     const double timeout = std::max(0.0, std::min(options.timeoutSeconds, 3600.0));
     if (!HSIMConnect(port, unsigned(timeout * 1000))) {
         why = port < 0 ? "no simulator found on ports 0..127" : "no simulator found on port " + std::to_string(port);
-        why += " within " + std::to_string(int(timeout * 1000)) + " ms";
+        why += " within " + std::to_string(int(timeout * 1000)) + " ms" +
+               (options.emulator ? "" : " (plugged in, and your user in the group of /dev/ttyACM*? "
+                                        "To try without one: --emulator)");
         code = kExitNoDevice;
         HSIMFree();
         return nullptr;
