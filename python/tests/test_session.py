@@ -171,3 +171,12 @@ def test_pacing_marks_and_paper(tmp_path):
     figure = ecg_paper([signal], 40000, path=str(tmp_path / "p.png"))
     width_mm = figure.get_size_inches()[0] * 25.4
     assert width_mm > 25.0 and (tmp_path / "p.png").stat().st_size > 1000
+
+
+def test_paper_labels_the_time_axis_every_second(tmp_path):
+    figure = ecg_paper([np.zeros(3 * 40000)], 40000, seconds_per_row=2.0)
+    ax = figure.axes[0]
+    labels = [(t.get_text(), t.get_position()[0]) for t in ax.texts if t.get_text().endswith(" s")]
+    # Rows of 0..2 s and 2..3 s at 25 mm/s, after a 10 mm lead-in for the
+    # 5 mm calibration pulse.
+    assert labels == [("0 s", 10.0), ("1 s", 35.0), ("2 s", 60.0), ("2 s", 10.0), ("3 s", 35.0)]
