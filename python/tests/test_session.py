@@ -180,3 +180,35 @@ def test_paper_labels_the_time_axis_every_second(tmp_path):
     # Rows of 0..2 s and 2..3 s at 25 mm/s, after a 10 mm lead-in for the
     # 5 mm calibration pulse.
     assert labels == [("0 s", 10.0), ("1 s", 35.0), ("2 s", 60.0), ("2 s", 10.0), ("3 s", 35.0)]
+
+
+@pytest.mark.parametrize("playing", [False, True], ids=["stopped", "playing"])
+def test_loaded_data_is_what_plays_next(playing):
+    with hsim.Simulator.emulated() as sim:  # played at the sample rate
+        sim.output = hsim.Ecg(rate_bpm=120, amplitude_mv=1.0)
+        if not playing:
+            sim.stop()
+        sim.load(np.full(4000, 0.5))  # 0.5 mV is 3200 device words
+        assert sim.output == hsim.LoadedData()
+        time.sleep(0.6)  # a running beat ends its cycle first (0.5 s at 120 bpm)
+        sim.emulator.clear_played()
+        sim.play(0.3)
+        ac = sim.emulator.played()["ac"]
+    assert len(ac) > 0.2 * 40000 and np.mean(ac == 3200) > 0.9 and ac.max() == 3200
+
+
+def test_stream_health_counts_the_emulators_underruns():
+    # A device that asks for data only when its last sample plays runs dry
+    # before every transfer.
+    with hsim.Simulator.emulated(emulator_args=("--threshold", "1")) as sim:
+        sim.output = hsim.Sine(frequency_hz=10.0)
+        sim.play(0.5)
+        assert sim.stream_health().device_underruns > 0
+        sim.reset_stream_health()
+        health = sim.stream_health()
+        assert health.device_underruns == 0 and "0 device underruns" in str(health)
+        assert sim.emulator.command("played clear") == "played cleared"  # status read whole
+    with hsim.Emulator() as emulator:
+        with hsim.Simulator(0, device_path=emulator.device_path,
+                            lock_dir=emulator.lock_dir) as sim:
+            assert sim.stream_health().device_underruns is None
