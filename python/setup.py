@@ -70,7 +70,8 @@ def bundle_directory():
     else:
         tree, origin = caller_directory() / given, f"HSIM_BUNDLE={given}"
     tree = tree.resolve()
-    missing = [relative for relative, needed in BINARIES if needed and not (tree / relative).is_file()]
+    missing = [relative for relative, needed in BINARIES
+               if needed and not (tree / relative).is_file()]
     if not tree.is_dir() or missing:
         what = "does not exist" if not tree.is_dir() else "holds no " + " and no ".join(missing)
         raise SystemExit(

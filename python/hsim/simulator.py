@@ -328,7 +328,8 @@ class Simulator(Closing):
         self._set("HSIMSetFrequency", hz)
 
     pulse_width_ms = _scalar("HSIMSetPulseWidth", "HSIMGetPulseWidth", "Pulse width, 1..300 ms.")
-    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration", "QRS width of both ECG beats, 5..200 ms.")
+    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration",
+                     "QRS width of both ECG beats, 5..200 ms.")
     t_wave_mv = _scalar("HSIMSetTWave", "HSIMGetTWave", "T wave of both ECG beats, 0..5 mV.")
     p_width_ms = _scalar("HSIMSetPDuration", "HSIMGetPDuration", "P wave width, 50..100 ms.")
     pr_ms = _scalar("HSIMSetPRInterval", "HSIMGetPRInterval", "PR interval, 0..200 ms.")

@@ -161,7 +161,8 @@ AMPLITUDES = [
 ]
 
 
-@pytest.mark.parametrize("output, high, low", AMPLITUDES, ids=[str(i) for i in range(len(AMPLITUDES))])
+@pytest.mark.parametrize("output, high, low", AMPLITUDES,
+                         ids=[str(i) for i in range(len(AMPLITUDES))])
 def test_amplitude_is_what_the_documentation_says(shared_sim, output, high, low):
     shared_sim.reset()
     shared_sim.output = output
@@ -209,7 +210,8 @@ def test_a_pulse_that_plays_gives_way_to_a_faster_waveform(shared_sim):
 def test_the_beat_is_chosen_explicitly(shared_sim):
     assert hsim.Ecg(rate_bpm=75, qrs_ms=100).function == hsim.OutputFunction.ECG_STANDARD
     assert hsim.Ecg(p_wave_mv=0.3, custom=True).function == hsim.OutputFunction.ECG_CUSTOM
-    with pytest.raises(ValueError, match="p_wave_mv, st_mv shape only the custom beat.*custom=True"):
+    refused = "p_wave_mv, st_mv shape only the custom beat.*custom=True"
+    with pytest.raises(ValueError, match=refused):
         hsim.Ecg(qrs_ms=100, p_wave_mv=0.3, st_mv=0.1)
     shared_sim.output = hsim.Ecg(rate_bpm=75, qrs_ms=120, t_wave_mv=0.4)
     got = shared_sim.output
