@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds everything and runs every test:
 #   1. native build, all tests; the Python package's tests (pytest against the
-#      emulator) and an offline pip install of it into a scratch venv;
+#      emulator) and its offline pip install into a scratch venv, used from a
+#      clean environment;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
 #   3. libFuzzer build (clang) of the ECG file and record readers, each fuzz target run
 #      for a fixed number of inputs from its seed corpus;
@@ -48,15 +49,9 @@ for stage in $stages; do
       # (another python3 may come first on the PATH).
       python=/usr/bin/python3
       "$python" -m pytest -q -p no:cacheprovider python/tests
-      # pip install ./python must work without a package index (PIP_NO_INDEX
-      # makes any attempt to reach one fail at once instead of hanging).
-      venv=$(mktemp -d)
-      "$python" -m venv --system-site-packages "$venv"
-      PIP_NO_INDEX=1 "$venv/bin/pip" install -q --disable-pip-version-check ./python
-      (cd "$venv" && bin/python -c 'import hsim
-assert hsim.__version__ == hsim.library_version(), (hsim.__version__, hsim.library_version())
-print("pip install ./python: hsim", hsim.__version__, "from", hsim.__file__)')
-      rm -rf "$venv" python/build python/hsim.egg-info ;;
+      # The install as README.md writes it, into a scratch venv without a
+      # package index, then an emulated session in a clean environment.
+      python/tests/check_install.sh build-test ;;
     asan)
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=address \
         -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null

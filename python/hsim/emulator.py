@@ -9,6 +9,7 @@ from __future__ import annotations
 import shutil
 import subprocess
 import tempfile
+import threading
 from pathlib import Path
 from typing import Optional
 
@@ -26,6 +27,7 @@ class Emulator(Closing):
     def __init__(self, port: int = 0, fast: bool = False, program: Optional[str] = None,
                  extra_args: tuple[str, ...] = ()):
         self.port = port
+        self._lock = threading.Lock()  # one command and its answer at a time
         program = program or find_emulator()
         self.directory = Path(tempfile.mkdtemp(prefix="hsim-emu-"))
         args = [program, "--dir", str(self.directory), "--port", str(port)]
@@ -57,9 +59,10 @@ class Emulator(Closing):
         """Sends one command line and returns the emulator's one-line answer."""
         if self._process.poll() is not None:
             raise RuntimeError("hsim-emu has ended")
-        self._process.stdin.write(line + "\n")
-        self._process.stdin.flush()
-        answer = self._process.stdout.readline().strip()
+        with self._lock:
+            self._process.stdin.write(line + "\n")
+            self._process.stdin.flush()
+            answer = self._process.stdout.readline().strip()
         if answer.startswith("error"):
             raise RuntimeError(f"hsim-emu: {answer}")
         return answer
@@ -67,13 +70,17 @@ class Emulator(Closing):
     def stream_stats(self) -> dict[str, int]:
         """The device's stream counters (``status``): transfers, samples,
         underruns, sequence errors, ... and ``late`` (answers later than 5 ms)."""
-        self._process.stdin.write("status\n")
-        self._process.stdin.flush()
+        with self._lock:
+            self._process.stdin.write("status\n")
+            self._process.stdin.flush()
+            lines = []
+            while True:  # the answer ends with its "block output ..." line
+                line = self._process.stdout.readline()
+                lines.append(line)
+                if not line or line.startswith("block output"):
+                    break
         stats: dict[str, int] = {}
-        while True:
-            line = self._process.stdout.readline()
-            if not line or line.startswith("faults:"):
-                break
+        for line in lines:
             if line.startswith("stream:"):
                 for field in line[len("stream:"):].split(","):
                     words = field.split()

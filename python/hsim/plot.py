@@ -1,7 +1,8 @@
 """ECG-paper plots with matplotlib, in the style of ``hsimctl render``: 25 mm/s
 and 10 mm/mV on a 1 mm / 5 mm red grid, the 1 mV calibration pulse (200 ms)
-at the start of every row, a label per trace, the title and scale on top and
-pacing pulses marked in blue. Figures are sized in true millimetres.
+at the start of every row, a label per trace, the title and scale on top,
+pacing pulses marked in blue and a time axis under every row, labelled every
+second. Figures are sized in true millimetres.
 """
 from __future__ import annotations
 
@@ -15,6 +16,7 @@ TRACE = (0.0, 0.0, 0.0)
 PACING_MARK = (20 / 255, 90 / 255, 230 / 255)
 CALIBRATION_S = 0.2
 MM_PER_INCH = 25.4
+TIME_AXIS_MM = 5.0   # under each row: a tick and a label at every whole second
 
 
 def find_pacing_pulses(mv: np.ndarray, rate: float, min_step_mv: float = 1.0) -> np.ndarray:
@@ -64,7 +66,7 @@ def ecg_paper(traces: Union[np.ndarray, Sequence[np.ndarray]], rate: float = 400
     seconds_per_row = min(seconds_per_row, max(len(t) for t in traces) / rate)
     lead_in = np.ceil((CALIBRATION_S * mm_per_second + 5) / 5) * 5 if calibration else 0.0
     row_mm = lead_in + np.ceil(seconds_per_row * mm_per_second / 5) * 5
-    strips = []  # (trace index, t0, t1, top mm, baseline mm, bottom mm)
+    strips = []  # (trace index, t0, t1, top mm, baseline mm, bottom mm of the grid)
     y = 0.0
     for i, t in enumerate(traces):
         duration = len(t) / rate
@@ -77,7 +79,7 @@ def ecg_paper(traces: Union[np.ndarray, Sequence[np.ndarray]], rate: float = 400
             above = np.ceil((3 + hi * mm_per_mv) / 5) * 5
             below = np.ceil((3 - lo * mm_per_mv) / 5) * 5
             strips.append((i, t0, t1, y, y + above, y + above + below))
-            y += above + below
+            y += above + below + TIME_AXIS_MM
     height_mm = y
     header_mm = 14.0 if title else 8.0
     margin = 5.0
@@ -91,13 +93,13 @@ def ecg_paper(traces: Union[np.ndarray, Sequence[np.ndarray]], rate: float = 400
     ax.set_ylim(height_mm, 0)
     ax.set_axis_off()
     minor = np.arange(0, row_mm + 0.5, 1.0)
-    ax.vlines(minor[minor % 5 != 0], 0, height_mm, colors=[MINOR_GRID], linewidth=0.3)
-    ax.hlines([v for v in np.arange(0, height_mm + 0.5, 1.0) if v % 5], 0, row_mm,
-              colors=[MINOR_GRID], linewidth=0.3)
-    ax.vlines(minor[minor % 5 == 0], 0, height_mm, colors=[MAJOR_GRID], linewidth=0.6)
-    ax.hlines(np.arange(0, height_mm + 0.5, 5.0), 0, row_mm, colors=[MAJOR_GRID], linewidth=0.6)
     line_pt = 0.3 / MM_PER_INCH * 72 * 1.5
     for i, t0, t1, top, baseline, bottom in strips:
+        rows = np.arange(top, bottom + 0.5, 1.0)
+        ax.vlines(minor[minor % 5 != 0], top, bottom, colors=[MINOR_GRID], linewidth=0.3)
+        ax.hlines(rows[(rows - top) % 5 != 0], 0, row_mm, colors=[MINOR_GRID], linewidth=0.3)
+        ax.vlines(minor[minor % 5 == 0], top, bottom, colors=[MAJOR_GRID], linewidth=0.6)
+        ax.hlines(rows[(rows - top) % 5 == 0], 0, row_mm, colors=[MAJOR_GRID], linewidth=0.6)
         if calibration:
             x0, w = 1.0, CALIBRATION_S * mm_per_second
             ax.plot([0, x0, x0, x0 + w, x0 + w, lead_in - 1],
@@ -111,6 +113,10 @@ def ecg_paper(traces: Union[np.ndarray, Sequence[np.ndarray]], rate: float = 400
             ax.plot([xm], [top + 1.5], marker="v", color=PACING_MARK, markersize=3)
         ax.text(-2.0, baseline, labels[i], ha="right", va="center", fontsize=8,
                 fontweight="bold", clip_on=False)
+        for second in np.arange(np.ceil(t0 - 1e-9), t1 + 1e-9, 1.0):
+            xs = lead_in + (second - t0) * mm_per_second
+            ax.vlines([xs], bottom, bottom + 1.5, colors=[TRACE], linewidth=0.4)
+            ax.text(xs, bottom + 1.8, f"{second + 0.0:g} s", ha="center", va="top", fontsize=6)
     fig.text(left / width_mm, 1 - (margin + 1) / (height_mm + header_mm + margin),
              (title + "\n" if title else "") + f"{mm_per_second:g} mm/s  {mm_per_mv:g} mm/mV",
              ha="left", va="top", fontsize=8)

@@ -34,9 +34,10 @@ from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_IN
                     SAMPLE_RATE, OutputFunction, OutputLead)
 from .emulator import Emulator
 from .errors import ArgumentError, DeviceError, HsimError, StateError, check, check_flag
-from .values import (BEAT_FIELDS, Ane20000, DeviceInformation, Drift, DynamicRange, Ecg,
-                     FrequencyScan, LoadedData, Noise, Off, Output, Pacing, Pattern227,
-                     Pattern247, Pattern251, Respiration, StreamHealth, Waveform)
+from .values import (BEAT_FIELDS, CUSTOM_BEAT_FIELDS, STANDARD_BEAT_FIELDS, Ane20000,
+                     DeviceInformation, Drift, DynamicRange, Ecg, FrequencyScan, LoadedData,
+                     Noise, Off, Output, Pacing, Pattern227, Pattern247, Pattern251, Respiration,
+                     StreamHealth, Waveform, amplitude_refusal, rate_refusal)
 
 log = logging.getLogger("hsim")
 
@@ -97,6 +98,7 @@ class Simulator(Closing):
         self._want_playing = False
         self._pacing_synchronized = False
         self._respiration: Optional[Respiration] = None
+        self._device_underruns_base = 0  # the emulator's count at the last reset
         self._located = False
         self._closed = True
         self._connection_events: list[bool] = []
@@ -293,12 +295,42 @@ class Simulator(Closing):
         return property(lambda self: self._get(getter),
                         lambda self, value: self._set(setter, value), doc=doc)
 
-    amplitude_mv = _scalar("HSIMSetAmplitude", "HSIMGetAmplitude", "Amplitude, -10..10 mV.")
-    frequency_hz = _scalar("HSIMSetFrequency", "HSIMGetFrequency",
-                           "Frequency 0.017..500 Hz; ECG functions read beats per second.")
+    @property
+    def amplitude_mv(self) -> float:
+        """Amplitude, -10..10 mV: peak to peak for the test waveforms, the QRS
+        (R crest to S trough) for the ECG beats, which play -5..5 mV. A value
+        the selected output cannot play raises ArgumentError."""
+        return self._get("HSIMGetAmplitude")
+
+    @amplitude_mv.setter
+    def amplitude_mv(self, mv: float) -> None:
+        refusal = amplitude_refusal(self._selected.function, mv)
+        if refusal is not None:
+            raise ArgumentError(f"HSIMSetAmplitude: mv = {mv!r} refused, {refusal}", -2,
+                                "HSIMSetAmplitude", "mv")
+        self._set("HSIMSetAmplitude", mv)
+
+    @property
+    def frequency_hz(self) -> float:
+        """Frequency, Hz (the ECG beats: beats per second). The selected output
+        plays only its own range (:func:`hsim.values.rate_range`: 0.017..500 Hz,
+        the pulse and exponential functions at most 5 Hz, the ECG beats at most
+        6 Hz = 360 bpm, the biphasic exponential 1 Hz only); a value outside it
+        raises ArgumentError."""
+        return self._get("HSIMGetFrequency")
+
+    @frequency_hz.setter
+    def frequency_hz(self, hz: float) -> None:
+        refusal = rate_refusal(self._selected.function, hz)
+        if refusal is not None:
+            raise ArgumentError(f"HSIMSetFrequency: hz = {hz!r} refused, {refusal}", -2,
+                                "HSIMSetFrequency", "hz")
+        self._set("HSIMSetFrequency", hz)
+
     pulse_width_ms = _scalar("HSIMSetPulseWidth", "HSIMGetPulseWidth", "Pulse width, 1..300 ms.")
-    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration", "Custom beat QRS, 5..200 ms.")
-    t_wave_mv = _scalar("HSIMSetTWave", "HSIMGetTWave", "Custom beat T wave, 0..5 mV.")
+    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration",
+                     "QRS width of both ECG beats, 5..200 ms.")
+    t_wave_mv = _scalar("HSIMSetTWave", "HSIMGetTWave", "T wave of both ECG beats, 0..5 mV.")
     p_width_ms = _scalar("HSIMSetPDuration", "HSIMGetPDuration", "P wave width, 50..100 ms.")
     pr_ms = _scalar("HSIMSetPRInterval", "HSIMGetPRInterval", "PR interval, 0..200 ms.")
     qt_ms = _scalar("HSIMSetQTInterval", "HSIMGetQTInterval", "QT interval, 100..900 ms.")
@@ -345,10 +377,11 @@ class Simulator(Closing):
         selected = self._selected
         function = selected.function
         if isinstance(selected, Ecg):
-            beat = {name: self._get(getter) for name, (_, getter) in BEAT_FIELDS.items()}
             custom = function == OutputFunction.ECG_CUSTOM
+            names = STANDARD_BEAT_FIELDS + (CUSTOM_BEAT_FIELDS if custom else ())
+            beat = {name: self._get(BEAT_FIELDS[name][1]) for name in names}
             return Ecg(rate_bpm=self.frequency_hz * 60.0, amplitude_mv=self.amplitude_mv,
-                       custom=custom, **(beat if custom else {}))
+                       custom=custom, **beat)
         if isinstance(selected, Waveform):
             return type(selected)(self.frequency_hz, self.amplitude_mv, self.pulse_width_ms)
         if isinstance(selected, Pattern227):
@@ -367,17 +400,20 @@ class Simulator(Closing):
             value = Off()
         if not isinstance(value, Output):
             raise TypeError(f"output takes an hsim output value (Ecg, Sine, ...), not {value!r}")
+        # The value checked its own rate and amplitude; the library is given
+        # them directly, not through the properties, which check them against
+        # the output selected before.
         if isinstance(value, Ecg):
-            self.amplitude_mv = value.amplitude_mv
-            self._set("HSIMSetFrequency", value.rate_bpm / 60.0)
+            self._set("HSIMSetAmplitude", value.amplitude_mv)
+            self._set_rate(value.function, value.rate_bpm / 60.0)
             for name, (setter, _) in BEAT_FIELDS.items():
                 if getattr(value, name) is not None:
                     self._set(setter, getattr(value, name))
         elif isinstance(value, Waveform):
-            self.amplitude_mv = value.amplitude_mv
-            self.frequency_hz = value.frequency_hz
+            self._set("HSIMSetAmplitude", value.amplitude_mv)
             if value.width_ms is not None:
                 self.pulse_width_ms = value.width_ms
+            self._set_rate(value.function, value.frequency_hz)
         elif isinstance(value, (Pattern227, Pattern251)):
             name = "SetSpecialWave227" if isinstance(value, Pattern227) else "SetSpecialWave251"
             self._set(name, int(value.index))
@@ -391,6 +427,15 @@ class Simulator(Closing):
         elif isinstance(value, LoadedData):
             self._api.HSIMEnableLoop(bool(value.loop))
         self._select(value)
+
+    def _set_rate(self, function: OutputFunction, hz: float) -> None:
+        # While a pulse function plays, the library refuses more than 5 Hz;
+        # the new function is selected first then (its start waits for the end
+        # of the running cycle, which the rate reaches as well).
+        if hz > 5.0 and self._get("HSIMGetOutputFunction") in (
+                OutputFunction.RECTANGULAR_PULSE, OutputFunction.TRIANGULAR_PULSE):
+            self._set("HSIMSetOutputFunction", int(function))
+        self._set("HSIMSetFrequency", hz)
 
     def _select(self, value: Output) -> None:
         self._set("HSIMSetOutputFunction", int(value.function))
@@ -617,15 +662,26 @@ class Simulator(Closing):
     # ----------------------------------------------------------------- health
 
     def stream_health(self) -> StreamHealth:
+        """The library's stream figures; with an emulated Simulator also the
+        device's underruns (``device_underruns``, since the emulator started
+        or :meth:`reset_stream_health`), else None there."""
         h = HSIM_STREAM_HEALTH()
         check("HSIMGetStreamHealth", self._api.HSIMGetStreamHealth(byref(h)))
+        underruns = None
+        if self.emulator is not None:
+            underruns = self.emulator.stream_stats().get("underruns")
+            if underruns is not None:
+                underruns = max(0, underruns - self._device_underruns_base)
         return StreamHealth(h.transfersSent, h.requestsAnswered, h.writeFailures, h.lateAnswers,
                             h.windowWaits, h.windowTimeouts, h.latencySamples, h.lateThresholdMs,
                             h.latencyP50Ms, h.latencyP99Ms, h.latencyMaxMs, h.computeMaxMs,
-                            bool(h.realtime))
+                            bool(h.realtime), underruns)
 
     def reset_stream_health(self) -> None:
+        """Starts the stream figures afresh, the device's underruns included."""
         self._api.HSIMResetStreamHealth()
+        if self.emulator is not None:
+            self._device_underruns_base = self.emulator.stream_stats().get("underruns", 0)
 
     # ---------------------------------------------------------- sample data
 
@@ -658,10 +714,27 @@ class Simulator(Closing):
         kept = ~np.isnan(ac)
         return ac[kept] / 6400.0, dc[kept]
 
+    def _select_loaded(self, with_dc: bool) -> None:
+        """Makes the data just loaded the selected output: start() and play()
+        play it, and an output that plays now switches to it (at the end of its
+        running cycle). The loop setting of a LoadedData selected before is
+        kept."""
+        loop = self._selected.loop if isinstance(self._selected, LoadedData) else True
+        value = LoadedData(with_dc=with_dc, loop=loop)
+        self._api.HSIMEnableLoop(loop)
+        if self.playing:
+            self._select(value)
+        else:
+            self._selected = value
+
     def load(self, ac: Any, dc: Any = None, rate: float = SAMPLE_RATE) -> int:
-        """Loads samples (mV) for :class:`LoadedData` to play; ``dc`` drives the
-        DC channel (variable DC). Rate 100..40000 per second. Returns the count."""
+        """Loads samples (mV) and selects them as the output (:class:`LoadedData`,
+        with ``with_dc`` when ``dc`` is given: it drives the DC channel, variable
+        DC). Rate 100..40000 per second. Returns the count. Nothing starts
+        here: :meth:`play` or :meth:`start` plays the data; an output playing
+        now switches to it."""
         ac = _as_doubles(ac, "ac")
+        dc_given = dc is not None
         dc = np.zeros_like(ac) if dc is None else _as_doubles(dc, "dc")
         if dc.shape != ac.shape:
             raise ArgumentError("ac and dc differ in length", -1, "HSIMLoadRawData", "dc")
@@ -673,12 +746,15 @@ class Simulator(Closing):
                                 code, "HSIMLoadRawData", "rate")
         if code < 0:
             raise HsimError("HSIMLoadRawData failed (empty or no memory)", code, "HSIMLoadRawData")
+        self._select_loaded(dc_given)
         return code
 
     def load_record(self, path: PathLike, channel: Union[int, str] = 0) -> int:
         """Loads one signal of a recorded file (WFDB, EDF, CSV, ECG text or
-        binary) through the record library, in mV at its own rate, for
-        :class:`LoadedData` to play. ``channel`` is an index or a signal name."""
+        binary) through the record library, in mV at its own rate, and selects
+        it as the output, as :meth:`load` does: ``sim.load_record(path);
+        sim.play(10)`` plays the record for 10 s. ``channel`` is an index or a
+        signal name."""
         from . import records
         with records.open(path) as record:
             signal = record.signal(channel)
@@ -687,14 +763,21 @@ class Simulator(Closing):
 
     def load_ecg_text(self, path: PathLike, channel: Optional[int] = None) -> int:
         """LoadECGtxt: the simulator's multi-channel text file (channel given)
-        or one-channel file (channel None). Returns the samples loaded."""
+        or one-channel file (channel None); selects it as :meth:`load` does.
+        Returns the samples loaded."""
         raw = str(path).encode()
         if channel is None:
-            return check("LoadECGtxtSingleChannel", self._api.LoadECGtxtSingleChannel(raw))
-        return check("LoadECGtxt", self._api.LoadECGtxt(raw, int(channel)))
+            count = check("LoadECGtxtSingleChannel", self._api.LoadECGtxtSingleChannel(raw))
+        else:
+            count = check("LoadECGtxt", self._api.LoadECGtxt(raw, int(channel)))
+        self._select_loaded(False)
+        return count
 
     def load_ecg_binary(self, path: PathLike) -> int:
-        return check("LoadECGBin", self._api.LoadECGBin(str(path)))
+        """LoadECGBin; selects the data as :meth:`load` does."""
+        count = check("LoadECGBin", self._api.LoadECGBin(str(path)))
+        self._select_loaded(False)
+        return count
 
 
 def render(seconds: Optional[float] = None, *, samples: Optional[int] = None,

@@ -171,3 +171,44 @@ def test_pacing_marks_and_paper(tmp_path):
     figure = ecg_paper([signal], 40000, path=str(tmp_path / "p.png"))
     width_mm = figure.get_size_inches()[0] * 25.4
     assert width_mm > 25.0 and (tmp_path / "p.png").stat().st_size > 1000
+
+
+def test_paper_labels_the_time_axis_every_second(tmp_path):
+    figure = ecg_paper([np.zeros(3 * 40000)], 40000, seconds_per_row=2.0)
+    ax = figure.axes[0]
+    labels = [(t.get_text(), t.get_position()[0]) for t in ax.texts if t.get_text().endswith(" s")]
+    # Rows of 0..2 s and 2..3 s at 25 mm/s, after a 10 mm lead-in for the
+    # 5 mm calibration pulse.
+    assert labels == [("0 s", 10.0), ("1 s", 35.0), ("2 s", 60.0), ("2 s", 10.0), ("3 s", 35.0)]
+
+
+@pytest.mark.parametrize("playing", [False, True], ids=["stopped", "playing"])
+def test_loaded_data_is_what_plays_next(playing):
+    with hsim.Simulator.emulated() as sim:  # played at the sample rate
+        sim.output = hsim.Ecg(rate_bpm=120, amplitude_mv=1.0)
+        if not playing:
+            sim.stop()
+        sim.load(np.full(4000, 0.5))  # 0.5 mV is 3200 device words
+        assert sim.output == hsim.LoadedData()
+        time.sleep(0.6)  # a running beat ends its cycle first (0.5 s at 120 bpm)
+        sim.emulator.clear_played()
+        sim.play(0.3)
+        ac = sim.emulator.played()["ac"]
+    assert len(ac) > 0.2 * 40000 and np.mean(ac == 3200) > 0.9 and ac.max() == 3200
+
+
+def test_stream_health_counts_the_emulators_underruns():
+    # A device that asks for data only when its last sample plays runs dry
+    # before every transfer.
+    with hsim.Simulator.emulated(emulator_args=("--threshold", "1")) as sim:
+        sim.output = hsim.Sine(frequency_hz=10.0)
+        sim.play(0.5)
+        assert sim.stream_health().device_underruns > 0
+        sim.reset_stream_health()
+        health = sim.stream_health()
+        assert health.device_underruns == 0 and "0 device underruns" in str(health)
+        assert sim.emulator.command("played clear") == "played cleared"  # status read whole
+    with hsim.Emulator() as emulator:
+        with hsim.Simulator(0, device_path=emulator.device_path,
+                            lock_dir=emulator.lock_dir) as sim:
+            assert sim.stream_health().device_underruns is None
