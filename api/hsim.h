@@ -266,8 +266,9 @@ HSIM_API double HSIMGetAmplitude(void);
  * a frequency scan runs; -4 while the baseline-reset test runs. ECG
  * functions read it as beats per second and play at most 6 (360 per minute):
  * when they start or apply a change, a higher value is lowered to 6, which
- * HSIMGetFrequency then reads and the frequency callback is told. The
- * biphasic pulse (13) plays at 1 Hz; the standard patterns and files play at
+ * HSIMGetFrequency then reads and the frequency callback is told; the
+ * exponential (6) is lowered to 5 Hz in the same way. The biphasic pulse
+ * (13) plays at 1 Hz; the standard patterns and files play at
  * their own rate. */
 HSIM_API int HSIMSetFrequency(double hz);
 HSIM_API double HSIMGetFrequency(void);

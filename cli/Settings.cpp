@@ -43,7 +43,11 @@ constexpr NamedFunction kFunctions[] = {
 };
 
 bool IsEcg(Function f) { return f == OUTPUT_ECG_STANDARD || f == OUTPUT_ECG_CUSTOM; }
-bool IsPulse(Function f) { return f == OUTPUT_RECTANGULAR_PULSE || f == OUTPUT_TRIANGULAR_PULSE; }
+// The pulses and the exponential play at most 5 Hz.
+bool IsSlow(Function f)
+{
+    return f == OUTPUT_RECTANGULAR_PULSE || f == OUTPUT_TRIANGULAR_PULSE || f == OUTPUT_EXPONENTIAL;
+}
 // Functions whose period comes from a table, a file or a test of their own:
 // a rate set with them is not what they play.
 bool HasOwnRate(Function f)
@@ -200,7 +204,7 @@ Action ReadRate(std::string_view text, Function function, std::string& why)
     } else if (!Quantity(text, Dimension::Frequency, hz, why)) {
         return nullptr;
     }
-    const Range range{0.017, IsEcg(function) ? 6.0 : IsPulse(function) ? 5.0 : 500.0};
+    const Range range{0.017, IsEcg(function) ? 6.0 : IsSlow(function) ? 5.0 : 500.0};
     // Compared in hertz, within a rounding of the unit's conversion.
     if (!(hz >= range.low * (1 - 1e-12) && hz <= range.high * (1 + 1e-12))) {
         why = "'" + Text(text) + "' is outside what " + (known ? FunctionName(*function) : "the output") +
@@ -299,8 +303,8 @@ std::vector<Parameter> MakeParameters()
          "(R peak at 0.875, S at -0.125 of it)",
          false, ReadAmplitude},
         {"rate", "75bpm",
-         "heart rate or frequency: ECG 1.02..360 bpm (a plain number is bpm), pulses 0.017..5 Hz, other "
-         "functions 0.017..500 Hz (a plain number is Hz); units bpm, /min, Hz",
+         "heart rate or frequency: ECG 1.02..360 bpm (a plain number is bpm), pulses and exponential "
+         "0.017..5 Hz, other functions 0.017..500 Hz (a plain number is Hz); units bpm, /min, Hz",
          false, ReadRate},
         {"pulse-width", "100ms", "width of the pulse functions, 1..300 ms", false,
          Scalar(D::Time, {1, 300}, HSIMSetPulseWidth)},

@@ -239,6 +239,7 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
         {{"render", "ecg", "--rate", "600bpm", "-o", out}, "1.02..360 bpm"},
         {{"render", "ecg", "--rate", "6.1Hz", "-o", out}, "1.02..360 bpm"},
         {{"render", "rect-pulse", "--rate", "5.1Hz", "-o", out}, "0.017..5 Hz"},
+        {{"render", "exponential", "--rate", "6Hz", "-o", out}, "0.017..5 Hz"},
         {{"render", "sine", "--rate", "501", "-o", out}, "0.017..500 Hz"},
         {{"render", "iec-2-27", "--rate", "2Hz", "-o", out}, "does not apply"},
         {{"paly", "ecg"}, "did you mean 'play'"},
@@ -265,6 +266,7 @@ TEST_F(Hsimctl, RenderedRateIsTheRateAsked)
     } rows[] = {
         {"ecg", "360bpm", 1.0, 60.0 / 360}, {"ecg", "75", 3.0, 0.8},        {"ecg-custom", "30bpm", 5.0, 2.0},
         {"sine", "500Hz", 0.05, 1 / 500.0}, {"sine", "75", 0.2, 1 / 75.0}, {"rect-pulse", "5Hz", 1.0, 0.2},
+        {"exponential", "5Hz", 1.0, 0.2},
     };
     for (const auto& row : rows) {
         const std::string seconds = std::to_string(row.seconds);
