@@ -145,10 +145,10 @@ public:
         if (!m_Shown)
             return "";
         char text[96];
-        std::snprintf(text, sizeof text, "signal %.2f..%.2f mV", m_ShownLow, m_ShownHigh);
+        std::snprintf(text, sizeof text, "signal %.2f..%.2f mV in 1 s", m_ShownLow, m_ShownHigh);
         std::string line = text;
         if (m_Pulses > 0)
-            line += ", " + std::to_string(m_Pulses) + " pacing pulses";
+            line += ", " + std::to_string(m_Pulses) + " pacing pulses in all";
         return line;
     }
 
@@ -185,8 +185,9 @@ private:
 }  // namespace
 
 // Streams until the time is up, the output ends by itself or Ctrl-C, with a
-// live status line. true unless interrupted before a set time was up.
-static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* emulator)
+// live status line. true unless interrupted before a set time was up. What
+// the signal did in the last second it played goes to `signal`.
+static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* emulator, std::string& signal)
 {
     LiveSignal live;
     const bool done = WaitFor(seconds, [&](double elapsed) {
@@ -199,7 +200,7 @@ static bool Stream(const std::string& what, double seconds, hsimemu::Emulator* e
         std::snprintf(time, sizeof time, seconds >= 0 ? "%.1f of %g s" : "%.1f s", elapsed, seconds);
         std::snprintf(health, sizeof health, "late %llu, p99 %.2f ms", h.lateAnswers, h.latencyP99Ms);
         std::string line = std::string(time) + " | " + what;
-        if (const std::string signal = live.Update(); !signal.empty())
+        if (signal = live.Update(); !signal.empty())
             line += " | " + signal;
         line += std::string(" | ") + health;
         if (h.writeFailures > 0)
@@ -219,9 +220,20 @@ int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
     auto session = ConnectWith(connect, options.settings, true, code);
     if (!session)
         return code;
-    const bool completed = Stream("playing " + options.settings.Describe(), options.seconds, session->emulator());
+    std::string signal;
+    const bool completed =
+        Stream("playing " + options.settings.Describe(), options.seconds, session->emulator(), signal);
     session->StopOutput();
-    std::printf("played: %s\nstream: %s\n", options.settings.Describe().c_str(), HealthLine().c_str());
+    std::printf("played: %s\n", options.settings.Describe().c_str());
+    if (!signal.empty())
+        std::printf("signal: %s\n", signal.c_str());
+    std::printf("stream: %s\n", HealthLine().c_str());
+    if (const hsimemu::Emulator* emulator = session->emulator()) {
+        const hsimemu::StreamStats device = emulator->streamStats();
+        std::printf("emulator: %llu samples played (%.1f s), %llu underruns\n",
+                    static_cast<unsigned long long>(device.samples), double(device.samples) / kStreamRate,
+                    static_cast<unsigned long long>(device.underruns));
+    }
     return completed ? kExitOk : kExitInterrupted;
 }
 
@@ -379,7 +391,8 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
     }
     std::printf("playing %ld samples of %s%s\n", loaded, options.input.c_str(), options.loop ? ", looping" : "");
     std::fflush(stdout);
-    const bool completed = Stream("playing " + options.input, options.seconds, session->emulator());
+    std::string signal;
+    const bool completed = Stream("playing " + options.input, options.seconds, session->emulator(), signal);
     session->StopOutput();
     std::printf("stream: %s\n", HealthLine().c_str());
     return completed ? kExitOk : kExitInterrupted;
