@@ -131,15 +131,32 @@ bool IsDataRequest(const unsigned char* bytes, int n)
     return n >= 2 && bytes[0] == 0x01 && bytes[1] == 0x55;
 }
 
+namespace {
+
+// Drops what the device sent before an exchange, so that nothing older
+// stands in for its answer; but a data request among it is kept for the poll
+// thread (the device asks once and waits, and the reader lock kept the poll
+// thread from reading it).
+void DiscardAllButDataRequest()
+{
+    unsigned char stale[kReportSize];
+    for (int n; (n = ReadDataEx(stale, kReportSize, 0)) > 0;) {
+        if (IsDataRequest(stale, n)) {
+            NoteDataRequest();
+            s_bRequestHeld.store(true);
+        }
+    }
+}
+
+}  // namespace
+
 Status Exchange(const Message& m)
 {
     if (!PortIsOpen())
         return Status::NoDevice;
     ExchangeReading reading;
-    // An answer is read right after the write: nothing older may stand in
-    // for it.
     if (m.answer != nullptr)
-        DiscardInput();
+        DiscardAllButDataRequest();
     if (WriteData(m.bytes, m.length, 1) != m.length)
         return Status::WriteFailed;
     if (m.answer == nullptr)

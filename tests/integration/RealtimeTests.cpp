@@ -256,3 +256,29 @@ TEST_F(Realtime, TheTapCarriesWhatTheCallbacksSee)
     EXPECT_EQ(HSIMTapRead(nullptr, kept.data(), 1), -2);
     HSIMTapClose(late);
 }
+
+namespace {
+
+// A device that asks for the next transfer the moment one arrives: a setter's
+// exchange made while a request waits unread must leave the request for the
+// streaming thread, or the device waits a second before it asks again.
+TEST_F(Realtime, ARequestWaitingDuringASetterIsAnswered)
+{
+    hsimemu::Emulator& emulator = connect(hsimemu::Pacing::AsFastAsHost);
+    for (int run = 0; run < 3; ++run) {
+        HSIMResetStreamHealth();
+        emulator.clearStreamStats();
+        ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_STANDARD), 0);
+        ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_STANDARD), 0);  // exchanges while the device asks
+        ASSERT_EQ(HSIMSetAmplitude(1.5), 0);
+        SleepMs(300);
+        EXPECT_EQ(emulator.streamStats().repeatedReports, 0u) << "run " << run;
+        // A device this eager always has a request waiting, so an exchange
+        // delays an answer by its own length (a few ms): not a lost request.
+        EXPECT_LT(Health().latencyMaxMs, 100.0) << "run " << run;
+        ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_OFF), 0);
+        SleepMs(100);
+    }
+}
+
+}  // namespace
