@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "Emulator.h"
+#include "ReadBack.h"
 #include "hsim.hpp"
 #include "hsim_ext.h"
 #include "hsim_records.h"
@@ -97,28 +98,18 @@ std::string HealthLine()
 
 int RunInfo(const ConnectOptions& connect)
 {
-    const int v = HSIMGetVersion();
-    std::printf("library: libhsim %d.%d.%d.%d\n", (v >> 24) & 0xFF, (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    const char* tables[] = {"IEC227W", "IEC251W", "ANE20000"};
-    for (int t = 0; t < 3; ++t) {
-        const char* source = nullptr;
-        const int published = HSIMGetTableProvenance(t, &source);
-        std::printf("table %-8s %s\n", tables[t],
-                    source ? source : (published == 1 ? "published data" : "stand-in"));
-    }
+    std::printf("library: %s\n", LibraryVersion().c_str());
+    for (const auto& [table, source] : TableProvenance())
+        std::printf("table %-8s %s\n", table.c_str(), source.c_str());
     int code = kExitOk;
     auto session = Connect(connect, code);
     if (!session)
         return code;
-    MODEL_INFORMATION info{};
-    HSIMGetDeviceInformation(&info);
-    uint32_t words[5] = {};
-    HSIMGetHWInformation(words);
+    const DeviceIdentity device = ReadDeviceIdentity();
     std::printf("device: %s\n", connect.emulator ? "built-in emulator" : "simulator");
-    std::printf("identity: '%c%c', code bytes 0x%02X 0x%02X, numbers %d and %d\n", info.Character1,
-                info.Character2, info.Code1, info.Code2, info.Number1, info.Number2);
-    std::printf("serial number: %s\n", HSIMGetSerialNumber());
-    std::printf("hardware information: %u %u %u %u %u\n", words[0], words[1], words[2], words[3], words[4]);
+    std::printf("identity: %s\n", device.identity.c_str());
+    std::printf("serial number: %s\n", device.serialNumber.c_str());
+    std::printf("hardware information: %s\n", device.hardware.c_str());
     return kExitOk;
 }
 
@@ -255,8 +246,8 @@ int RunRender(const RenderOptions& options)
     if (!session)
         return code;
     const int count = int(std::lround(options.seconds * kStreamRate));
-    Signal ac{"AC", kStreamRate, std::vector<double>(size_t(count))};
-    Signal dc{"DC", kStreamRate, std::vector<double>(size_t(count))};
+    Signal ac{"AC", kStreamRate, std::vector<double>(size_t(count)), kSignalLabel};
+    Signal dc{"DC", kStreamRate, std::vector<double>(size_t(count)), kDcLabel};
     const int rendered = HSIMRenderOutput(count, ac.mv.data(), dc.mv.data(), nullptr, nullptr);
     if (rendered < 0) {
         Error("rendering failed (code " + std::to_string(rendered) + ")");
@@ -399,16 +390,20 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
 }
 
 bool RecordStream(double seconds, const std::function<bool(std::string&)>& start, std::vector<Signal>& signals,
-                  std::string& why)
+                  std::string& why, const std::string& label)
 {
     const size_t count = size_t(std::llround(seconds * kStreamRate));
     std::vector<double> ac(count), dc(count);
-    HSIM_STREAM_HEALTH before{};
-    HSIMGetStreamHealth(&before);
     if (!EnableRecordRaw(ac.data(), dc.data(), int(count))) {
         why = "recording is already on";
         return false;
     }
+    // The transfers are counted from after recording began: one sent before
+    // it would be counted as recorded, and the recording would end a
+    // transfer short with its last samples left at 0. (One counted late
+    // only makes the wait a transfer longer.)
+    HSIM_STREAM_HEALTH before{};
+    HSIMGetStreamHealth(&before);
     bool ok = start(why);
     // Until the recording buffers are full: transfers of 700 samples each.
     auto recorded = [&] {
@@ -420,7 +415,7 @@ bool RecordStream(double seconds, const std::function<bool(std::string&)>& start
         ok = WaitFor(seconds + 10, [&](double elapsed) {
             char line[120];
             std::snprintf(line, sizeof line, "recording %.1f of %.1f s", recorded() / kStreamRate, seconds);
-            Status(line);
+            Status(label + line);
             return recorded() < count && HSIMIsPlaying();
         });
         ok = recorded() >= count;
@@ -434,7 +429,8 @@ bool RecordStream(double seconds, const std::function<bool(std::string&)>& start
         v /= kCountsPerMv;
     ac.resize(kept);
     dc.resize(kept);
-    signals = {Signal{"AC", kStreamRate, std::move(ac)}, Signal{"DC", kStreamRate, std::move(dc)}};
+    signals = {Signal{"AC", kStreamRate, std::move(ac), kSignalLabel},
+               Signal{"DC", kStreamRate, std::move(dc), kDcLabel}};
     return ok;
 }
 

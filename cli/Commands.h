@@ -47,6 +47,18 @@ struct RecordOptions {
     PlotStyle style;
 };
 
+struct ScenarioOptions {
+    std::string file;
+    std::string report;        // the JSON report: empty for the scenario's 'report', "-" for stdout
+    std::string operatorName;  // over the scenario's 'operator'
+    std::string dut;           // over the scenario's 'dut'
+};
+
+struct ReportOptions {
+    std::string input;   // a scenario's JSON report
+    std::string output;  // .pdf
+};
+
 struct BlockOptions {
     Settings settings;
     bool standardDefault = false;  // standalone: the default waveform
@@ -60,7 +72,8 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options);
 int RunRecord(const ConnectOptions& connect, const RecordOptions& options);
 int RunUpload(const ConnectOptions& connect, const BlockOptions& options);
 int RunStandalone(const ConnectOptions& connect, const BlockOptions& options);
-int RunScenario(const ConnectOptions& connect, const std::string& file, const std::string& report);
+int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options);
+int RunReport(const ReportOptions& options);
 
 // Shared by the commands and the scenario steps.
 void DropQuietDc(const std::string& output, std::vector<Signal>& signals);
@@ -70,8 +83,9 @@ std::string HealthLine();
 // message.
 long LoadIntoLibrary(HSIMRecord* record, const std::string& path, int channel, std::string& why);
 long LoadIntoLibrary(const std::string& path, int channel, std::string& why);
-// Records `seconds` of the stream (started by `start`) into signals.
+// Records `seconds` of the stream (started by `start`) into signals; the
+// progress line starts with `label`.
 bool RecordStream(double seconds, const std::function<bool(std::string&)>& start,
-                  std::vector<Signal>& signals, std::string& why);
+                  std::vector<Signal>& signals, std::string& why, const std::string& label = "");
 
 }  // namespace hsimctl

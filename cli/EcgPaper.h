@@ -1,11 +1,17 @@
 // ECG-paper plots of simulator signals: a white page with the 1 mm / 5 mm
-// red grid, one strip per trace in rows of a fixed length, the 1 mV
-// calibration pulse, the trace, its pacing pulses marked, and the title and
-// scale at the top. Written as PNG, SVG or PDF with Cairo.
+// red grid, one strip per trace in rows of a fixed length (no longer than
+// the longest trace), the 1 mV calibration pulse, the trace, its pacing
+// pulses marked, each strip named beside it, a time axis labelled in
+// seconds, and the title and scale at the top. Written as PNG, SVG or PDF
+// with Cairo; a PDF is printed at true scale on A4 pages.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+typedef struct _cairo cairo_t;
 
 namespace hsimctl {
 
@@ -42,9 +48,42 @@ inline constexpr Rgb kPacingMarkRgb{20, 90, 230};
 std::string FileExtension(const std::string& path);
 
 // Writes PNG, SVG or PDF chosen by the extension of path (case-insensitive).
-// Returns an empty string when written, else a message saying what failed
-// (unknown extension, no samples, cannot write).
+// PNG and SVG are one page as large as the rows. A PDF has A4 pages
+// (210 x 297 mm): portrait when a row fits across, else landscape, the rows
+// stacked and continued on further pages; rows too long for a landscape page
+// are shortened so the scale stays true. Returns an empty string when
+// written, else a message saying what failed (unknown extension, no samples,
+// cannot write).
 std::string DrawEcgPaper(const std::string& path, const std::vector<Trace>& traces, const PaperOptions& options);
+
+// ECG paper drawn into a Cairo context of the caller's (a report's page),
+// whose user unit is the millimetre: the rows of DrawEcgPaper without its
+// title, placed where the caller says.
+class EcgPaperBlock {
+public:
+    EcgPaperBlock(std::vector<Trace> traces, const PaperOptions& options);
+    // Empty when the traces can be drawn, else why not.
+    const std::string& Error() const { return m_Error; }
+    double Width() const;                 // mm: the strips' names and the grid
+    size_t Rows() const;
+    double RowHeight(size_t row) const;   // mm, its time axis included
+    // Draws rows [first, first + count), the first's top-left corner at (left, top).
+    void DrawRows(cairo_t* cr, double left, double top, size_t first, size_t count) const;
+
+private:
+    struct Placed;
+    std::vector<Trace> m_Traces;
+    PaperOptions m_Options;
+    std::string m_Error;
+    std::shared_ptr<const Placed> m_Layout;
+};
+
+// The longest row (s, whole seconds when 1 s or more) whose block fits widthMm.
+double RowSecondsToFit(double widthMm, const PaperOptions& options);
+
+// The text with every byte that is not part of valid UTF-8 replaced by U+FFFD
+// (Cairo draws UTF-8 only; a file name need not be).
+std::string ValidUtf8(std::string_view text);
 
 // Times (s) of pacing pulses in a signal: leading edges where the signal
 // jumps by at least minStepMv within 0.1 ms, merged so one pulse (rising and

@@ -218,11 +218,20 @@ int main(int argc, char** argv)
         ->check(CLI::Range(1, 1000));
     standaloneCommand->callback([&] { CheckSettings(standalone.settings); run = [&] { return RunStandalone(connect, standalone); }; });
 
-    std::string scenarioFile, reportFile;
+    ScenarioOptions scenarioOptions;
     auto* scenario = app.add_subcommand("scenario", "run a scripted test sequence and write a JSON report");
-    scenario->add_option("file", scenarioFile, "the scenario (YAML)")->required()->check(CLI::ExistingFile);
-    scenario->add_option("-o,--report", reportFile, "the JSON report (default: the scenario's 'report', else stdout)");
-    scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioFile, reportFile); }; });
+    scenario->add_option("file", scenarioOptions.file, "the scenario (YAML)")->required()->check(CLI::ExistingFile);
+    scenario->add_option("-o,--report", scenarioOptions.report,
+                         "the JSON report (default: the scenario's 'report', else stdout)");
+    scenario->add_option("--operator", scenarioOptions.operatorName, "who runs the test (over the scenario's 'operator')");
+    scenario->add_option("--dut", scenarioOptions.dut, "the device under test (over the scenario's 'dut')");
+    scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioOptions); }; });
+
+    ReportOptions reportOptions;
+    auto* report = app.add_subcommand("report", "print a scenario's JSON report as A4 pages (PDF), with ECG strips");
+    report->add_option("file", reportOptions.input, "the JSON report of a scenario")->required()->check(CLI::ExistingFile);
+    report->add_option("-o,--output", reportOptions.output, "the .pdf to write")->required();
+    report->callback([&] { run = [&] { return RunReport(reportOptions); }; });
 
     if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
         std::fprintf(stderr, "hsimctl: %s\nRun with --help for more information.\n", unknown.c_str());

@@ -3,6 +3,8 @@
 //
 //   name: Heart-rate display
 //   report: heart-rate.json          # optional; -o overrides
+//   operator: A. Tester              # optional; --operator overrides
+//   dut: Monitor X, serial 1234      # the device under test; --dut overrides
 //   steps:
 //     - set: {function: ecg, amplitude: 1mV, rate: 30bpm}
 //     - play: 10s                    # the output must keep streaming
@@ -16,20 +18,36 @@
 // file's folder. The whole file is checked before the device
 // is touched; the first step that fails ends the run (the rest are reported
 // as skipped) and hsimctl exits with 4.
+//
+// The report says when (UTC) and where (host) the scenario ran, with which
+// library (version, table provenance) and simulator (identity, serial number,
+// hardware information), the scenario file's SHA-256, the operator and the
+// device under test; for each step its settings as the library reads them
+// back afterwards, the stream figures over the step and the result. A play
+// or record step carries a strip of what was played (the first 10 s at 500
+// samples/s, each the sample farthest from 0 mV of its 2 ms), which
+// `hsimctl report` draws on ECG paper.
 #include "Commands.h"
 
+#include "EcgPaper.h"
 #include "Emulator.h"
+#include "ReadBack.h"
+#include "Sha256.h"
 #include "hsim.h"
 #include "hsim_ext.h"
 
 #include <nlohmann/json.hpp>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 namespace hsimctl {
 namespace {
@@ -196,14 +214,42 @@ struct Window {
     uint64_t underruns = 0;
 };
 
-Window Take(hsimemu::Emulator* emulator)
-{
-    Window w;
-    HSIMGetStreamHealth(&w.health);
-    if (emulator)
-        w.underruns = emulator->streamStats().underruns;
-    return w;
-}
+// The stream figures since the session began. A check resets the library's
+// figures (its latency percentiles then cover the time since the previous
+// check), so the counts up to each reset are carried here and the counters
+// never go back: the figures of a step are the difference of two takes.
+class StreamTally {
+public:
+    explicit StreamTally(hsimemu::Emulator* emulator) : m_Emulator(emulator) {}
+
+    Window Take() const
+    {
+        Window w;
+        HSIMGetStreamHealth(&w.health);
+        w.health.transfersSent += m_Carried.transfersSent;
+        w.health.requestsAnswered += m_Carried.requestsAnswered;
+        w.health.writeFailures += m_Carried.writeFailures;
+        w.health.lateAnswers += m_Carried.lateAnswers;
+        w.health.windowWaits += m_Carried.windowWaits;
+        w.health.windowTimeouts += m_Carried.windowTimeouts;
+        w.health.latencySamples += m_Carried.latencySamples;
+        if (m_Emulator)
+            w.underruns = m_Emulator->streamStats().underruns;
+        return w;
+    }
+
+    // Resets the library's figures, keeping its counts so far. (An answer
+    // counted between the read and the reset is lost, never counted twice.)
+    void Reset()
+    {
+        m_Carried = Take().health;
+        HSIMResetStreamHealth();
+    }
+
+private:
+    hsimemu::Emulator* m_Emulator;
+    HSIM_STREAM_HEALTH m_Carried{};
+};
 
 Json HealthJson(const Window& from, const Window& to, bool emulated)
 {
@@ -211,6 +257,7 @@ Json HealthJson(const Window& from, const Window& to, bool emulated)
     h["transfers"] = to.health.transfersSent - from.health.transfersSent;
     h["late_answers"] = to.health.lateAnswers - from.health.lateAnswers;
     h["failed_writes"] = to.health.writeFailures - from.health.writeFailures;
+    // The latencies cover the time since the previous check (or the start).
     h["latency_p50_ms"] = to.health.latencyP50Ms;
     h["latency_p99_ms"] = to.health.latencyP99Ms;
     h["latency_max_ms"] = to.health.latencyMaxMs;
@@ -221,20 +268,103 @@ Json HealthJson(const Window& from, const Window& to, bool emulated)
     return h;
 }
 
+// The settings as the library holds them after the step.
 Json SettingsJson()
 {
-    Json s;
-    s["function"] = FunctionName(HSIMGetOutputFunction());
+    Json s = Json::object();
+    for (const auto& [name, value] : ReadBackSettings())
+        s[name] = value;
     s["playing"] = HSIMIsPlaying();
-    s["amplitude_mv"] = HSIMGetAmplitude();
-    s["rate_hz"] = HSIMGetFrequency();
-    s["rate_bpm"] = HSIMGetFrequency() * 60;
-    s["pacing_mv"] = HSIMGetPacingAmplitude();
-    s["pacing_width_ms"] = HSIMGetPacingDuration();
-    s["pacing_rate_ppm"] = HSIMGetPacingRate();
-    s["qrs_ms"] = HSIMGetQRSDuration();
     return s;
 }
+
+// A strip of what a step played, for the report: at most kStripSeconds at
+// kStripRate samples/s. Each strip sample is the sample farthest from 0 mV
+// of its 2 ms, so a pacing pulse of 0.1 ms stays in the strip.
+constexpr double kStripRate = 500.0;
+constexpr double kStripSeconds = 10.0;
+
+class StripMaker {
+public:
+    explicit StripMaker(double rate) : m_Per(std::max<size_t>(1, size_t(std::lround(rate / kStripRate)))) {}
+
+    void Add(double signalMv, double dcMv)
+    {
+        if (Full())
+            return;
+        if (std::fabs(signalMv) > std::fabs(m_Signal))
+            m_Signal = signalMv;
+        if (std::fabs(dcMv) > std::fabs(m_Dc))
+            m_Dc = dcMv;
+        if (++m_Count == m_Per) {
+            m_Signals[0].push_back(std::round(m_Signal * 1e4) / 1e4);
+            m_Signals[1].push_back(std::round(m_Dc * 1e4) / 1e4);
+            m_Signal = m_Dc = 0;
+            m_Count = 0;
+        }
+    }
+    void AddPacing(double seconds)
+    {
+        if (!Full())
+            m_Pacing.push_back(std::round(seconds * 1e5) / 1e5);
+    }
+    bool Full() const { return double(m_Signals[0].size()) >= kStripSeconds * kStripRate; }
+
+    Json ToJson(const std::string& source) const
+    {
+        if (m_Signals[0].empty())
+            return nullptr;
+        Json strip;
+        strip["source"] = source;
+        strip["rate_hz"] = kStripRate;
+        Json signals = Json::array();
+        signals.push_back({{"name", "ECG signal"}, {"mv", m_Signals[0]}});
+        if (std::any_of(m_Signals[1].begin(), m_Signals[1].end(), [](double v) { return v != 0.0; }))
+            signals.push_back({{"name", "DC/pacing"}, {"mv", m_Signals[1]}});
+        strip["signals"] = signals;
+        strip["pacing_s"] = m_Pacing;
+        return strip;
+    }
+
+private:
+    size_t m_Per, m_Count = 0;
+    double m_Signal = 0, m_Dc = 0;
+    std::vector<double> m_Signals[2];
+    std::vector<double> m_Pacing;
+};
+
+// Collects a strip from the library's signal tap while a step plays (the tap
+// never makes the streaming thread wait). It carries every tenth sample.
+class TapStrip {
+public:
+    TapStrip() : m_Tap(HSIMTapOpen()), m_Strip(4000.0) {}
+    ~TapStrip() { HSIMTapClose(m_Tap); }
+    TapStrip(const TapStrip&) = delete;
+    TapStrip& operator=(const TapStrip&) = delete;
+
+    void Read()
+    {
+        HSIM_TAP_POINT points[1024];
+        for (int n; m_Tap != nullptr && !m_Strip.Full() && (n = HSIMTapRead(m_Tap, points, 1024)) > 0;) {
+            for (int i = 0; i < n; ++i) {
+                const HSIM_TAP_POINT& p = points[i];
+                if (p.kind != HSIM_TAP_SAMPLE)
+                    continue;
+                if (m_Start < 0)
+                    m_Start = p.time;
+                if (p.pacingMv != 0.0)
+                    m_Strip.AddPacing(p.time - m_Start);
+                m_Strip.Add(p.signalMv, p.dcMv);
+            }
+        }
+    }
+    Json ToJson() const { return m_Strip.ToJson("signal tap: every tenth sample, 500 samples/s"); }
+
+private:
+    HSIM_TAP* m_Tap;
+    StripMaker m_Strip;
+    double m_Start = -1;
+};
 
 std::string Resolve(const std::filesystem::path& base, const std::string& file)
 {
@@ -242,9 +372,10 @@ std::string Resolve(const std::filesystem::path& base, const std::string& file)
     return path.is_absolute() ? file : (base / path).string();
 }
 
-// Runs one step; false with a message when it fails.
-bool RunStep(const Step& step, const std::filesystem::path& base, hsimemu::Emulator* emulator,
-             Window& checkWindow, std::string& why)
+// Runs one step; false with a message when it fails. `label` starts its
+// progress line; a played or recorded signal goes to `strip`.
+bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base,
+             hsimemu::Emulator* emulator, StreamTally& tally, Window& checkWindow, Json& strip, std::string& why)
 {
     if (step.kind == "set" || step.kind == "scan")
         return step.settings.Apply(why);
@@ -261,11 +392,15 @@ bool RunStep(const Step& step, const std::filesystem::path& base, hsimemu::Emula
         if (!HSIMIsPlaying())
             return why = "nothing plays: a 'set' step with a function comes first", false;
         bool ended = false;
+        TapStrip tap;
         const bool done = WaitFor(step.seconds, [&](double elapsed) {
             ended = !HSIMIsPlaying();
-            Status("play " + std::to_string(int(elapsed)) + " of " + std::to_string(int(step.seconds)) + " s");
+            tap.Read();
+            Status(label + "play " + std::to_string(int(elapsed)) + " of " + std::to_string(int(step.seconds)) + " s");
             return !ended;
         });
+        tap.Read();
+        strip = tap.ToJson();
         EndStatus();
         if (ended)
             return why = "the output ended before the time was up", false;
@@ -290,15 +425,23 @@ bool RunStep(const Step& step, const std::filesystem::path& base, hsimemu::Emula
         if (!HSIMIsPlaying())
             return why = "nothing plays to record", false;
         std::vector<Signal> signals;
-        if (!RecordStream(step.seconds, [](std::string&) { return true; }, signals, why))
+        if (!RecordStream(step.seconds, [](std::string&) { return true; }, signals, why, label))
             return false;
+        StripMaker maker(signals[0].rate);
+        for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
+            maker.Add(signals[0].mv[k], signals[1].mv[k]);
+        const double pacingStep = std::fabs(HSIMGetPacingAmplitude()) / 2;
+        if (pacingStep > 0)
+            for (double t : FindPacingPulses(signals[1].mv, signals[1].rate, std::max(0.1, pacingStep)))
+                maker.AddPacing(t);
+        strip = maker.ToJson("recorded stream, 500 samples/s");
         const std::string output = Resolve(base, step.body["output"].as<std::string>());
         DropQuietDc(output, signals);
-        why = WriteSignals(output, signals, "recorded", PlotStyle{});
+        why = WriteSignals(output, signals, "recorded: " + DescribeReadBack(), PlotStyle{});
         return why.empty();
     }
     // check: the figures since the previous check (or the start).
-    const Window now = Take(emulator);
+    const Window now = tally.Take();
     for (const auto& item : step.body) {
         const std::string key = item.first.as<std::string>();
         const std::string value = item.second.as<std::string>();
@@ -330,16 +473,57 @@ bool RunStep(const Step& step, const std::filesystem::path& base, hsimemu::Emula
         if (!failed.empty())
             return why = key + " " + value + " not met: " + failed, false;
     }
-    HSIMResetStreamHealth();
-    checkWindow = Take(emulator);
+    tally.Reset();
+    checkWindow = tally.Take();
     return true;
+}
+
+std::string UtcNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::string HostName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "unknown";
+    utsname system{};
+    if (uname(&system) != 0)
+        return name;
+    return std::string(name) + " (" + system.sysname + " " + system.release + " " + system.machine + ")";
+}
+
+// A step's progress label: "step 3/7 'name': ", the name cut short.
+std::string StepLabel(size_t index, size_t count, const Step& step)
+{
+    std::string label = "step " + std::to_string(index + 1) + "/" + std::to_string(count);
+    if (!step.name.empty()) {
+        std::string name = step.name;
+        if (name.size() > 24) {
+            name.resize(21);
+            while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80)
+                name.pop_back();  // not in the middle of a UTF-8 character
+            if (!name.empty() && static_cast<unsigned char>(name.back()) >= 0xC0)
+                name.pop_back();
+            name += "...";
+        }
+        label += " '" + name + "'";
+    }
+    return label + ": ";
 }
 
 }  // namespace
 
-int RunScenario(const ConnectOptions& connect, const std::string& file, const std::string& reportOption)
+int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
 {
-    std::string title, reportFile = reportOption;
+    const std::string& file = options.file;
+    std::string title, reportFile = options.report, operatorName = options.operatorName, dut = options.dut;
     std::vector<Step> steps;
     try {
         const YAML::Node root = YAML::LoadFile(file);
@@ -348,6 +532,10 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
         title = root["name"] ? root["name"].as<std::string>() : file;
         if (reportFile.empty() && root["report"])
             reportFile = Resolve(std::filesystem::path(file).parent_path(), root["report"].as<std::string>());
+        if (operatorName.empty() && root["operator"])
+            operatorName = root["operator"].as<std::string>();
+        if (dut.empty() && root["dut"])
+            dut = root["dut"].as<std::string>();
         std::optional<int> function = OUTPUT_OFF;  // nothing plays when the run starts
         for (const auto& node : root["steps"])
             steps.push_back(ReadStep(node, function));
@@ -358,6 +546,7 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
         std::fprintf(stderr, "hsimctl: %s: %s\n", file.c_str(), e.message.c_str());
         return kExitUsage;
     }
+    const std::string checksum = Sha256OfFile(file);
 
     std::string why;
     int code = kExitOk;
@@ -371,11 +560,27 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
     Json report;
     report["scenario"] = title;
     report["file"] = file;
-    report["device"] = connect.emulator ? "emulator" : std::string("simulator ") + HSIMGetSerialNumber();
-    report["serial_number"] = HSIMGetSerialNumber();
+    report["file_sha256"] = checksum;
+    report["date"] = UtcNow();
+    report["host"] = HostName();
+    report["operator"] = operatorName;
+    report["device_under_test"] = dut;
+    report["hsim_version"] = LibraryVersion();
+    Json tables = Json::object();
+    for (const auto& [table, source] : TableProvenance())
+        tables[table] = source;
+    report["tables"] = tables;
+    const DeviceIdentity device = ReadDeviceIdentity();
+    report["device"] = connect.emulator ? "emulator" : std::string("simulator ") + device.serialNumber;
+    report["simulator"] = {{"kind", connect.emulator ? "built-in emulator" : "simulator"},
+                           {"identity", device.identity},
+                           {"serial_number", device.serialNumber},
+                           {"hardware_information", device.hardware}};
+    report["serial_number"] = device.serialNumber;
     Json results = Json::array();
     const auto start = Clock::now();
-    Window checkWindow = Take(emulator);
+    StreamTally tally(emulator);
+    Window checkWindow = tally.Take();
     int failedAt = -1;
     bool interrupted = false;
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -391,11 +596,13 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
             results.push_back(result);
             continue;
         }
-        Status("step " + std::to_string(i + 1) + "/" + std::to_string(steps.size()) + ": " + step.kind);
+        const std::string label = StepLabel(i, steps.size(), step);
+        Status(label + step.kind);
         const auto stepStart = Clock::now();
-        const Window before = Take(emulator);
+        const Window before = tally.Take();
         std::string error;
-        const bool ok = RunStep(step, base, emulator, checkWindow, error);
+        Json strip;
+        const bool ok = RunStep(step, label, base, emulator, tally, checkWindow, strip, error);
         EndStatus();
         result["started_s"] = std::chrono::duration<double>(stepStart - start).count();
         result["duration_s"] = std::chrono::duration<double>(Clock::now() - stepStart).count();
@@ -403,7 +610,9 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
         if (!ok)
             result["error"] = error;
         result["settings"] = SettingsJson();
-        result["stream"] = HealthJson(before, Take(emulator), emulator != nullptr);
+        result["stream"] = HealthJson(before, tally.Take(), emulator != nullptr);
+        if (!strip.is_null())
+            result["strip"] = strip;
         results.push_back(result);
         if (!ok) {
             interrupted = Interrupted();
@@ -419,7 +628,9 @@ int RunScenario(const ConnectOptions& connect, const std::string& file, const st
     report["steps"] = results;
     session.reset();
 
-    const std::string text = report.dump(2) + "\n";
+    // Text that is not UTF-8 (a path in another encoding, a serial number of
+    // blank flash) is written with U+FFFD in place of the bytes that are not.
+    const std::string text = report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     if (reportFile.empty() || reportFile == "-") {
         std::fputs(text.c_str(), stdout);
     } else {

@@ -116,7 +116,7 @@ std::string WriteSignals(const std::string& path, const std::vector<Signal>& sig
         }
         std::vector<Trace> traces;
         for (const Signal& s : signals)
-            traces.push_back(Trace{s.name, s.rate, s.mv, pulses});
+            traces.push_back(Trace{s.label.empty() ? s.name : s.label, s.rate, s.mv, pulses});
         PaperOptions options;
         options.mmPerSecond = style.mmPerSecond;
         options.mmPerMv = style.mmPerMv;

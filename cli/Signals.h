@@ -11,10 +11,15 @@
 namespace hsimctl {
 
 struct Signal {
-    std::string name;
+    std::string name;         // a file's column or channel name
     double rate = 0;          // samples/s
     std::vector<double> mv;
+    std::string label;        // what a plot names its row (empty: the name)
 };
+
+// The plot labels of the simulator's two channels.
+inline constexpr const char* kSignalLabel = "ECG signal";
+inline constexpr const char* kDcLabel = "DC/pacing";
 
 enum class FileKind { Csv, EcgText, Plot, Unknown };
 FileKind KindOfOutput(const std::string& path);

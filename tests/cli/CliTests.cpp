@@ -3,6 +3,7 @@
 // after the program has ended), or its own built-in emulator.
 #include "Commands.h"
 #include "Emulator.h"
+#include "Sha256.h"
 #include "Units.h"
 #include "WaitUntil.h"
 
@@ -11,6 +12,8 @@
 
 #include <cmath>
 #include <csignal>
+#include <ctime>
+#include <regex>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -71,7 +74,8 @@ TEST(Session, StatusLineFitsTheTerminal)
 // A plot leaves out a DC channel that stays at 0 mV; files keep both.
 TEST(Signals, PlotsLeaveOutAQuietDcChannel)
 {
-    const hsimctl::Signal ac{"AC", 1000, {0.5, 1.0}}, quiet{"DC", 1000, {0.0, 0.0}}, paced{"DC", 1000, {0.0, 2.0}};
+    const hsimctl::Signal ac{"AC", 1000, {0.5, 1.0}, ""}, quiet{"DC", 1000, {0.0, 0.0}, ""},
+        paced{"DC", 1000, {0.0, 2.0}, ""};
     const struct {
         const char* output;
         hsimctl::Signal dc;
@@ -81,6 +85,30 @@ TEST(Signals, PlotsLeaveOutAQuietDcChannel)
         std::vector<hsimctl::Signal> signals = {ac, row.dc};
         hsimctl::DropQuietDc(row.output, signals);
         EXPECT_EQ(signals.size(), row.kept) << row.output;
+    }
+}
+
+// The test vectors of FIPS 180-2, fed whole and in uneven pieces.
+TEST(Sha256, PublishedVectors)
+{
+    const struct {
+        std::string message;
+        const char* digest;
+    } rows[] = {
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& row : rows) {
+        hsimctl::Sha256 whole;
+        whole.Update(row.message);
+        EXPECT_EQ(whole.FinishHex(), row.digest) << row.message.size() << " bytes";
+        hsimctl::Sha256 pieces;
+        for (size_t at = 0, n = 1; at < row.message.size(); at += n, n = n * 7 % 193 + 1)
+            pieces.Update(std::string_view(row.message).substr(at, n));
+        EXPECT_EQ(pieces.FinishHex(), row.digest) << row.message.size() << " bytes in pieces";
     }
 }
 
@@ -367,8 +395,10 @@ TEST_F(Hsimctl, ScenarioReport)
     for (size_t i = 0; i < 6; ++i)
         EXPECT_EQ(steps[i]["status"], statuses[i]) << i;
     EXPECT_EQ(steps[0]["name"], "sixty");
-    EXPECT_EQ(steps[0]["settings"]["rate_bpm"], 60.0);
-    EXPECT_EQ(steps[0]["settings"]["qrs_ms"], 80.0);
+    // Read back from the library: the standard beat has no QRS setting of its own.
+    EXPECT_EQ(steps[0]["settings"]["function"], "ecg");
+    EXPECT_EQ(steps[0]["settings"]["rate"], "60bpm");
+    EXPECT_FALSE(steps[0]["settings"].contains("qrs"));
     EXPECT_NEAR(steps[1]["duration_s"].get<double>(), 1.0, 0.5);
     // 1 s of 40000 samples/s is 57 transfers of 700; a loaded machine may lag.
     EXPECT_GE(steps[1]["stream"]["transfers"].get<int>(), 40);
@@ -377,9 +407,122 @@ TEST_F(Hsimctl, ScenarioReport)
     EXPECT_EQ(ReadCsv("played.csv").size(), 20000u);
     EXPECT_LT(steps[3]["duration_s"].get<double>(), 5.0) << "the recording ends when its buffers are full";
 
+    // Stream figures are differences over each step: a passing check resets
+    // the library's figures, which must not wrap the step's counters. At
+    // 40000 samples/s in transfers of 700 a step of d seconds sends about
+    // 57 d transfers.
+    for (const auto& step : steps) {
+        if (step["status"] == "skipped")
+            continue;
+        const double transfers = step["stream"]["transfers"].get<double>();
+        EXPECT_LE(transfers, 60 * step["duration_s"].get<double>() + 60) << step["index"];
+        EXPECT_LE(step["stream"]["late_answers"].get<double>(), transfers + 1) << step["index"];
+        EXPECT_LE(step["stream"]["device_underruns"].get<double>(), transfers + 1) << step["index"];
+    }
+    // Strips of what played at 500 samples/s: the 0.5 s recorded whole; the
+    // 1 s play step as far as the tap delivered it by the step's end.
+    ASSERT_TRUE(steps[3].contains("strip"));
+    EXPECT_EQ(steps[3]["strip"]["rate_hz"], 500.0);
+    EXPECT_EQ(steps[3]["strip"]["signals"][0]["mv"].size(), 250u);
+    ASSERT_TRUE(steps[1].contains("strip"));
+    EXPECT_NEAR(double(steps[1]["strip"]["signals"][0]["mv"].size()), 500, 60);
+    // The standard beat at 60 bpm reaches about 1 mV (its amplitude) once in 1 s.
+    const auto& mv = steps[1]["strip"]["signals"][0]["mv"];
+    EXPECT_NEAR(*std::max_element(mv.begin(), mv.end()), 1.0, 0.3);
+
     std::ofstream(dir_ + "/bad.yaml") << "steps:\n  - set: {function: ecg}\n  - dance: 3s\n";
     EXPECT_EQ(Run({"--emulator", "scenario", dir_ + "/bad.yaml"}), 2);
     EXPECT_NE(Read("stderr").find("line 3"), std::string::npos) << Read("stderr");
+}
+
+// What a report must say to serve as a test record: when and where, with
+// which library and simulator, the scenario's checksum, the operator (the
+// command line over the scenario) and the device under test. A scenario
+// path that is not UTF-8 is reported, not fatal.
+TEST_F(Hsimctl, ScenarioReportIsATestRecord)
+{
+    const std::string text = "name: record\noperator: From File\ndut: Monitor 7\nsteps:\n"
+                             "  - set: {function: sine, rate: 10Hz, amplitude: 2mV}\n  - play: 0.3s\n";
+    const std::string latin1 = dir_ + "/sc\xE9nario.yaml";
+    std::ofstream(latin1) << text;
+    const std::time_t before = std::time(nullptr);
+    ASSERT_EQ(Run({"--emulator", "scenario", latin1, "--operator", "Ann Tester", "-o", dir_ + "/r.json"}), 0)
+        << Read("stderr");
+    const auto report = nlohmann::json::parse(Read("r.json"));
+    EXPECT_NE(report["file"].get<std::string>().find("sc\xEF\xBF\xBDnario.yaml"), std::string::npos)
+        << "the byte that is not UTF-8 becomes U+FFFD";
+    hsimctl::Sha256 hash;
+    hash.Update(text);
+    EXPECT_EQ(report["file_sha256"], hash.FinishHex());
+    EXPECT_EQ(report["operator"], "Ann Tester");
+    EXPECT_EQ(report["device_under_test"], "Monitor 7");
+    const std::string date = report["date"];
+    ASSERT_TRUE(std::regex_match(date, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)"))) << date;
+    std::tm utc{};
+    strptime(date.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+    EXPECT_NEAR(double(timegm(&utc)), double(before), 30.0) << "UTC, not local time";
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(report["host"].get<std::string>().rfind(host, 0), 0u) << report["host"];
+    EXPECT_EQ(report["hsim_version"].get<std::string>().rfind("libhsim ", 0), 0u);
+    EXPECT_EQ(report["tables"].size(), 3u);
+    // The built-in emulator's identity: code bytes 0x01 0xAB, numbers 123 and 7.
+    EXPECT_EQ(report["simulator"]["serial_number"], "HSE01AB-070123");
+    EXPECT_NE(report["simulator"]["identity"].get<std::string>().find("0x01 0xAB"), std::string::npos);
+    EXPECT_EQ(report["simulator"]["hardware_information"].get<std::string>().size() > 0, true);
+
+    // The report on A4 pages: 595.28 x 841.89 pt each (210 x 297 mm at 72 pt
+    // per 25.4 mm); the strip of the play step needs a page of its own.
+    ASSERT_EQ(Run({"report", dir_ + "/r.json", "-o", dir_ + "/r.pdf"}), 0) << Read("stderr");
+    const std::string pdf = Read("r.pdf");
+    size_t pages = 0;
+    for (size_t at = 0; (at = pdf.find("/MediaBox [", at)) != std::string::npos; ++at, ++pages) {
+        double x0, y0, w, h;
+        ASSERT_EQ(std::sscanf(pdf.c_str() + at, "/MediaBox [ %lf %lf %lf %lf", &x0, &y0, &w, &h), 4);
+        EXPECT_NEAR(w, 595.28, 0.01);
+        EXPECT_NEAR(h, 841.89, 0.01);
+    }
+    EXPECT_EQ(pages, 2u);
+    EXPECT_EQ(Run({"report", dir_ + "/sc\xE9nario.yaml", "-o", dir_ + "/x.pdf"}), 2) << "not a JSON report";
+}
+
+// The settings a report gives are read back from the library: the rate in
+// bpm for the ECG beats and in Hz for the others, and the parameters of the
+// function that plays, not the ones it ignores.
+TEST_F(Hsimctl, ReportedSettingsAreReadBack)
+{
+    const struct {
+        const char* set;
+        std::vector<std::pair<const char*, const char*>> present;
+        std::vector<const char*> absent;
+    } rows[] = {
+        {"{function: sine, rate: 1.2bpm, amplitude: 2mV}", {{"function", "sine"}, {"rate", "0.02Hz"}}, {}},
+        {"{function: sine, rate: 600bpm, amplitude: 2000uV}", {{"rate", "10Hz"}, {"amplitude", "2mV"}}, {"qrs"}},
+        {"{function: ecg-custom, rate: 1.5Hz, qrs: 80ms, t-wave: 0.4mV}",
+         {{"function", "ecg-custom"}, {"rate", "90bpm"}, {"qrs", "80ms"}, {"t-wave", "0.4mV"}}, {"pulse-width"}},
+        {"{function: rect-pulse, rate: 2Hz, pulse-width: 0.1s}", {{"rate", "2Hz"}, {"pulse-width", "100ms"}},
+         {"qrs"}},
+        {"{function: ecg, rate: 60bpm, pacing: 2mV, pacing-width: 1ms, pacing-rate: 70ppm}",
+         {{"rate", "60bpm"}, {"pacing", "2mV"}, {"pacing-width", "1ms"}, {"pacing-rate", "70ppm"}}, {"qrs"}},
+        {"{pacing: 0mV}", {{"function", "ecg"}}, {"pacing", "pacing-width"}},
+        {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "3"}},
+         {"rate", "amplitude"}},
+    };
+    std::ofstream yaml(dir_ + "/settings.yaml");
+    yaml << "steps:\n";
+    for (const auto& row : rows)
+        yaml << "  - set: " << row.set << "\n";
+    yaml.close();
+    ASSERT_EQ(Run({"--emulator", "scenario", dir_ + "/settings.yaml", "-o", dir_ + "/s.json"}), 0) << Read("stderr");
+    const auto steps = nlohmann::json::parse(Read("s.json"))["steps"];
+    ASSERT_EQ(steps.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto& settings = steps[i]["settings"];
+        for (const auto& [name, value] : rows[i].present)
+            EXPECT_EQ(settings.value(name, std::string("(none)")), value) << rows[i].set << ": " << name;
+        for (const char* name : rows[i].absent)
+            EXPECT_FALSE(settings.contains(name)) << rows[i].set << ": " << name;
+    }
 }
 
 }  // namespace

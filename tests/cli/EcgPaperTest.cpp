@@ -96,7 +96,7 @@ TEST(EcgPaperTest, GridLinesEveryMillimetreAndEveryFive)
     for (double dpi : {254.0, 300.0, 150.0}) {
         PaperOptions o;
         o.dpi = dpi;
-        const Image img = Render({Flat(2)}, o, "grid.png");
+        const Image img = Render({Flat(10)}, o, "grid.png");
         // A pixel row between horizontal lines and free of trace.
         int y = 0;
         while (y < img.h && (img.Find(kMajorGridRgb, y).empty() || !img.Find(kTraceRgb, y).empty() ||
@@ -227,4 +227,131 @@ TEST(FindPacingPulsesTest, EdgesOfPulsesOnly)
         for (size_t k = 0; k < found.size(); ++k)
             EXPECT_NEAR(found[k], c.pulses[k], 0.5 / c.rate) << c.what;
     }
+}
+
+// A row is no longer than the signal, and its time axis is labelled every
+// second: a 3 s trace at 25 mm/s spans 75 mm after the 10 mm calibration
+// block (a 5 mm pulse and its gap, to the next 5 mm line), and carries the
+// labels 0 s to 3 s 25 mm apart.
+TEST(EcgPaperTest, RowFitsTheSignalAndEverySecondIsLabelled)
+{
+    PaperOptions o;
+    o.dpi = 254;  // 10 px per mm
+    const Image img = Render({Flat(3)}, o, "short.png");
+    int y = 0;  // a pixel row through the grid, clear of the trace
+    while (y < img.h && (img.Find(kMajorGridRgb, y).empty() || !img.Find(kTraceRgb, y).empty() ||
+                         img.Find(kMajorGridRgb, y).size() > size_t(img.w) / 3))
+        ++y;
+    ASSERT_LT(y, img.h);
+    const std::vector<double> majors = Clusters(img.Find(kMajorGridRgb, y));
+    ASSERT_GE(majors.size(), 2u);
+    EXPECT_NEAR(majors.back() - majors.front(), 850, 2) << "85 mm of grid, not a 10 s row";
+    // Below the grid: the labels, groups of ink more than 3 mm apart.
+    int bottom = 0;
+    for (int row = 0; row < img.h; ++row)
+        if (!img.Find(kMajorGridRgb, row).empty())
+            bottom = row;
+    std::vector<int> ink;
+    for (int x = 0; x < img.w; ++x)
+        for (int row = bottom + 20; row < std::min(img.h, bottom + 55); ++row)
+            if (!img.Is(x, row, Rgb{255, 255, 255})) {
+                ink.push_back(x);
+                break;
+            }
+    std::vector<double> labels;
+    for (size_t i = 0, start = 0; i < ink.size(); ++i)
+        if (i + 1 == ink.size() || ink[i + 1] - ink[i] > 30)
+            labels.push_back((ink[start] + ink[i]) / 2.0), start = i + 1;
+    ASSERT_EQ(labels.size(), 4u) << "0 s, 1 s, 2 s and 3 s";
+    EXPECT_LE(WorstStep({labels.begin() + 1, labels.end()}, 250), 15);
+}
+
+// A PDF is printed at true scale on A4 (595.28 x 841.89 pt, 210 x 297 mm):
+// portrait when a row fits across 210 mm, landscape when it needs up to
+// 297 mm, rows stacked onto further pages, and rows too long for landscape
+// shortened rather than scaled.
+TEST(EcgPaperTest, PdfIsA4AtTrueScale)
+{
+    const struct {
+        double seconds, mmPerSecond, secondsPerRow;
+        bool portrait;
+        size_t pages;
+    } kCases[] = {
+        {3, 25, 10, true, 1},     // 75 mm of trace
+        {25, 25, 10, false, 1},   // three rows of 250 mm
+        {120, 25, 10, false, 2},  // twelve rows of 27 mm under a 21 mm header: 6 to a 210 mm page
+        {10, 100, 10, false, 1},  // 1000 mm rows: 2 s rows fit 297 mm
+    };
+    for (const auto& c : kCases) {
+        PaperOptions o;
+        o.mmPerSecond = c.mmPerSecond;
+        o.secondsPerRow = c.secondsPerRow;
+        o.title = "a title";
+        const std::string path = TempPath("a4.pdf");
+        ASSERT_EQ(DrawEcgPaper(path, {Flat(c.seconds, 500)}, o), "");
+        std::ifstream in(path, std::ios::binary);
+        const std::string pdf(std::istreambuf_iterator<char>(in), {});
+        std::remove(path.c_str());
+        size_t pages = 0;
+        for (size_t at = 0; (at = pdf.find("/MediaBox [", at)) != std::string::npos; ++at, ++pages) {
+            double x0, y0, w, h;
+            ASSERT_EQ(std::sscanf(pdf.c_str() + at, "/MediaBox [ %lf %lf %lf %lf", &x0, &y0, &w, &h), 4);
+            EXPECT_NEAR(w, c.portrait ? 595.28 : 841.89, 0.01) << c.seconds << " s";
+            EXPECT_NEAR(h, c.portrait ? 841.89 : 595.28, 0.01) << c.seconds << " s";
+        }
+        EXPECT_EQ(pages, c.pages) << c.seconds << " s";
+    }
+}
+
+// The block a report draws on its own page keeps the scale: drawn at 10 px
+// per mm, the major lines are 50 px apart and the 1 mV calibration pulse is
+// 100 px high.
+TEST(EcgPaperTest, BlockOnAPageKeepsTheScale)
+{
+    const EcgPaperBlock block({Flat(4)}, PaperOptions{});
+    ASSERT_EQ(block.Error(), "");
+    EXPECT_NEAR(block.Width(), 6 + 10 + 100, 1e-9) << "label column, calibration block, 4 s at 25 mm/s";
+    ASSERT_EQ(block.Rows(), 1u);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1400, 400);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_scale(cr, 10, 10);
+    block.DrawRows(cr, 10.0, 5.0, 0, 1);
+    cairo_destroy(cr);
+    const std::string path = TempPath("block.png");
+    cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    const Image img(path);
+    std::remove(path.c_str());
+    // Major lines: columns where a vertical run of major-grid ink is long.
+    std::vector<int> columns;
+    for (int x = 0; x < img.w; ++x) {
+        int major = 0;
+        for (int y = 0; y < img.h; ++y) {
+            const uint32_t p = img.px[size_t(y) * img.w + x];
+            const int r = p >> 16, g = (p >> 8) & 255;
+            major += r > 200 && g < 160;  // the major lines' red, antialiased
+        }
+        if (major > 150)
+            columns.push_back(x);
+    }
+    const std::vector<double> majors = Clusters(columns);
+    ASSERT_GE(majors.size(), 10u);
+    EXPECT_LE(WorstStep(majors, 50), 1.5);
+    // The calibration pulse: from 1 mm past the grid's left edge 1 mm of
+    // baseline, then the pulse; 4.5 mm past that edge the column crosses its top.
+    const int x = int(std::lround(majors.front())) + 45;
+    std::vector<int> dark;
+    for (int y = 0; y < img.h; ++y)
+        if ((img.px[size_t(y) * img.w + x] & 0xFF) < 60)
+            dark.push_back(y);
+    const int left = int(std::lround(majors.front())) + 15;  // the baseline before the pulse
+    std::vector<int> base;
+    for (int y = 0; y < img.h; ++y)
+        if ((img.px[size_t(y) * img.w + left] & 0xFF) < 60)
+            base.push_back(y);
+    ASSERT_FALSE(dark.empty());
+    ASSERT_FALSE(base.empty());
+    EXPECT_NEAR(Clusters(base).front() - Clusters(dark).front(), 100, 2.0);
 }
