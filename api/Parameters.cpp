@@ -6,6 +6,7 @@
 // at the next cycle boundary.
 #include "api/Setter.h"
 #include "hsim.h"
+#include "hsim_ext.h"
 #include "output/ChangeScheduler.h"
 #include "output/Output.h"
 #include "output/TestModes.h"
@@ -151,6 +152,11 @@ extern "C" int HSIMSetPacingRate(unsigned int perMinute)
 extern "C" int HSIMGetPacingRate(void)
 {
     return static_cast<int>(CurrentSettings().pacing.PacingRate);
+}
+
+extern "C" bool HSIMGetPacingRateSynchronized(void)
+{
+    return CurrentSettings().pacing.pacingSynchronized;
 }
 
 // One pulse per beat; refused (-2) when the beat rate is outside 10..360 per

@@ -48,6 +48,14 @@ HSIM_API int HSIMGetDeviceLocation(char* devicePathFormat, size_t formatSize,
 HSIM_API int HSIMGetTableProvenance(int table, const char** source);
 
 /*
+ * Whether the pacing pulses follow the beats (HSIMSetPacingRateSynchronized,
+ * also the initial state) rather than the fixed rate HSIMGetPacingRate reads
+ * (HSIMSetPacingRate). They follow the beats only while the beat rate is
+ * within 10..360 per minute; outside it the fixed rate paces. since 1.0.5
+ */
+HSIM_API bool HSIMGetPacingRateSynchronized(void);
+
+/*
  * Renders what the present settings would stream from a start, without a
  * device and without touching the output that runs: count samples of both
  * channels into the arrays that are not null. acMv and dcMv receive the

@@ -211,11 +211,12 @@ int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
     auto session = ConnectWith(connect, options.settings, true, code);
     if (!session)
         return code;
+    // What the library holds, not what was typed.
+    const std::string played = DescribeReadBack();
     std::string signal;
-    const bool completed =
-        Stream("playing " + options.settings.Describe(), options.seconds, session->emulator(), signal);
+    const bool completed = Stream("playing " + played, options.seconds, session->emulator(), signal);
     session->StopOutput();
-    std::printf("played: %s\n", options.settings.Describe().c_str());
+    std::printf("played: %s\n", played.c_str());
     if (!signal.empty())
         std::printf("signal: %s\n", signal.c_str());
     std::printf("stream: %s\n", HealthLine().c_str());
@@ -257,16 +258,17 @@ int RunRender(const RenderOptions& options)
     dc.mv.resize(size_t(rendered));
     PlotStyle style = options.style;
     style.pacingStepMv = PacingStep();
+    const std::string rendering = DescribeReadBack();
     session.reset();
     std::vector<Signal> signals = {ac, dc};
     DropQuietDc(options.output, signals);
-    const std::string why = WriteSignals(options.output, signals, options.settings.Describe(), style);
+    const std::string why = WriteSignals(options.output, signals, rendering, style);
     if (!why.empty()) {
         Error(why);
         return kExitFailed;
     }
     std::printf("rendered %.3f s (%d samples) of %s to %s\n", rendered / kStreamRate, rendered,
-                options.settings.Describe().c_str(), options.output.c_str());
+                rendering.c_str(), options.output.c_str());
     return kExitOk;
 }
 
@@ -449,9 +451,16 @@ int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
     if (!session)
         return code;
     std::vector<Signal> signals;
-    std::string why;
+    std::string why, recording;
     const bool ok = RecordStream(
-        options.seconds, [&](std::string& reason) { return options.settings.Apply(reason); }, signals, why);
+        options.seconds,
+        [&](std::string& reason) {
+            if (!options.settings.Apply(reason))
+                return false;
+            recording = DescribeReadBack();  // what the library holds, not what was typed
+            return true;
+        },
+        signals, why);
     PlotStyle style = options.style;
     style.pacingStepMv = PacingStep();
     session->StopOutput();
@@ -463,13 +472,13 @@ int RunRecord(const ConnectOptions& connect, const RecordOptions& options)
                                                      : kExitFailed;
     }
     DropQuietDc(options.output, signals);
-    const std::string failed = WriteSignals(options.output, signals, "recorded: " + options.settings.Describe(), style);
+    const std::string failed = WriteSignals(options.output, signals, "recorded: " + recording, style);
     if (!failed.empty()) {
         Error(failed);
         return kExitFailed;
     }
     std::printf("recorded %.3f s of %s to %s\nstream: %s\n", signals.front().mv.size() / kStreamRate,
-                options.settings.Describe().c_str(), options.output.c_str(), HealthLine().c_str());
+                recording.c_str(), options.output.c_str(), HealthLine().c_str());
     return ok ? kExitOk : Interrupted() ? kExitInterrupted : kExitFailed;
 }
 

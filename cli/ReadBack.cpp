@@ -83,9 +83,11 @@ std::vector<std::pair<std::string, std::string>> ReadBackSettings()
     if (HSIMGetPacingAmplitude() != 0) {
         s.emplace_back("pacing", Value(HSIMGetPacingAmplitude(), "mV"));
         s.emplace_back("pacing-width", Value(HSIMGetPacingDuration(), "ms"));
-        // The library keeps no readable mark of a pacer synchronised to the
-        // beat: this is the free-running rate it holds.
-        s.emplace_back("pacing-rate", Value(HSIMGetPacingRate(), "ppm"));
+        // Pulses follow the beats only while the beat rate is 10..360 per
+        // minute; otherwise the fixed rate paces.
+        const double beatsPerMinute = HSIMGetFrequency() * 60;
+        const bool followsBeats = HSIMGetPacingRateSynchronized() && beatsPerMinute >= 10 && beatsPerMinute <= 360;
+        s.emplace_back("pacing-rate", followsBeats ? std::string("sync") : Value(HSIMGetPacingRate(), "ppm"));
         if (HSIMGetPacingPulseMode() != 0)
             s.emplace_back("pacing-mode", std::to_string(HSIMGetPacingPulseMode()));
         if (HSIMGetOvershootAmplitude() != 0) {

@@ -329,6 +329,7 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMGetDeviceLocation": (c_int, [c_char_p, c_size_t, c_char_p, c_size_t]),
     "HSIMGetTableProvenance": (c_int, [c_int, _P(c_char_p)]),
     "HSIMRenderOutput": (c_int, [_P(c_double), _P(c_double), _P(c_short), _P(c_ushort)]),
+    "HSIMGetPacingRateSynchronized": (c_bool, []),
     "HSIMGetStreamHealth": (c_int, [_P(HSIM_STREAM_HEALTH)]),
     "HSIMResetStreamHealth": (_V, []),
     "HSIMTapOpen": (c_void_p, []),

@@ -504,6 +504,7 @@ TEST_F(Hsimctl, ReportedSettingsAreReadBack)
          {"qrs"}},
         {"{function: ecg, rate: 60bpm, pacing: 2mV, pacing-width: 1ms, pacing-rate: 70ppm}",
          {{"rate", "60bpm"}, {"pacing", "2mV"}, {"pacing-width", "1ms"}, {"pacing-rate", "70ppm"}}, {"qrs"}},
+        {"{pacing-rate: sync}", {{"pacing-rate", "sync"}}, {}},
         {"{pacing: 0mV}", {{"function", "ecg"}}, {"pacing", "pacing-width"}},
         {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "3"}},
          {"rate", "amplitude"}},
