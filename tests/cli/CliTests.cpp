@@ -265,6 +265,7 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
         {{"render", "ecg", "--qrs", "300ms", "-o", out}, "5..200 ms"},
         {{"render", "ecg", "--seconds", "0", "-o", out}, "more than 0 s"},
         {{"render", "ecg", "--rate", "600bpm", "-o", out}, "1.02..360 bpm"},
+        {{"render", "ecg-custom", "--rate", "361", "-o", out}, "1.02..360 bpm"},
         {{"render", "ecg", "--rate", "6.1Hz", "-o", out}, "1.02..360 bpm"},
         {{"render", "rect-pulse", "--rate", "5.1Hz", "-o", out}, "0.017..5 Hz"},
         {{"render", "exponential", "--rate", "6Hz", "-o", out}, "0.017..5 Hz"},
