@@ -71,7 +71,14 @@ const char* BaseUnit(Dimension dimension)
     return "";
 }
 
-std::optional<double> ParseQuantity(std::string_view text, Dimension dimension)
+namespace {
+
+// A finite number and the text after it (its unit, trimmed).
+struct NumberAndUnit {
+    double value;
+    std::string_view unit;
+};
+std::optional<NumberAndUnit> SplitQuantity(std::string_view text)
 {
     text = Trim(text);
     const char* begin = text.data();
@@ -82,25 +89,28 @@ std::optional<double> ParseQuantity(std::string_view text, Dimension dimension)
     const auto [rest, error] = std::from_chars(begin, end, value);
     if (error != std::errc() || !std::isfinite(value))
         return std::nullopt;
-    const std::string_view unit = Trim(std::string_view(rest, size_t(end - rest)));
-    if (unit.empty())
-        return value;
+    return NumberAndUnit{value, Trim(std::string_view(rest, size_t(end - rest)))};
+}
+
+}  // namespace
+
+std::optional<double> ParseQuantity(std::string_view text, Dimension dimension)
+{
+    const auto quantity = SplitQuantity(text);
+    if (!quantity)
+        return std::nullopt;
+    if (quantity->unit.empty())
+        return quantity->value;
     for (const Unit& u : kUnits)
-        if (u.dimension == dimension && SameUnit(unit, u.name))
-            return value * u.factor;
+        if (u.dimension == dimension && SameUnit(quantity->unit, u.name))
+            return quantity->value * u.factor;
     return std::nullopt;
 }
 
 bool HasUnit(std::string_view text)
 {
-    text = Trim(text);
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    double value = 0;
-    const char* rest = std::from_chars(begin, end, value).ptr;
-    return !Trim(std::string_view(rest, size_t(end - rest))).empty();
+    const auto quantity = SplitQuantity(text);
+    return quantity && !quantity->unit.empty();
 }
 
 std::optional<bool> ParseSwitch(std::string_view text)
