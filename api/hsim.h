@@ -251,8 +251,10 @@ HSIM_API int HSIMSetOutputLead(int channel, OutputLead lead);
  * PR, QT, T wave and ST deviation apply from the next sample. */
 /* -10..10 mV; -3 while the baseline-reset test runs. What it means depends
  * on the output function:
- *   sine, triangle, square, the pulses (4, 5), exponential (6), biphasic (13):
- *     peak to peak, so 1.0 plays -0.5..+0.5 mV (a pulse from 0 to 0.5 mV);
+ *   sine, triangle, square, biphasic (13): peak to peak, so 1.0 plays
+ *     -0.5..+0.5 mV;
+ *   the pulses (4, 5) and the exponential (6): the height from 0 mV, so 1.0
+ *     plays pulses from 0 up to 1 mV;
  *   ECG beats (7, 8): the QRS from the S trough to the R peak (R at 0.875,
  *     S at -0.125 of it), played at most +-5 mV (a larger value plays 5 mV);
  *     With the dynamic-range test on (HSIMSetDynamicRangeTest) the triangle's

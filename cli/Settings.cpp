@@ -165,8 +165,9 @@ Reader Switch(void (*setter)(bool))
     };
 }
 
-// The amplitude: peak to peak for the test functions, QRS from S to R for
-// the beats, which play at most 5 mV whatever is set.
+// The amplitude: peak to peak for the test functions (from 0 mV for the
+// pulses), QRS from S to R for the beats, which play at most 5 mV whatever is
+// set.
 Action ReadAmplitude(std::string_view text, Function function, std::string& why)
 {
     double mv = 0;
@@ -298,9 +299,9 @@ std::vector<Parameter> MakeParameters()
     using D = Dimension;
     std::vector<Parameter> p = {
         {"amplitude", "1mV",
-         "signal amplitude, -10..10 mV: peak to peak for the sine, triangle, square, pulses, exponential "
-         "and biphasic (1mV plays -0.5..+0.5 mV); for the ECG beats the QRS from S to R, -5..5 mV "
-         "(R peak at 0.875, S at -0.125 of it)",
+         "signal amplitude, -10..10 mV: peak to peak for the sine, triangle, square and biphasic (1mV "
+         "plays -0.5..+0.5 mV); the height from 0 mV for the pulses and the exponential (1mV plays 0..1 mV); "
+         "for the ECG beats the QRS from S to R, -5..5 mV (R peak at 0.875, S at -0.125 of it)",
          false, ReadAmplitude},
         {"rate", "75bpm",
          "heart rate or frequency: ECG 1.02..360 bpm (a plain number is bpm), pulses and exponential "

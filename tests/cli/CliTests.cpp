@@ -283,7 +283,8 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
 }
 
 // What is played is what was asked for: the interval between beats (or
-// periods) in the rendered signal, at the bounds of each function's rate.
+// periods) in the rendered signal, at the bounds of each function's rate,
+// and the peak of a 1 mV amplitude as documented for each function.
 // A rate without a unit is bpm for the ECG and Hz for the other functions.
 TEST_F(Hsimctl, RenderedRateIsTheRateAsked)
 {
@@ -292,14 +293,18 @@ TEST_F(Hsimctl, RenderedRateIsTheRateAsked)
         const char* rate;
         double seconds;
         double periodS;  // expected interval between rising crossings of mid-level
+        double peakMv;   // of 1 mV: R at 0.875 of the QRS, half of a peak to peak, a pulse's height
     } rows[] = {
-        {"ecg", "360bpm", 1.0, 60.0 / 360}, {"ecg", "75", 3.0, 0.8},        {"ecg-custom", "30bpm", 5.0, 2.0},
-        {"sine", "500Hz", 0.05, 1 / 500.0}, {"sine", "75", 0.2, 1 / 75.0}, {"rect-pulse", "5Hz", 1.0, 0.2},
-        {"exponential", "5Hz", 1.0, 0.2},
+        {"ecg", "360bpm", 1.0, 60.0 / 360, 0.875}, {"ecg", "75", 3.0, 0.8, 0.875},
+        {"ecg-custom", "30bpm", 5.0, 2.0, 0.875},  {"sine", "500Hz", 0.05, 1 / 500.0, 0.5},
+        {"sine", "75", 0.2, 1 / 75.0, 0.5},        {"rect-pulse", "5Hz", 1.0, 0.2, 1.0},
+        {"exponential", "5Hz", 1.0, 0.2, 1.0},
     };
     for (const auto& row : rows) {
         const std::string seconds = std::to_string(row.seconds);
-        ASSERT_EQ(Run({"render", row.function, "--rate", row.rate, "--seconds", seconds, "-o", dir_ + "/r.csv"}), 0)
+        ASSERT_EQ(Run({"render", row.function, "--rate", row.rate, "--amplitude", "1mV", "--seconds", seconds, "-o",
+                       dir_ + "/r.csv"}),
+                  0)
             << Read("stderr");
         const auto samples = ReadCsv("r.csv");
         double low = 1e9, high = -1e9;
@@ -313,6 +318,7 @@ TEST_F(Hsimctl, RenderedRateIsTheRateAsked)
         ASSERT_GE(rises.size(), 2u) << row.function << " " << row.rate;
         const double period = (rises.back() - rises.front()) / double(rises.size() - 1);
         EXPECT_NEAR(period, row.periodS, 1e-4) << row.function << " " << row.rate;
+        EXPECT_NEAR(high, row.peakMv, 0.01) << row.function << " " << row.rate;
     }
     // The lowest rate is accepted (one beat in 59 s: not measured here).
     EXPECT_EQ(Run({"render", "ecg", "--rate", "1.02bpm", "--seconds", "0.1", "-o", dir_ + "/r.csv"}), 0);
