@@ -87,7 +87,9 @@ TEST_F(Realtime, OutputStartedFromTheConnectionCallbackIsAnsweredAtOnce)
     }));
     ASSERT_TRUE(WaitUntil([&] { return emulator.streamStats().transfers >= 30; }, 10000));
     EXPECT_EQ(emulator.streamStats().underruns, 0u);
-    EXPECT_LT(emulator.streamLatency().maxMs, 5.0);
+    // Within one transfer's playing time (17.5 ms), with room for a loaded
+    // host: a request left for a poll thread not yet running waits far longer.
+    EXPECT_LT(emulator.streamLatency().maxMs, 15.0);
 }
 
 // The poll thread held up before it reads a request (here by a signal
@@ -115,8 +117,9 @@ TEST_F(Realtime, AStalledPollThreadIsCountedAsTheDeviceSeesIt)
     EXPECT_EQ(library.lateAnswers, device.late);
     EXPECT_GE(library.latencyMaxMs, 50.0) << "measured from when the device asked, as far as the host can tell";
     // The library's answer ends when its write has gone out, the device's
-    // wait when the first byte arrives: they agree within a few ms.
-    EXPECT_NEAR(library.latencyMaxMs, device.maxMs, 5.0);
+    // wait when the first byte arrives: they agree within a few ms (more on a
+    // loaded host; a request timed from its read would be some 80 ms short).
+    EXPECT_NEAR(library.latencyMaxMs, device.maxMs, 10.0);
     EXPECT_LE(library.latencyP99Ms, library.latencyMaxMs) << "a percentile is never above the maximum";
     EXPECT_EQ(library.writeFailures, 0u);
 }
