@@ -6,11 +6,11 @@
 // only swaps the new arrays in; the arrays it replaces are released after the
 // lock is let go. A large file therefore never holds up the streaming.
 #include "api/Frame.h"
+#include "formats/EcgFiles.h"
 #include "hsim.hpp"
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "runtime/Utilities.h"
-#include "synth/EcgFiles.h"
 
 #include <charconv>
 #include <cmath>

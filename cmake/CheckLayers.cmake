@@ -2,16 +2,19 @@ cmake_minimum_required(VERSION 3.20)
 # Checks the include lines of the library's layers against their order.
 # usage: cmake -DSOURCE_DIR=<project root> -P CheckLayers.cmake
 # Fails with one line per wrong include.
-set(layers runtime transport protocol synth output lifecycle api)
+set(layers runtime formats transport protocol synth output lifecycle api)
 # What each layer may include besides the public type headers. The synthesis
-# engine is pure computation: it sees the runtime, not the device.
+# engine is pure computation: it sees the runtime, not the device and not the
+# files. The ECG file readers sit on the runtime alone, and only the exported
+# loaders read files through them.
 set(allowed_runtime runtime)
+set(allowed_formats runtime formats)
 set(allowed_transport runtime transport)
 set(allowed_protocol runtime transport protocol)
 set(allowed_synth runtime synth)
 set(allowed_output runtime transport protocol synth output)
 set(allowed_lifecycle runtime transport protocol synth output lifecycle)
-set(allowed_api runtime transport protocol synth output lifecycle api)
+set(allowed_api runtime formats transport protocol synth output lifecycle api)
 # Public headers that hold types only, open to every layer; the headers that
 # declare the exported functions are for the exported API alone.
 set(type_headers hsim_types.h hsim_events.hpp hsim_version.h)

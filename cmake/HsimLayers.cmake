@@ -1,8 +1,10 @@
 # The library's layers, each a static library of its own, dependencies
 # pointing one way only:
 #   runtime -> transport -> protocol -> synth -> output -> lifecycle -> api
-# (the synthesis engine depends on the runtime alone). The shared library is
-# made of the objects of all of them.
+# (the synthesis engine depends on the runtime alone), and beside them
+#   runtime -> formats -> api
+# (the ECG file readers, which the record library links too). The shared
+# library is made of the objects of all of them.
 
 # hsim_layer(<name> SOURCES <files> [DEPENDS <lower layers>])
 function(hsim_layer name)
@@ -30,7 +32,8 @@ endfunction()
 # and only the exported API includes the public function headers. It runs
 # before any layer compiles, so a wrong include fails the build.
 file(GLOB_RECURSE _hsim_layer_sources CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/runtime/* ${PROJECT_SOURCE_DIR}/transport/* ${PROJECT_SOURCE_DIR}/protocol/*
+  ${PROJECT_SOURCE_DIR}/runtime/* ${PROJECT_SOURCE_DIR}/formats/*
+  ${PROJECT_SOURCE_DIR}/transport/* ${PROJECT_SOURCE_DIR}/protocol/*
   ${PROJECT_SOURCE_DIR}/synth/* ${PROJECT_SOURCE_DIR}/output/* ${PROJECT_SOURCE_DIR}/lifecycle/*
   ${PROJECT_SOURCE_DIR}/api/*)
 add_custom_command(

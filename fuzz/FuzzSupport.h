@@ -13,7 +13,7 @@
 #pragma once
 
 #include "FuzzCheck.h"
-#include "synth/EcgFiles.h"
+#include "formats/EcgFiles.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,9 +1,9 @@
 // The simulator's own ECG files, read by the device library's readers
-// (synth/EcgFiles.h) so a file plays here as it loads there: the
+// (formats/EcgFiles.h) so a file plays here as it loads there: the
 // multi-channel text file (rate, count, channel count, names, rows), the
 // one-channel text file (rate, count, one value a line) and the binary file.
+#include "formats/EcgFiles.h"
 #include "records/RecordsInternal.h"
-#include "synth/EcgFiles.h"
 
 #include <cerrno>
 #include <cstring>

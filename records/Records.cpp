@@ -1,7 +1,7 @@
 // The C interface of the record library: argument checks, the choice of the
 // reader for HSIM_RECORD_AUTO, and the helpers the readers share.
+#include "formats/EcgFiles.h"
 #include "records/RecordsInternal.h"
-#include "synth/EcgFiles.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,13 +1,11 @@
 // The standard test patterns as whole arrays, the IEC 60601-2-47 patterns
-// built from their rhythm tables, the text dump of a pattern, and the rule
-// that ends a pattern that does not loop. The extern "C" functions are
-// exported as they are: they need no device and no lock.
+// built from their rhythm tables, and the rule that ends a pattern that does
+// not loop. The extern "C" functions are exported as they are: they need no
+// device, no lock and no file.
 #pragma once
 
 #include "hsim_types.h"
 #include "synth/State.h"
-
-#include <wchar.h>
 
 extern "C" {
 HSIM_API const int* GetSpecialWave227Array(int index, int* length, int* rate);
@@ -20,8 +18,6 @@ HSIM_API const double* getRRavgArray(void);
 HSIM_API const double* getRRdevArray(void);
 HSIM_API const double* getHRVfreqArray(void);
 HSIM_API void init(void);
-HSIM_API int DumpStandardWaveform(const int* samples, int count, int rate, const char* title,
-                                  const wchar_t* path);
 HSIM_API int HSIMGetTableProvenance(int table, const char** source);
 }
 

@@ -3,7 +3,7 @@
 // cases sit on both sides of its limits (15 digits, an exponent or a letter
 // after the digits). Expected values are the compiler's reading of the same
 // literals. (The numbers fuzzer compares the reader with strtod at length.)
-#include "synth/EcgFiles.h"
+#include "formats/EcgFiles.h"
 
 #include <gtest/gtest.h>
 

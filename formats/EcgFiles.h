@@ -2,7 +2,8 @@
 // files and the compact binary file. Pure parsing: each reader takes its bytes
 // from a ByteSource (a file or memory) and fills a SampleSet; nothing here
 // touches the engine, so a large file is read without the global lock and
-// swapped in afterwards.
+// swapped in afterwards. The readers use the runtime alone; the device
+// library's loaders and the record library link the same code.
 //
 // Text files are read line by line, whole lines of any length. Numbers are
 // read as the C library's atof and atoi read them in the C locale (leading

@@ -1,4 +1,4 @@
-#include "synth/EcgFiles.h"
+#include "formats/EcgFiles.h"
 
 #include "runtime/Utilities.h"
 

@@ -7,8 +7,8 @@
 // that is not valid Unicode (a surrogate, a value above U+10FFFF) or whose
 // UTF-8 form does not fit the 512-byte path buffer is refused, never altered
 // or cut short.
+#include "hsim.h"
 #include "runtime/Utilities.h"
-#include "synth/Patterns.h"
 
 #include <cstdint>
 #include <cstdio>

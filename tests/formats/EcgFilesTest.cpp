@@ -1,6 +1,6 @@
 // The ECG file readers on hand-written bytes: values, clamps, every refusal
 // code and whether the failed load replaces what was loaded.
-#include "synth/EcgFiles.h"
+#include "formats/EcgFiles.h"
 
 #include <gtest/gtest.h>
 
