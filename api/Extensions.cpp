@@ -1,14 +1,48 @@
-// Exported extensions over the output engine: rendering without a device,
-// the stream's health figures and the signal tap.
+// Exported extensions over the output engine: why the last call to the
+// device failed, rendering without a device, the stream's health figures and
+// the signal tap.
 #include "hsim_ext.h"
 #include "output/Render.h"
 #include "output/SignalTap.h"
+#include "protocol/Exchange.h"
 #include "protocol/StreamHealth.h"
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 
 #include <algorithm>
 #include <new>
+
+namespace {
+
+int CauseOf(const hsim::FailureRecord& r)
+{
+    switch (r.status) {
+    case hsim::Status::NoDevice: return HSIM_CAUSE_NO_DEVICE;
+    case hsim::Status::Busy: return HSIM_CAUSE_BUSY;
+    case hsim::Status::WriteFailed: return HSIM_CAUSE_WRITE_FAILED;
+    case hsim::Status::ReadFailed: return r.done > 0 ? HSIM_CAUSE_SHORT_READ : HSIM_CAUSE_READ_FAILED;
+    case hsim::Status::Refused: return HSIM_CAUSE_REFUSED;
+    default: return HSIM_CAUSE_NONE;
+    }
+}
+
+}  // namespace
+
+extern "C" int HSIMGetLastStatus(HSIM_STATUS* status)
+{
+    const hsim::FailureRecord r = hsim::LastFailure();
+    const int cause = CauseOf(r);
+    if (status != nullptr) {
+        *status = HSIM_STATUS{};
+        status->cause = cause;
+        status->osError = r.osError;
+        status->bytesExpected = r.expected;
+        status->bytesDone = r.done;
+        status->messageLength = r.messageLength;
+        std::copy(std::begin(r.message), std::end(r.message), status->message);
+    }
+    return cause;
+}
 
 extern "C" int HSIMRenderOutput(int count, double* acMv, double* dcMv, short* acWords, unsigned short* dcWords)
 {

@@ -19,7 +19,12 @@ inline bool InRange(double value, double low, double high)
 // a change; they do not talk to the device).
 class DeviceLock {
 public:
-    DeviceLock() : m_Lock(g_CriticalSection), m_Open(DeviceIsConnected()) {}
+    DeviceLock() : m_Lock(g_CriticalSection), m_Open(DeviceIsConnected())
+    {
+        hsim::StartOfDeviceCall();
+        if (!m_Open)
+            hsim::NoteFailure(hsim::Status::NoDevice);
+    }
     bool open() const { return m_Open; }
 
 private:

@@ -27,6 +27,10 @@
  *   A channel number outside 0..3 is refused before anything is sent (-2 from
  *   the HSIM setters, false from the commands). A null pointer is refused with
  *   the function's failure value.
+ *   Why a call to the device failed (no device, no window, a write or read
+ *   that failed or came short, a refusal) and the OS's error (errno) are kept
+ *   per thread until the thread's next call to the device: HSIMGetLastStatus
+ *   in hsim_ext.h.
  *
  * THREADS
  *   Every exported function may be called from any thread. The library runs a

@@ -2,7 +2,8 @@
  * hsim_ext.h - extensions of this project to the libhsim interface.
  *
  * Functions this project adds to the interface of hsim.h, which tests, demos,
- * tools and installations need; C linkage like the rest.
+ * tools and installations need; C linkage like the rest. The first of them,
+ * HSIMGetLastStatus, completes the error model of hsim.h: why a call failed.
  */
 #ifndef HSIM_EXT_H
 #define HSIM_EXT_H
@@ -12,6 +13,71 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/*
+ * Why the calling thread's last call to the device failed.
+ *
+ * The results of hsim.h tell that a call failed (-1 for no device or no
+ * command window, HSIM_ERROR_IO for an exchange that did not complete, false
+ * or 0 from the commands); the status tells why, with the OS's error where a
+ * system call failed:
+ *   HSIM_CAUSE_NONE          nothing failed
+ *   HSIM_CAUSE_NO_DEVICE     no device is open, or it went away during the call
+ *   HSIM_CAUSE_BUSY          output streams and the command window did not open
+ *                            within 3000 ms (the device stopped asking for data)
+ *   HSIM_CAUSE_WRITE_FAILED  the message did not go out whole: bytesDone of
+ *                            bytesExpected; osError is the write's errno (EIO:
+ *                            the device hung up), 0 when the write timed out
+ *   HSIM_CAUSE_READ_FAILED   not one byte of the answer arrived: within the
+ *                            read time-out, or the device hung up (end of
+ *                            file; osError is the read's errno when it failed)
+ *   HSIM_CAUSE_SHORT_READ    only bytesDone of the answer's bytesExpected came
+ *   HSIM_CAUSE_REFUSED       the answer came whole and does not accept the
+ *                            message (its acceptance byte, a block echo that
+ *                            differs, a save the device never confirms)
+ *
+ * The status is kept per thread. Every call that talks to the device (those
+ * that can fail for want of a device) clears it when it begins and keeps the
+ * first failure in it, the one its result reports (what fails after it mostly
+ * follows from it): after the call it describes that call, NONE when
+ * everything went through. A call made inside another on the same thread
+ * (from a callback that the outer call runs, or by the library itself) does
+ * not clear it: its failures belong to the outer call. Calls that do not talk
+ * to the device (getters of settings, HSIMRenderOutput, the tap, HSIMInit,
+ * HSIMConnect) leave it as it is. Read it on the thread that made the call,
+ * before that thread calls the library again.
+ *
+ * A call may succeed and leave a cause: a setter stores its value and returns
+ * 0 even when the update of the device that follows fails. The library's own
+ * threads keep their own status: a failure of the streaming thread (counted in
+ * HSIMGetStreamHealth) never shows in an application thread's status, and a
+ * callback on the streaming thread sees the status of its own calls.
+ */
+enum {
+    HSIM_CAUSE_NONE = 0,
+    HSIM_CAUSE_NO_DEVICE = 1,
+    HSIM_CAUSE_BUSY = 2,
+    HSIM_CAUSE_WRITE_FAILED = 3,
+    HSIM_CAUSE_READ_FAILED = 4,
+    HSIM_CAUSE_SHORT_READ = 5,
+    HSIM_CAUSE_REFUSED = 6
+};
+
+typedef struct HSIM_STATUS {
+    int cause;                /* HSIM_CAUSE_... */
+    int osError;              /* errno of the write or read that failed; 0 when there was none */
+    int bytesExpected;        /* the length of the write or read that failed (WRITE_FAILED,
+                                 READ_FAILED, SHORT_READ); 0 for the other causes */
+    int bytesDone;            /* the bytes of it that went out or came in */
+    int messageLength;        /* length of the message whose exchange failed; 0 when the call
+                                 failed before any message (no device, no window) */
+    unsigned char message[8]; /* its first bytes (as many as it has, up to 8; the rest 0): they
+                                 name the command */
+} HSIM_STATUS;
+
+/* Fills *status (when not null) with the calling thread's status and returns
+ * its cause. Any thread, any time; never waits. since 1.0.5 */
+HSIM_API int HSIMGetLastStatus(HSIM_STATUS* status);
 
 /*
  * Where the library looks for the simulator.

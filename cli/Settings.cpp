@@ -1,12 +1,14 @@
 #include "Settings.h"
 
 #include "hsim.h"
+#include "hsim_ext.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace hsimctl {
@@ -544,6 +546,34 @@ bool Settings::Resolve(std::optional<int> current, std::string& why)
     return true;
 }
 
+namespace {
+
+// Why this thread's last call to the device failed, as the library keeps
+// it: "write failed: Input/output error (0 of 64 bytes)"; empty when it
+// does not say.
+std::string LastCause()
+{
+    HSIM_STATUS s;
+    const char* what = nullptr;
+    switch (HSIMGetLastStatus(&s)) {
+    case HSIM_CAUSE_NO_DEVICE: what = "no device"; break;
+    case HSIM_CAUSE_BUSY: what = "no command window within 3000 ms"; break;
+    case HSIM_CAUSE_WRITE_FAILED: what = "write failed"; break;
+    case HSIM_CAUSE_READ_FAILED: what = "read failed"; break;
+    case HSIM_CAUSE_SHORT_READ: what = "short read"; break;
+    case HSIM_CAUSE_REFUSED: what = "refused by the device"; break;
+    default: return "";
+    }
+    std::string text = what;
+    if (s.osError != 0)
+        text += std::string(": ") + std::strerror(s.osError);
+    if (s.bytesExpected > 0)
+        text += " (" + std::to_string(s.bytesDone) + " of " + std::to_string(s.bytesExpected) + " bytes)";
+    return text;
+}
+
+}  // namespace
+
 bool Settings::ApplyWhere(bool afterFunction, std::string& why) const
 {
     for (const Entry& entry : m_Entries) {
@@ -555,10 +585,13 @@ bool Settings::ApplyWhere(bool afterFunction, std::string& why) const
         }
         if (const int result = entry.apply()) {
             m_ValueRefused = result <= -2;
+            std::string detail = result == -1 || result == HSIM_ERROR_IO ? LastCause() : "";
+            if (detail.empty() && result == -1)
+                detail = "the device is gone or gave no command window in time";
+            if (result <= -2 && result > HSIM_ERROR_IO)
+                detail = "not accepted with the settings in force";
             why = std::string("the library refused ") + entry.parameter->name + " " + entry.value + " (code " +
-                  std::to_string(result) +
-                  (result == -1 ? ": the device is gone or gave no command window in time" : "") +
-                  (result <= -2 && result > -100 ? ": not accepted with the settings in force" : "") + ")";
+                  std::to_string(result) + (detail.empty() ? "" : ": " + detail) + ")";
             return false;
         }
     }

@@ -102,9 +102,11 @@ Status WriteWaveformRawData(const unsigned char* data, unsigned int length, int*
         const Status status = Exchange({chunk, kDeviceBlockSize, answer, kDeviceBlockSize});
         if (status != Status::Ok)
             return status;
-        chunk[3] = 0xFF;
-        if (memcmp(chunk, answer, kDeviceBlockSize) != 0)
-            return Status::Refused;
+        unsigned char echo[kDeviceBlockSize];
+        memcpy(echo, chunk, kDeviceBlockSize);
+        echo[3] = 0xFF;
+        if (memcmp(echo, answer, kDeviceBlockSize) != 0)
+            return NoteRefusal(chunk, kDeviceBlockSize);
         if (chunksDone != nullptr)
             ++*chunksDone;
     }
@@ -178,7 +180,7 @@ Status WriteToROM(int slot, int* polls)
         if (status == Status::Ok)
             SleepEx(kRomPollPauseMs);
     }
-    return status == Status::Ok ? Status::Refused : status;
+    return status == Status::Ok ? NoteRefusal(save, sizeof save) : status;
 }
 
 }  // namespace hsim

@@ -6,6 +6,7 @@
 #include "runtime/Sync.h"
 #include "transport/Port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -150,15 +151,63 @@ void DiscardAllButDataRequest()
 
 }  // namespace
 
+namespace {
+
+thread_local FailureRecord t_Failure;
+
+// Inside a frame the call's first failure stays: it is the one the call's
+// result reports (later ones are mostly its consequences). Outside a frame
+// (the poll and connect threads' own exchanges) the last failure replaces
+// the one before.
+Status Note(Status status, const unsigned char* message, int length, const TransferOutcome& transfer = {})
+{
+    if (t_nFrames > 0 && t_Failure.status != Status::Ok)
+        return status;
+    FailureRecord record;
+    record.status = status;
+    record.osError = transfer.osError;
+    record.expected = transfer.expected;
+    record.done = transfer.done;
+    if (message != nullptr && length > 0) {
+        record.messageLength = length;
+        memcpy(record.message, message, std::min<size_t>(size_t(length), sizeof record.message));
+    }
+    t_Failure = record;
+    return status;
+}
+
+}  // namespace
+
+FailureRecord LastFailure()
+{
+    return t_Failure;
+}
+
+void StartOfDeviceCall()
+{
+    if (t_nFrames == 0)
+        t_Failure = FailureRecord{};
+}
+
+Status NoteFailure(Status status)
+{
+    return Note(status, nullptr, 0);
+}
+
+Status NoteRefusal(const unsigned char* message, int length)
+{
+    return Note(Status::Refused, message, length);
+}
+
 Status Exchange(const Message& m)
 {
     if (!PortIsOpen())
-        return Status::NoDevice;
+        return Note(Status::NoDevice, m.bytes, m.length);
     ExchangeReading reading;
     if (m.answer != nullptr)
         DiscardAllButDataRequest();
     if (WriteData(m.bytes, m.length, 1) != m.length)
-        return Status::WriteFailed;
+        return Note(Status::WriteFailed, m.bytes, m.length, LastTransfer());
     if (m.answer == nullptr)
         return Status::Ok;
     if (m.pauseMs > 0)
@@ -178,11 +227,11 @@ Status Exchange(const Message& m)
         n = ReadAnswer(m);
     }
     if (n != m.answerLength)
-        return Status::ReadFailed;
+        return Note(Status::ReadFailed, m.bytes, m.length, LastTransfer());
     if (m.settleMs > 0)
         SleepEx(m.settleMs);
     if (m.acceptByte >= 0 && m.answer[m.acceptByte] != 0xFF)
-        return Status::Refused;
+        return Note(Status::Refused, m.bytes, m.length);
     return Status::Ok;
 }
 
@@ -298,12 +347,15 @@ CommandFrame::CommandFrame(unsigned int timeoutMs)
 {
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     const bool nested = t_nFrames > 0 || t_bPollThread;
+    StartOfDeviceCall();
     ++t_nFrames;
     g_CriticalSection.Lock();
     if (nested)
         m_Status = DeviceIsConnected() ? Status::Ok : Status::NoDevice;
     else
         m_Status = EnterWindowBy(deadline);
+    if (m_Status != Status::Ok)
+        NoteFailure(m_Status);
 }
 
 CommandFrame::~CommandFrame()

@@ -58,6 +58,31 @@ struct Message {
 // Sends one message and reads its answer. Caller holds g_CriticalSection.
 Status Exchange(const Message& message);
 
+// How the calling thread's last call to the device failed, kept for the
+// caller (HSIMGetLastStatus). Cleared when an outermost command frame opens
+// on the thread (see StartOfDeviceCall); the first failure inside the frame
+// is kept, the one the call's result reports. Outside any frame a failure
+// replaces the one before. The poll and connect threads keep records of
+// their own.
+struct FailureRecord {
+    Status status = Status::Ok;  // Ok: nothing failed
+    int osError = 0;             // errno of the failed write or read
+    int expected = 0;            // the length of the write or read that failed
+    int done = 0;                // the bytes of it that moved
+    int messageLength = 0;       // the message whose exchange failed; 0: none
+    unsigned char message[8] = {};  // its first bytes
+};
+FailureRecord LastFailure();
+// Clears the record unless a command frame is open on this thread: a call
+// nested in another adds to the outer call's record. Every command frame
+// does this; so does any other entry point that answers for the device.
+void StartOfDeviceCall();
+// Records a failure that no exchange saw (no device, no window).
+Status NoteFailure(Status status);
+// Records that the device's answer to a message, examined by its caller,
+// does not accept it (an echo that differs, a save never confirmed).
+Status NoteRefusal(const unsigned char* message, int length);
+
 // Device check, then the command window while output streams (waiting at
 // most timeoutMs, and giving up as soon as the device is closed). Caller
 // holds g_CriticalSection.

@@ -205,6 +205,10 @@ bool DeviceCheckPath(const char* path)
     return path && s_nCurrent >= 0 && g_szDevicePath[0] != '\0' && strcmp(g_szDevicePath, path) == 0;
 }
 
+namespace {
+thread_local TransferOutcome t_LastTransfer;
+}  // namespace
+
 int WriteData(const unsigned char* buffer, int len, int mode)
 {
     (void)mode;  // the time-out is always the configured write time-out
@@ -212,12 +216,14 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     unsigned int budgetMs = g_nDeviceWriteTimeout.load();
     const timespec deadline = AddMilliseconds(MonotonicNow(), budgetMs);
     int done = 0;
+    int osError = 0;
+    bool timedOut = false;
     bool finished = use.fd() < 0 || !buffer || len < 0;
     // The write is tried first; only a port that takes no more is waited on.
     bool wait = false;
     while (!finished && done < len) {
         if (wait && WaitReady(use, POLLOUT, budgetMs, deadline) != Wait::Ready) {
-            done = 0;  // a write that runs out of time reports nothing written
+            timedOut = true;
             finished = true;
         } else {
             ssize_t n = write(use.fd(), buffer + done, size_t(len - done));
@@ -231,11 +237,14 @@ int WriteData(const unsigned char* buffer, int len, int mode)
                     SleepEx(1);
                 wait = true;
             } else if (errno != EINTR) {
+                osError = errno;
                 finished = true;
             }
         }
     }
-    return done;
+    t_LastTransfer = {len, done, osError};
+    // A write that runs out of time reports nothing written.
+    return timedOut ? 0 : done;
 }
 
 void DiscardInput()
@@ -257,6 +266,7 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     int done = 0;
     int result = 0;
+    int osError = 0;
     t_bLastReadLostPort = use.fd() < 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
     while (!finished && done < len) {
@@ -276,6 +286,8 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
         } else {
             // End of file or an error such as EIO: the device has hung up.
             // Report what arrived.
+            if (n < 0)
+                osError = errno;
             t_bLastReadLostPort = true;
             s_HungUpOpening.store(use.generation());
             result = done;
@@ -284,7 +296,13 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
     }
     if (!finished)
         result = done;
+    t_LastTransfer = {len, done, osError};
     return result;
+}
+
+TransferOutcome LastTransfer()
+{
+    return t_LastTransfer;
 }
 
 bool LastReadLostPort()

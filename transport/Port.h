@@ -34,6 +34,17 @@ void DeviceClose();
 int WriteData(const unsigned char* buffer, int len, int mode);
 int ReadData(unsigned char* buffer, int len);
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs);
+// What the calling thread's last transfer (WriteData, ReadData, ReadDataEx)
+// did: the bytes it was asked to move, the bytes that moved (also when a
+// write that ran out of time reports 0) and the OS error (errno) of the
+// system call that failed; osError is 0 when the transfer was whole, timed
+// out, found the port closed, or read an end of file.
+struct TransferOutcome {
+    int expected = 0;
+    int done = 0;
+    int osError = 0;
+};
+TransferOutcome LastTransfer();
 // Why the calling thread's last read came back short: false when it timed
 // out (or was whole), true when the port is gone (closed here, or the device
 // hung up). A reader that loops must not read a lost port again at once.

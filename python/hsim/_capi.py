@@ -114,6 +114,23 @@ class HSIM_TAP_POINT(Structure):
                 ("kind", c_int), ("flags", c_int)]
 
 
+class HSIM_STATUS(Structure):
+    _fields_ = [("cause", c_int), ("osError", c_int), ("bytesExpected", c_int), ("bytesDone", c_int),
+                ("messageLength", c_int), ("message", c_ubyte * 8)]
+
+
+class Cause(enum.IntEnum):
+    """Why the calling thread's last call to the device failed
+    (``HSIM_CAUSE_...`` of hsim_ext.h)."""
+    NONE = 0
+    NO_DEVICE = 1
+    BUSY = 2
+    WRITE_FAILED = 3
+    READ_FAILED = 4
+    SHORT_READ = 5
+    REFUSED = 6
+
+
 # The kinds of tap points and the flag of a run's first point (hsim_ext.h).
 TAP_SAMPLE, TAP_END, TAP_FREQUENCY, TAP_FUNCTION, TAP_DC_LEVEL, TAP_BASELINE_RESET = range(6)
 TAP_FIRST_OF_RUN = 1
@@ -325,6 +342,7 @@ PROTOTYPES: dict[str, tuple] = {
     "LoadECGtxt": (c_int, [c_char_p, c_int]),
     "LoadECGtxtSingleChannel": (c_int, [c_char_p]),
     # hsim_ext.h
+    "HSIMGetLastStatus": (c_int, [_P(HSIM_STATUS)]),
     "HSIMSetDeviceLocation": (c_int, [c_char_p, c_char_p]),
     "HSIMGetDeviceLocation": (c_int, [c_char_p, c_size_t, c_char_p, c_size_t]),
     "HSIMGetTableProvenance": (c_int, [c_int, _P(c_char_p)]),
@@ -429,6 +447,7 @@ def free(pointer: Optional[int]) -> None:
 __all__ = ["CApi", "load", "find_library", "find_emulator", "free", "PROTOTYPES", "NOT_BOUND",
            "OutputFunction", "OutputLead", "IEC247Pattern", "Table", "MODEL_INFORMATION",
            "DEVICE_CONTROL_SETTING", "RAW_DATA_INFORMATION", "HSIM_STREAM_HEALTH", "HSIM_TAP_POINT",
+           "HSIM_STATUS", "Cause",
            "HSIM_CONNECTION_CALLBACK", "HSIM_NOTIFY_CALLBACK", "HSIM_GRAPH_CALLBACK",
            "HSIM_FUNCTION_CALLBACK", "HSIM_FREQUENCY_CALLBACK", "HSIM_LEVEL_CALLBACK",
            "HSIM_ERROR_IO", "SAMPLE_RATE", "CHANNELS"]

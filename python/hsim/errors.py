@@ -5,12 +5,16 @@ command window did not open, -2, -3, ... for the first argument check that
 failed (in the order hsim.h documents for the function) and HSIM_ERROR_IO when
 the device did not complete the exchange. :func:`check` turns such a code into
 the matching exception, naming the refused argument and its accepted range.
+A failure of the device (-1, HSIM_ERROR_IO) also says why, as the library kept
+it for the calling thread (HSIMGetLastStatus): ``cause`` and ``os_error``.
 """
 from __future__ import annotations
 
+import ctypes
+import os
 from typing import Optional
 
-from ._capi import HSIM_ERROR_IO
+from ._capi import HSIM_ERROR_IO, HSIM_STATUS, Cause, load
 
 
 class HsimError(Exception):
@@ -18,7 +22,12 @@ class HsimError(Exception):
 
     ``code`` is the library's result, ``function`` the C function and
     ``argument`` the name of the refused argument (None when not an argument).
+    For a failure of the device, ``cause`` is why (a :class:`Cause`, else
+    None) and ``os_error`` the errno of a write or read that failed (else 0).
     """
+
+    cause: Optional[Cause] = None
+    os_error: int = 0
 
     def __init__(self, message: str, code: int, function: str, argument: Optional[str] = None):
         super().__init__(message)
@@ -94,6 +103,27 @@ CODES: dict[str, dict[int, object]] = {
 }
 
 
+_CAUSES = {Cause.NO_DEVICE: "no device", Cause.BUSY: "no command window within 3000 ms",
+           Cause.WRITE_FAILED: "write failed", Cause.READ_FAILED: "read failed",
+           Cause.SHORT_READ: "short read", Cause.REFUSED: "refused by the device"}
+
+
+def last_cause() -> tuple[Optional[Cause], int, str]:
+    """Why the calling thread's last call to the device failed: the cause
+    (None when nothing failed), the OS error and a text such as
+    "write failed: Input/output error (0 of 64 bytes)"."""
+    status = HSIM_STATUS()
+    cause = Cause(load().HSIMGetLastStatus(ctypes.byref(status)))
+    if cause == Cause.NONE:
+        return None, 0, ""
+    text = _CAUSES[cause]
+    if status.osError:
+        text += f": {os.strerror(status.osError)}"
+    if status.bytesExpected:
+        text += f" ({status.bytesDone} of {status.bytesExpected} bytes)"
+    return cause, status.osError, text
+
+
 def error_for(function: str, code: int, value: object = None) -> HsimError:
     """The exception for a failure code of a setter."""
     meaning = CODES.get(function, {}).get(code)
@@ -104,12 +134,19 @@ def error_for(function: str, code: int, value: object = None) -> HsimError:
         argument, accepted = meaning
         return ArgumentError(f"{function}: {argument}{shown} refused, accepted {accepted}"
                              f" (code {code})", code, function, argument)
-    if code == -1:
-        return DeviceError(f"{function}: no device open, or the command window did not open"
-                           " (code -1)", code, function)
-    if code == HSIM_ERROR_IO:
-        return IOFailure(f"{function}: the device did not complete the exchange"
-                         " (HSIM_ERROR_IO)", code, function)
+    if code in (-1, HSIM_ERROR_IO):
+        # The file loaders' -1 is no failure of the device.
+        cause, os_error, why = (last_cause() if function.startswith(("HSIM", "Set"))
+                                else (None, 0, ""))
+        if code == -1:
+            error: HsimError = DeviceError(
+                f"{function}: {why or 'no device open, or the command window did not open'}"
+                " (code -1)", code, function)
+        else:
+            error = IOFailure(f"{function}: the device did not complete the exchange"
+                              f"{': ' + why if why else ''} (HSIM_ERROR_IO)", code, function)
+        error.cause, error.os_error = cause, os_error
+        return error
     if code <= -2:
         return ArgumentError(f"{function}: argument check {-code - 1} failed{shown}"
                              f" (code {code})", code, function)

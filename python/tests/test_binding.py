@@ -34,6 +34,12 @@ def test_enumerations_match_the_header(c_enum, py_enum, prefix):
     assert pairs == {m.name: m.value for m in py_enum}
 
 
+def test_causes_match_the_header():
+    text = (REPO / "api/hsim_ext.h").read_text()
+    pairs = {name: int(value) for name, value in re.findall(r"HSIM_CAUSE_(\w+) = (\d+)", text)}
+    assert pairs == {m.name: m.value for m in _capi.Cause}
+
+
 @pytest.mark.parametrize("record, size", [
     (_capi.MODEL_INFORMATION, 12), (_capi.DEVICE_CONTROL_SETTING, 64)])
 def test_records_have_the_documented_size(record, size):

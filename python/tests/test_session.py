@@ -147,6 +147,16 @@ def test_no_device_raises_device_error(tmp_path):
     hsim.Simulator.emulated(fast=True).close()  # the refused one is released
 
 
+def test_device_failures_say_why(sim):
+    sim.emulator.command("fault short-answers on")
+    with pytest.raises(hsim.IOFailure) as caught:
+        sim.set_dc_offset(0, 5)
+    sim.emulator.command("fault short-answers off")
+    assert caught.value.cause == hsim._capi.Cause.SHORT_READ
+    assert "short read (63 of 64 bytes)" in str(caught.value)
+    sim.set_dc_offset(0, 0)
+
+
 def test_record_import_and_playback(sim, tmp_path, records_library):
     path = tmp_path / "two.csv"
     path.write_text("# rate=500\nI,II\n" + "".join(f"{i / 10},{-i / 10}\n" for i in range(20)))

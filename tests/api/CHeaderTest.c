@@ -24,6 +24,7 @@ int main(void)
     _DEVICE_CONTROL_SETTING setting;
     char format[64];
     char locks[64];
+    HSIM_STATUS status;
 
     check(sizeof(MODEL_INFORMATION) == 12, "the model record is 12 bytes");
     check(sizeof(_DEVICE_CONTROL_SETTING) == 64, "the control setting is 64 bytes");
@@ -42,6 +43,8 @@ int main(void)
               strcmp(format, "/tmp/nowhere/ttyACM%d") == 0 && strcmp(locks, "/tmp/nowhere") == 0,
           "location read back");
     check(HSIMSetOutputFunction(OUTPUT_SINE) == -1, "setter refuses without a device");
+    check(HSIMGetLastStatus(&status) == HSIM_CAUSE_NO_DEVICE && status.cause == HSIM_CAUSE_NO_DEVICE,
+          "the refusal's cause is kept: no device");
     printf("%d failures\n", failures);
     return failures == 0 ? 0 : 1;
 }

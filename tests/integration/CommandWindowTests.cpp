@@ -94,6 +94,7 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     auto start = Clock::now();
     EXPECT_EQ(HSIMSetDCOffset(0, 100), -1);
     EXPECT_GE(MillisecondsSince(start), 2900);
+    EXPECT_EQ(HSIMGetLastStatus(nullptr), HSIM_CAUSE_BUSY);
     EXPECT_FALSE(SetSelectedChannelEnabled(1, true));
     EXPECT_NE(HSIMGetDCOffset(), 100) << "a refused call stores nothing";
     emulator.setFault(hsimemu::Fault::NoStreamReports, false);
@@ -108,6 +109,7 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     start = Clock::now();
     EXPECT_EQ(HSIMSetDCOffset(0, 0), -1);
     EXPECT_LT(MillisecondsSince(start), 1000) << "no device: refused before any window wait";
+    EXPECT_EQ(HSIMGetLastStatus(nullptr), HSIM_CAUSE_NO_DEVICE);
     EXPECT_FALSE(g_bECGGoing.load()) << "the lost output has stopped";
 
     // Back again, output starts as after any connection.

@@ -185,4 +185,42 @@ TEST(Port, TransfersEndAtOnceWhenThePortGoes)
     close(second[1]);
 }
 
+// What a transfer leaves for its thread to report: the bytes asked for, the
+// bytes moved and the errno of the system call that failed. /dev/null opened
+// for one direction is always ready and refuses the other with EBADF.
+TEST(Port, TransfersTellWhatMovedAndTheOsError)
+{
+    struct Case {
+        const char* what;
+        int (*open)();
+        bool write;
+        int returned;
+        TransferOutcome outcome;
+    };
+    static int pair[2];
+    const Case cases[] = {
+        {"write to a read-only port", [] { return ::open("/dev/null", O_RDONLY); }, true, 0, {8, 0, EBADF}},
+        {"read from a write-only port", [] { return ::open("/dev/null", O_WRONLY); }, false, 0, {8, 0, EBADF}},
+        {"read of 3 bytes, then the end of file",
+         [] {
+             if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) != 0 || ::write(pair[1], "abc", 3) != 3)
+                 return -1;
+             close(pair[1]);
+             return pair[0];
+         },
+         false, 3, {8, 3, 0}},
+        {"whole write", [] { return ::open("/dev/null", O_WRONLY); }, true, 8, {8, 8, 0}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(PortAdopt(c.open())) << c.what;
+        unsigned char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        EXPECT_EQ(c.write ? WriteData(bytes, 8, 1) : ReadDataEx(bytes, 8, 1000), c.returned) << c.what;
+        const TransferOutcome got = LastTransfer();
+        EXPECT_EQ(got.expected, c.outcome.expected) << c.what;
+        EXPECT_EQ(got.done, c.outcome.done) << c.what;
+        EXPECT_EQ(got.osError, c.outcome.osError) << c.what;
+    }
+    DeviceClose();
+}
+
 }  // namespace
