@@ -1,7 +1,8 @@
 #!/bin/sh
 # The include check passes on the sources and fails on each planted wrong
-# include: a lower layer reaching a higher one, and internal code reaching
-# the public function headers.
+# include: a lower layer reaching a higher one, internal code reaching the
+# public function headers, a public header reaching a layer, and a public
+# type header reaching a function header.
 # usage: check_layers.sh <cmake> <project source dir>
 set -eu
 cmake=$1
@@ -11,12 +12,15 @@ trap 'rm -rf "$scratch"' EXIT
 check() {  # dir
   "$cmake" -DSOURCE_DIR="$1" -P "$source/cmake/CheckLayers.cmake" >/dev/null 2>&1
 }
-for layer in runtime transport protocol synth output lifecycle api; do
-  cp -r "$source/$layer" "$scratch/$layer"
+for folder in runtime transport protocol synth output lifecycle api include; do
+  cp -r "$source/$folder" "$scratch/$folder"
 done
 check "$scratch" || { echo "the sources fail the include check" >&2; exit 1; }
 for plant in 'synth/State.h:#include "output/Engine.h"' 'protocol/Exchange.h:#include "hsim.h"' \
-             'runtime/Sync.h:#include "transport/Port.h"' 'output/Engine.h:#include "lifecycle/Lifecycle.h"'; do
+             'runtime/Sync.h:#include "transport/Port.h"' 'output/Engine.h:#include "lifecycle/Lifecycle.h"' \
+             'output/Engine.h:#include <hsim_ext.h>' 'output/Engine.h:#include <lifecycle/Lifecycle.h>' \
+             'include/hsim/hsim_types.h:#include "runtime/Sync.h"' \
+             'include/hsim/hsim_events.hpp:#include "hsim.h"'; do
   file=${plant%%:*}
   cp "$source/$file" "$scratch/$file"
   echo "${plant#*:}" >> "$scratch/$file"
