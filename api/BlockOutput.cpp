@@ -20,17 +20,15 @@ using namespace hsim;
 
 namespace {
 
-constexpr int kLastBlockFunction = 8;
-
 int UploadResult(Status status)
 {
     return status == Status::Ok ? 0 : HSIM_ERROR_IO;
 }
 
-// Block output plays codes 1 to 8.
+// Block output plays the functions from the sine to the custom beat.
 bool IsBlockFunction(int outputFunction)
 {
-    return outputFunction >= 1 && outputFunction <= kLastBlockFunction;
+    return outputFunction >= OUTPUT_SINE && outputFunction <= OUTPUT_ECG_CUSTOM;
 }
 
 }  // namespace
@@ -78,7 +76,7 @@ extern "C" int HSIMSaveToStandaloneMode(int outputFunction)
     e.synth.out.MainOutput = outputFunction;
     if (UploadPeriod(e) != Status::Ok)
         return 0;
-    e.synth.out.MainOutput = 0;
+    e.synth.out.MainOutput = OUTPUT_OFF;
     unsigned char setting[64];
     if (GetDeviceControlSetting(e.synth.out.F, setting, 0) != Status::Ok || WriteControlSetting(setting) != Status::Ok)
         return 0;

@@ -49,7 +49,7 @@ extern "C" bool HSIMConnect(int port, unsigned int timeoutMs)
 // by the next start or stop; the callback returns at once.
 extern "C" void HSIMFree(void)
 {
-    HSIMSetOutputFunction(0);
+    HSIMSetOutputFunction(OUTPUT_OFF);
     hsim::StopConnection();
 }
 

@@ -71,7 +71,7 @@ extern "C" int HSIMSetOutputFunction(int outputFunction)
             // A device that has stopped asking for data never opens the
             // window: the output stops on this side all the same, so that it
             // can be started again.
-            if (outputFunction == 0 && frame.status() == Status::Busy)
+            if (outputFunction == OUTPUT_OFF && frame.status() == Status::Busy)
                 StopOutputAfterLoss();
             return kSetterRefused;
         }

@@ -17,11 +17,7 @@ using namespace hsim;
 
 namespace {
 
-constexpr int kRectangularPulse = 4;
-constexpr int kTriangularPulse = 5;
 constexpr double kPulseMaxHz = 5.0;  // the two pulse functions stop here
-constexpr int kTriangle = 2;
-constexpr int kSquare = 3;
 constexpr int kChannels = 4;
 constexpr double kMinPWidthMs = 50.0;  // the narrowest P wave HSIMSetPDuration accepts
 
@@ -64,7 +60,8 @@ extern "C" int HSIMSetFrequency(double hz)
     SynthState& s = Synth();
     return FramedSetter(
         [&] {
-            const bool pulse = s.out.MainOutput == kRectangularPulse || s.out.MainOutput == kTriangularPulse;
+            const bool pulse =
+                s.out.MainOutput == OUTPUT_RECTANGULAR_PULSE || s.out.MainOutput == OUTPUT_TRIANGULAR_PULSE;
             if (!InRange(hz, 0.017, 500.0) || (pulse && hz > kPulseMaxHz))
                 return -2;
             if (s.scan.FreqScanOn)
@@ -309,7 +306,7 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
         },
         [&] {
             SynthState& s = Synth();
-            s.out.MainOutput = !enable ? 0 : triangle ? kTriangle : kSquare;
+            s.out.MainOutput = !enable ? OUTPUT_OFF : triangle ? OUTPUT_TRIANGLE : OUTPUT_SQUARE;
             s.test.DynamicRangeTest = enable;
             s.test.ADynamicRange = amplitudeMv;
             s.test.FDynamicRange = frequencyHz;
@@ -342,7 +339,7 @@ extern "C" int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, do
             scan.Fduration = seconds;
             if (enable)
                 StartFrequencyScan(ScanKind::Sine);
-            else if (Synth().out.MainOutput != 0)
+            else if (Synth().out.MainOutput != OUTPUT_OFF)
                 EndFrequencyScan();
         });
 }
@@ -388,8 +385,8 @@ extern "C" void HSIMRegisterFrequencyCallback(HSIM_FREQUENCY_CALLBACK callback)
 extern "C" void HSIMReset(void)
 {
     ::ResetHwStatus();
-    if (HSIMGetOutputFunction() != 0)
-        HSIMSetOutputFunction(0);
+    if (HSIMGetOutputFunction() != OUTPUT_OFF)
+        HSIMSetOutputFunction(OUTPUT_OFF);
     if (HSIMGetAmplitude() != 1.0)
         HSIMSetAmplitude(1.0);
     if (HSIMGetFrequency() != 1.0)

@@ -3,8 +3,9 @@
 #   runtime -> transport -> protocol -> synth -> output -> lifecycle -> api
 # (the synthesis engine depends on the runtime alone), and beside them
 #   runtime -> formats -> api
-# (the ECG file readers, which the record library links too). The shared
-# library is made of the objects of all of them.
+# (the ECG file readers, which the record library links too), all above the
+# public headers of include/hsim/. The shared library is made of the objects
+# of all of them.
 
 # hsim_layer(<name> SOURCES <files> [DEPENDS <lower layers>])
 function(hsim_layer name)
@@ -29,13 +30,14 @@ function(hsim_layer name)
 endfunction()
 
 # The include check: a layer includes only its own and lower layers' headers,
-# and only the exported API includes the public function headers. It runs
-# before any layer compiles, so a wrong include fails the build.
+# only the exported API includes the public function headers, and the public
+# headers (include/hsim/, below every layer) include no layer. It runs before
+# any layer compiles, so a wrong include fails the build.
 file(GLOB_RECURSE _hsim_layer_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/runtime/* ${PROJECT_SOURCE_DIR}/formats/*
   ${PROJECT_SOURCE_DIR}/transport/* ${PROJECT_SOURCE_DIR}/protocol/*
   ${PROJECT_SOURCE_DIR}/synth/* ${PROJECT_SOURCE_DIR}/output/* ${PROJECT_SOURCE_DIR}/lifecycle/*
-  ${PROJECT_SOURCE_DIR}/api/*)
+  ${PROJECT_SOURCE_DIR}/api/* ${PROJECT_SOURCE_DIR}/include/hsim/*)
 add_custom_command(
   OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/hsim_layers.checked
   COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake

@@ -35,7 +35,7 @@ Status StartStreaming(Engine& e)
 Status ApplyOnce(Engine& e)
 {
     Status status = Status::Ok;
-    if (e.synth.out.MainOutput == 0) {
+    if (e.synth.out.MainOutput == OUTPUT_OFF) {
         if (g_bECGGoing.load())
             StopStreaming(e, false);
     } else {
@@ -121,7 +121,7 @@ Status _Change()
 Status _ChangeRequested()
 {
     _PrepareStandardPattern(g_Engine.synth);
-    if (g_bECGGoing.load() && g_Engine.synth.out.MainOutput != 0) {
+    if (g_bECGGoing.load() && g_Engine.synth.out.MainOutput != OUTPUT_OFF) {
         g_Engine.scheduler.ChangeOnNextCycle = true;
         return Status::Ok;
     }

@@ -11,10 +11,6 @@ namespace hsim {
 
 namespace {
 
-constexpr int kBiphasicExponential = 13;
-constexpr int kFile = 14;
-constexpr int kFileWithDc = 18;
-
 // Both writes are made; the first failure is reported.
 Status FirstFailure(Status a, Status b)
 {
@@ -26,7 +22,7 @@ Status FirstFailure(Status a, Status b)
 Status SetRelays(bool)
 {
     const OutputSettings& out = g_Engine.synth.out;
-    return WriteRelays(out.MainOutput != 0, out.nSampleRate);
+    return WriteRelays(out.MainOutput != OUTPUT_OFF, out.nSampleRate);
 }
 
 Status SetDcOffset(int channel)
@@ -47,14 +43,14 @@ Status SelectOutputFunction(int code)
     e.blockOutput = false;
     if (e.stream.playOut) {
         e.stream.playOut = false;
-        if (code != 0)
+        if (code != OUTPUT_OFF)
             WriteRelays(false, out.nSampleRate);
     }
     out.nSampleRate = kStreamingRate;
     g_hStopPlayEvent.ResetEvent();
     out.MainOutput = code;
     const Status relays = SetRelays(false);
-    const Status start = code == kBiphasicExponential ? _Change() : _ChangeRequested();
+    const Status start = code == OUTPUT_BIPHASIC_EXPONENTIAL ? _Change() : _ChangeRequested();
     return FirstFailure(relays, start);
 }
 
@@ -89,7 +85,7 @@ LoadedData ReplaceLoadedData(LoadedData next)
     LoadedData old = std::move(g_Engine.synth.file);
     g_Engine.synth.file = std::move(next);
     const int code = g_Engine.synth.out.MainOutput;
-    if (g_bECGGoing.load() && (code == kFile || code == kFileWithDc))
+    if (g_bECGGoing.load() && (code == OUTPUT_ECG_FILE || code == OUTPUT_ECG_FILE_WITH_DC))
         _ChangeRequested();
     return old;
 }
@@ -148,7 +144,7 @@ void StopOutputAfterLoss()
     CAutoCriticalSection lock(g_CriticalSection);
     g_Engine.stream.playOut = false;
     if (g_bECGGoing.load()) {
-        g_Engine.synth.out.MainOutput = 0;
+        g_Engine.synth.out.MainOutput = OUTPUT_OFF;
         _Change();
     }
 }

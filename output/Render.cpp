@@ -31,7 +31,7 @@ Engine StartedCopy(double& acScale)
     e.synth.clock.fOutputTime = 0;
     e.synth.clock.fOutputTimeGraph = 0;
     e.stream.nDcDACValue = -1;
-    if (e.synth.out.MainOutput != 0) {
+    if (e.synth.out.MainOutput != OUTPUT_OFF) {
         _DeriveWorkingValues(e.synth);
         PrepareStart(e);
     }
@@ -62,7 +62,7 @@ int RenderFromStart(int count, const SampleOutput& out)
 {
     double acScale = 0.0;
     Engine e = StartedCopy(acScale);
-    const bool running = e.synth.out.MainOutput != 0;
+    const bool running = e.synth.out.MainOutput != OUTPUT_OFF;
     unsigned char buffer[kTransferBytes];
     int done = 0;
     while (done < count) {

@@ -23,10 +23,6 @@ namespace hsim {
 
 namespace {
 
-constexpr int kSine = 1;
-constexpr int kFile = 14;
-constexpr int kFileWithDc = 18;
-
 // The DC channel of a loaded file with a second channel; 0 mV without one,
 // and outside the data.
 double FileDcVoltage(const SynthState& s, double t)
@@ -93,8 +89,8 @@ bool IsEndOfFile(const SynthState& s)
 {
     const LoadedData& f = s.file;
     const bool empty = f.ECGFile == nullptr || f.ECGFileSize <= 0 || !(f.ECGFileFreq > 0.0);
-    return (s.out.MainOutput == kFile || s.out.MainOutput == kFileWithDc) && !s.pattern.loopFile &&
-           (empty || s.clock.fOutputTime > s.clock.fTimePeriod);
+    return (s.out.MainOutput == OUTPUT_ECG_FILE || s.out.MainOutput == OUTPUT_ECG_FILE_WITH_DC) &&
+           !s.pattern.loopFile && (empty || s.clock.fOutputTime > s.clock.fTimePeriod);
 }
 
 TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
@@ -138,11 +134,11 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
                 }
             }
             double dc;
-            if (s.out.MainOutput == kFileWithDc)
+            if (s.out.MainOutput == OUTPUT_ECG_FILE_WITH_DC)
                 dc = ended ? 0.0 : FileDcVoltage(s, t);
             else
                 dc = _GetPacingV5(s, pace);
-            const bool overload = s.test.BaseLineOverload != 0 && s.out.MainOutput == kSine;
+            const bool overload = s.test.BaseLineOverload != 0 && s.out.MainOutput == OUTPUT_SINE;
             if (!overload)
                 v = v + pace;
             if (live && stream.uiCounter == 0 && !ended) {
@@ -212,7 +208,7 @@ void _SendNextPacket()
         // The file ended with the transfer before: this one holds 0 mV while
         // the device plays the rest of that one, and the relays go off at
         // the next request.
-        s.out.MainOutput = 0;
+        s.out.MainOutput = OUTPUT_OFF;
         StopStreaming(e, false);
         if (e.callbacks.StandardStopCB != nullptr)
             e.callbacks.StandardStopCB();
@@ -230,7 +226,7 @@ void _SendNextPacket()
         SetRelays(true);
     }
     if (events.endedAt >= 0) {
-        s.out.MainOutput = 0;
+        s.out.MainOutput = OUTPUT_OFF;
         StopStreaming(e, true);
         return;
     }

@@ -8,8 +8,6 @@ namespace hsim {
 
 namespace {
 
-constexpr int kSine = 1;
-constexpr int kStandardEcg = 7;
 constexpr double kOverloadAmplitude = 1000.0;  // mV peak to peak on the DC channel
 constexpr double kEcgScanStart = 0.05;         // beats per second
 constexpr double kEcgScanStop = 0.5;
@@ -43,7 +41,7 @@ void SetBaselineResetLevel(int level)
     OutputSettings& out = e.synth.out;
     const int old = e.synth.test.BaseLineOverload;
     if (level != 0) {
-        out.MainOutput = kSine;
+        out.MainOutput = OUTPUT_SINE;
         if (old == 0) {
             s_SavedAmplitude = out.Amplitude;
             s_SavedFrequency = out.F;
@@ -63,7 +61,7 @@ void _Baseline1V_CheckedChanged()
 {
     SynthState& s = g_Engine.synth;
     const int level = s.test.BaseLineOverload;
-    if (level != 0 && s.out.MainOutput == kSine) {
+    if (level != 0 && s.out.MainOutput == OUTPUT_SINE) {
         const double f = OverloadFrequency(level);
         if (f > 0.0)
             s.out.F = f;
@@ -84,17 +82,17 @@ void StartFrequencyScan(ScanKind kind)
     OutputSettings& out = e.synth.out;
     FrequencyScan& scan = e.synth.scan;
     double seconds;
-    int code;
+    OutputFunction code;
     if (kind == ScanKind::Ecg) {
         scan.FreqScan3 = true;
         scan.Fstart = kEcgScanStart;
         scan.Ffinal = kEcgScanStop;
         seconds = kEcgScanSeconds;
-        code = kStandardEcg;
+        code = OUTPUT_ECG_STANDARD;
     } else {
         scan.FreqScan1 = true;
         seconds = scan.Fduration;
-        code = kSine;
+        code = OUTPUT_SINE;
     }
     scan.FreqScanOn = true;
     out.F = scan.Fstart;
@@ -110,12 +108,12 @@ void StartFrequencyScan(ScanKind kind)
 void EndFrequencyScan(bool reachedStop)
 {
     Engine& e = g_Engine;
-    e.synth.out.MainOutput = 0;
-    TellFunction(0);
+    e.synth.out.MainOutput = OUTPUT_OFF;
+    TellFunction(OUTPUT_OFF);
     if (reachedStop && g_bECGGoing.load())
         StopStreaming(e, true);
     else
-        SelectOutputFunction(0);
+        SelectOutputFunction(OUTPUT_OFF);
 }
 
 }  // namespace hsim

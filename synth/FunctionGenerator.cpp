@@ -226,10 +226,10 @@ double _GetMainFunctionVoltage(SynthState& s, double t)
 {
     double v = 0.0;
     switch (s.out.MainOutput) {
-    case 1: // sine
+    case OUTPUT_SINE:
         v = std::sin((t * 6.2831853) * s.out.F) * s.work.A;
         break;
-    case 2: { // triangle: 0 at the start, +s.work.A at 1/4, -s.work.A at 3/4
+    case OUTPUT_TRIANGLE: { // 0 at the start, +s.work.A at 1/4, -s.work.A at 3/4
         const double k = 4 * s.work.A / s.clock.fTimePeriod;
         if (t < 0.25 * s.clock.fTimePeriod) {
             v = t * k;
@@ -241,14 +241,14 @@ double _GetMainFunctionVoltage(SynthState& s, double t)
         v = DynamicRangeOverlay(s, v);
         break;
     }
-    case 3: // square
+    case OUTPUT_SQUARE:
         v = (t < s.clock.fTimePeriod / 2) ? s.work.A : -s.work.A;
         v = DynamicRangeOverlay(s, v);
         break;
-    case 4: // rectangular pulse of width s.work.PW
+    case OUTPUT_RECTANGULAR_PULSE: // width s.work.PW
         v = (t < (s.work.PW + 0.001) - 0.001) ? 2 * s.work.A : 0.0;
         break;
-    case 5: { // triangular pulse of width s.work.PW, after the pacing delay
+    case OUTPUT_TRIANGULAR_PULSE: { // width s.work.PW, after the pacing delay
         const double d = s.pulse.PacDelayTP;
         const double w = s.work.PW;
         const double k = 4 * s.work.A / w;
@@ -263,42 +263,42 @@ double _GetMainFunctionVoltage(SynthState& s, double t)
         }
         break;
     }
-    case 6: // exponential decay, 50 ms time constant
+    case OUTPUT_EXPONENTIAL: // decay with a 50 ms time constant
         v = 2 * s.work.A * std::exp(-t / 0.05);
         break;
-    case 7:
+    case OUTPUT_ECG_STANDARD:
         v = EcgVoltage(s, t, false);
         break;
-    case 8:
+    case OUTPUT_ECG_CUSTOM:
         v = EcgVoltage(s, t, true);
         break;
-    case 9:
+    case OUTPUT_IEC_2_27:
         v = IEC227Voltage(s, t);
         break;
-    case 10:
+    case OUTPUT_IEC_2_51:
         v = IEC251Voltage(s, t);
         break;
-    case 13: // biphasic exponential: +-s.work.A edges decaying with 50 ms
+    case OUTPUT_BIPHASIC_EXPONENTIAL: // +-s.work.A edges decaying with 50 ms
         if (t < 0.5) {
             v = std::exp(-t / 0.05) * s.work.A;
         } else {
             v = -s.work.A * std::exp(-(t - 0.5) / 0.05);
         }
         break;
-    case 14:
-    case 18:
+    case OUTPUT_ECG_FILE:
+    case OUTPUT_ECG_FILE_WITH_DC:
         v = EcgFileVoltage(s, t);
         break;
-    case 15:
+    case OUTPUT_INPUT_DYNAMIC_RANGE:
         v = InputDynamicRangeVoltage(s);
         break;
-    case 16:
+    case OUTPUT_IEC_2_47:
         v = IEC247Voltage(s, t);
         break;
-    case 17:
+    case OUTPUT_ANE20000:
         v = ANE20000Voltage(s, t);
         break;
-    default: // 0, the reserved codes 11 and 12, and unknown codes
+    default: // OUTPUT_OFF, the reserved codes and unknown codes
         v = 0.0;
         break;
     }

@@ -106,8 +106,8 @@ double _GetPacingV5(SynthState& s, double& pace)
 
         // The pulse leads the QRS onset: at s.beat.Cus_t2 in the custom beat, at
         // the 10 ms lead-in of every other function.
-        const double offset =
-            (s.out.MainOutput == 8) ? s.pacing.Pacing_leading - s.beat.Cus_t2 : s.pacing.Pacing_leading - 0.01;
+        const double offset = (s.out.MainOutput == OUTPUT_ECG_CUSTOM) ? s.pacing.Pacing_leading - s.beat.Cus_t2
+                                                                      : s.pacing.Pacing_leading - 0.01;
         _CheckIfPacingPulseNeeded(s, offset, s.pulse.MainPulseLatch);
         if (s.pacing.PacingPulse == 1) {
             _CheckIfPacingPulseNeeded(s, offset + 0.15, s.pulse.Mode1PulseLatch);
@@ -142,7 +142,7 @@ double _GetPacingV5(SynthState& s, double& pace)
         }
     } else if (s.test.BaseLineOverload != 0) {
         dc = -500.0;
-    } else if (s.out.MainOutput == 15) {
+    } else if (s.out.MainOutput == OUTPUT_INPUT_DYNAMIC_RANGE) {
         dc = InputDynamicRangeStaircase(s);
     } else {
         dc = static_cast<double>(s.dc.DCSetting);

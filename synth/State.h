@@ -39,7 +39,7 @@ struct SynthState;
 // ---------------------------------------------------------------- settings
 
 struct OutputSettings {
-    int MainOutput = 0;        // OutputFunction code, 0 = off
+    int MainOutput = OUTPUT_OFF; // OutputFunction code (any int the application sets)
     int nSampleRate = 40000;   // streaming sample rate, samples per second
     double Amplitude = 1.0;    // mV
     double F = 1.0;            // Hz (ECG: beats per second)

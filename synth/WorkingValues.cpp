@@ -28,14 +28,14 @@ void _DeriveWorkingValues(SynthState& s)
 
 void _ResetRawVariableDC(SynthState& s)
 {
-    if (s.out.MainOutput != 18) {
+    if (s.out.MainOutput != OUTPUT_ECG_FILE_WITH_DC) {
         s.dc.bRawVariableDC = false;
     }
 }
 
 void _ForceBiphasicSettings(SynthState& s)
 {
-    if (s.out.MainOutput == 13) {
+    if (s.out.MainOutput == OUTPUT_BIPHASIC_EXPONENTIAL) {
         s.out.F = 1.0;
         s.out.PulseWidth = 50.0;
     }
@@ -44,7 +44,7 @@ void _ForceBiphasicSettings(SynthState& s)
 void _DeriveAmplitude(SynthState& s)
 {
     s.work.A = s.out.Amplitude / 2;
-    if (s.out.MainOutput == 7 || s.out.MainOutput == 8) {
+    if (s.out.MainOutput == OUTPUT_ECG_STANDARD || s.out.MainOutput == OUTPUT_ECG_CUSTOM) {
         s.work.A = 2 * s.work.A;
         if (s.work.A > 5.0) {
             s.work.A = 5.0;
@@ -57,9 +57,9 @@ void _DeriveAmplitude(SynthState& s)
 double _MaxFrequency(int code)
 {
     double fmax = 500.0;
-    if (code >= 4 && code <= 6) {
+    if (code >= OUTPUT_RECTANGULAR_PULSE && code <= OUTPUT_EXPONENTIAL) {
         fmax = 5.0;
-    } else if (code == 7 || code == 8) {
+    } else if (code == OUTPUT_ECG_STANDARD || code == OUTPUT_ECG_CUSTOM) {
         fmax = 6.0;
     }
     return fmax;
@@ -89,22 +89,22 @@ void _DeriveMainsNoiseAmplitude(SynthState& s)
 void _ApplyCycleLengthByCode(SynthState& s)
 {
     switch (s.out.MainOutput) {
-    case 9:
+    case OUTPUT_IEC_2_27:
         // An index outside the family leaves the 1 / s.out.F cycle; the
         // generator plays 0 V for it.
         if (s.pattern.nSpecialWaveform >= 0 && s.pattern.nSpecialWaveform < kIEC227Patterns) {
             s.clock.fTimePeriod = IEC227WL[s.pattern.nSpecialWaveform];
         }
         break;
-    case 10:
-    case 17:
+    case OUTPUT_IEC_2_51:
+    case OUTPUT_ANE20000:
         s.clock.fTimePeriod = 1.0;
         break;
-    case 16:
+    case OUTPUT_IEC_2_47:
         s.clock.fTimePeriod = 60.0;
         break;
-    case 14:
-    case 18:
+    case OUTPUT_ECG_FILE:
+    case OUTPUT_ECG_FILE_WITH_DC:
         // Without a playable file the cycle keeps 1 / s.out.F (the generator
         // plays 0 V): a length of 0 / 0 would leave a NaN period, which
         // no cycle boundary ever reaches.
@@ -119,7 +119,8 @@ void _ApplyCycleLengthByCode(SynthState& s)
 
 void _PrepareStandardPattern(const SynthState& s)
 {
-    if (s.out.MainOutput == 16 && s.pattern.nSpecialWaveform >= 0 && s.pattern.nSpecialWaveform < kIEC247Patterns) {
+    if (s.out.MainOutput == OUTPUT_IEC_2_47 && s.pattern.nSpecialWaveform >= 0 &&
+        s.pattern.nSpecialWaveform < kIEC247Patterns) {
         getIEC47RawArray(static_cast<IEC247_PATTERN>(s.pattern.nSpecialWaveform));
     }
 }
@@ -139,7 +140,7 @@ void _DerivePulseWidth(SynthState& s)
 
 void _ResetInputDynamicRangeTest(SynthState& s)
 {
-    if (s.out.MainOutput == 15) {
+    if (s.out.MainOutput == OUTPUT_INPUT_DYNAMIC_RANGE) {
         s.range.InputDynamicRangeDC = -300.0;
         s.range.InputDynamicRangeAC = 0;
     }

@@ -1,7 +1,7 @@
 """Overhead of the Python package over the C calls.
 
-Compiles bench_calls.c against the library (cc, the headers in api/ and the
-build's include/), then compares, each against its own emulator:
+Compiles bench_calls.c against the library (cc, the headers in include/hsim/ and
+the build's include/hsim/), then compares, each against its own emulator:
   - a setter (HSIMSetPacingPulseMode) from C, through the raw ctypes binding
     and through a Simulator property: median per call in microseconds;
   - HSIMRenderOutput of 60 s from C and Simulator.render(seconds=60).
@@ -57,7 +57,7 @@ def c_figures():
     with tempfile.TemporaryDirectory() as scratch:
         program = Path(scratch) / "bench_calls"
         subprocess.run(["cc", "-O2", "-o", str(program), str(Path(__file__).with_name("bench_calls.c")),
-                        f"-I{REPO / 'api'}", f"-I{BUILD / 'include'}",
+                        f"-I{REPO / 'include' / 'hsim'}", f"-I{BUILD / 'include' / 'hsim'}",
                         f"-L{Path(os.environ['HSIM_LIBRARY']).parent}", "-lhsim",
                         f"-Wl,-rpath,{Path(os.environ['HSIM_LIBRARY']).parent}"], check=True)
         with hsim.Emulator(port=0, fast=True) as emulator:

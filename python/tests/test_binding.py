@@ -27,7 +27,7 @@ def test_every_exported_c_function_is_bound_or_deliberately_left_out():
     ("HSIM_TABLE", _capi.Table, "HSIM_TABLE_"),
 ])
 def test_enumerations_match_the_header(c_enum, py_enum, prefix):
-    text = (REPO / "api/hsim_types.h").read_text()
+    text = (REPO / "include/hsim/hsim_types.h").read_text()
     body = re.search(r"typedef enum %s \{(.*?)\}" % c_enum, text, re.S).group(1)
     pairs = {name[len(prefix):]: int(value)
              for name, value in re.findall(r"(\w+)\s*=\s*(-?\d+)", body)}
@@ -35,7 +35,7 @@ def test_enumerations_match_the_header(c_enum, py_enum, prefix):
 
 
 def test_causes_match_the_header():
-    text = (REPO / "api/hsim_ext.h").read_text()
+    text = (REPO / "include/hsim/hsim_ext.h").read_text()
     pairs = {name: int(value) for name, value in re.findall(r"HSIM_CAUSE_(\w+) = (\d+)", text)}
     assert pairs == {m.name: m.value for m in _capi.Cause}
 
