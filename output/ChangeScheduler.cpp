@@ -52,9 +52,8 @@ Status ApplyOnce(Engine& e)
 // A change asked for while one is applied (the stop that a scan ending in
 // the first transfer of a start asks for, a setter called from a callback)
 // is applied right after it, so that it is not lost.
-Status ApplyChange()
+Status ApplyChange(Engine& e)
 {
-    Engine& e = g_Engine;
     if (e.scheduler.ChangeInProcess) {
         e.scheduler.ChangeAgain = true;
         return Status::Ok;
@@ -115,7 +114,7 @@ void PrepareStart(Engine& e)
 Status _Change()
 {
     _PrepareStandardPattern(g_Engine.synth);
-    return ApplyChange();
+    return ApplyChange(g_Engine);
 }
 
 Status _ChangeRequested()
@@ -125,16 +124,15 @@ Status _ChangeRequested()
         g_Engine.scheduler.ChangeOnNextCycle = true;
         return Status::Ok;
     }
-    return ApplyChange();
+    return ApplyChange(g_Engine);
 }
 
-void _CheckIfChangeRequired(double t)
+void _CheckIfChangeRequired(Engine& e, double t)
 {
-    Engine& e = g_Engine;
     if (e.scheduler.ChangeOnNextCycle &&
         (e.synth.clock.fTimePeriod - t < 0.0004 || e.synth.out.F < 0.15)) {
         e.scheduler.ChangeOnNextCycle = false;
-        ApplyChange();
+        ApplyChange(e);
         e.stream.relaysPending = true;
     }
 }

@@ -19,12 +19,13 @@ void PrepareStart(Engine& e);
 // Applies now when idle or when stopping, otherwise at the next cycle
 // boundary. The status of a start it made, as _Change.
 Status _ChangeRequested();
-// Called by the streaming loop after every sample with that sample's phase t
-// (taken before the clock advanced): applies a pending change in the last
-// 0.4 ms of the cycle, or at once for cycles longer than 6.7 s (F < 0.15).
+// Called by the streaming loop after every sample of the engine it computes,
+// with that sample's phase t (taken before the clock advanced): applies a
+// pending change of that engine in the last 0.4 ms of the cycle, or at once
+// for cycles longer than 6.7 s (F < 0.15).
 // The control block is rewritten once the transfer has been sent
 // (StreamState::relaysPending); nothing here talks to the device.
-void _CheckIfChangeRequired(double t);
+void _CheckIfChangeRequired(Engine& e, double t);
 // Called by the streaming loop after every transfer: tells the frequency
 // callback the scan's frequency and ends the scan once the frequency, rounded
 // to 10 uHz, has reached its stop (in the scan's direction).

@@ -178,7 +178,7 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
             }
             if (live && !ended) {
                 Record(e.record, w, dc);
-                _CheckIfChangeRequired(t);
+                _CheckIfChangeRequired(e, t);
             }
         }
     }

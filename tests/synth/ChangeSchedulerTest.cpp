@@ -107,7 +107,7 @@ TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreamin
         _ChangeRequested();
         EXPECT_TRUE((S.work.fVoltageRange != 0.0) == r.atOnce && g_Engine.scheduler.ChangeOnNextCycle == !r.atOnce);
         S.out.Amplitude = 8.0;
-        _CheckIfChangeRequired(r.t);
+        _CheckIfChangeRequired(g_Engine, r.t);
         EXPECT_TRUE(S.work.A == r.a && g_Engine.scheduler.ChangeOnNextCycle == r.pending) << S.work.A;
     }
     // A start absorbs a change left pending by the previous run.
