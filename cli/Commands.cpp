@@ -218,7 +218,7 @@ int RunPlay(const ConnectOptions& connect, const PlayOptions& options)
     session->StopOutput();
     std::printf("played: %s\n", played.c_str());
     if (!signal.empty())
-        std::printf("signal: %s\n", signal.c_str());
+        std::printf("%s\n", signal.c_str());
     std::printf("stream: %s\n", HealthLine().c_str());
     if (const hsimemu::Emulator* emulator = session->emulator()) {
         const hsimemu::StreamStats device = emulator->streamStats();
