@@ -67,13 +67,13 @@ auto WithProgress(const std::string& what, Call call)
     return result.get();
 }
 
+}  // namespace
+
 double PacingStep()
 {
     const double pacing = std::fabs(HSIMGetPacingAmplitude());
     return pacing > 0 ? std::max(0.1, pacing / 2) : 0;
 }
-
-}  // namespace
 
 void DropQuietDc(const std::string& output, std::vector<Signal>& signals)
 {

@@ -78,6 +78,9 @@ int RunReport(const ReportOptions& options);
 // Shared by the commands and the scenario steps.
 void DropQuietDc(const std::string& output, std::vector<Signal>& signals);
 std::string HealthLine();
+// The smallest jump (mV) that marks a pacing pulse of the pacing set now
+// (half its amplitude, at least 0.1 mV); 0 while pacing is off.
+double PacingStep();
 // Loads a channel of a data file or record (open, or by its path) into the
 // library as what functions 14 and 18 play; the samples loaded, or -1 with a
 // message.

@@ -430,9 +430,8 @@ bool RunStep(const Step& step, const std::string& label, const std::filesystem::
         StripMaker maker(signals[0].rate);
         for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
             maker.Add(signals[0].mv[k], signals[1].mv[k]);
-        const double pacingStep = std::fabs(HSIMGetPacingAmplitude()) / 2;
-        if (pacingStep > 0)
-            for (double t : FindPacingPulses(signals[1].mv, signals[1].rate, std::max(0.1, pacingStep)))
+        if (const double step = PacingStep(); step > 0)
+            for (double t : FindPacingPulses(signals[1].mv, signals[1].rate, step))
                 maker.AddPacing(t);
         strip = maker.ToJson("recorded stream, 500 samples/s");
         const std::string output = Resolve(base, step.body["output"].as<std::string>());

@@ -134,6 +134,14 @@ bool IsDataRequest(const unsigned char* bytes, int n)
 
 namespace {
 
+// A data request read by an exchange, kept for the poll thread to answer and
+// timed from now.
+void HoldDataRequest()
+{
+    NoteDataRequest();
+    s_bRequestHeld.store(true);
+}
+
 // Drops what the device sent before an exchange, so that nothing older
 // stands in for its answer; but a data request among it is kept for the poll
 // thread (the device asks once and waits, and the reader lock kept the poll
@@ -142,10 +150,8 @@ void DiscardAllButDataRequest()
 {
     unsigned char stale[kReportSize];
     for (int n; (n = ReadDataEx(stale, kReportSize, 0)) > 0;) {
-        if (IsDataRequest(stale, n)) {
-            NoteDataRequest();
-            s_bRequestHeld.store(true);
-        }
+        if (IsDataRequest(stale, n))
+            HoldDataRequest();
     }
 }
 
@@ -222,8 +228,7 @@ Status Exchange(const Message& m)
             unsigned char rest[kReportSize];
             ReadDataEx(rest, kReportSize - m.answerLength, kReportRestMs);
         }
-        NoteDataRequest();
-        s_bRequestHeld.store(true);
+        HoldDataRequest();
         n = ReadAnswer(m);
     }
     if (n != m.answerLength)

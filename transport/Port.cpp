@@ -247,13 +247,6 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     return timedOut ? 0 : done;
 }
 
-void DiscardInput()
-{
-    PortUse use;
-    if (use.fd() >= 0)
-        tcflush(int(use.fd()), TCIFLUSH);
-}
-
 namespace {
 thread_local bool t_bLastReadLostPort = false;
 // The opening on which the device was found to have hung up.

@@ -63,10 +63,6 @@ unsigned long PortOpening();
 
 void DeviceCancelIO();
 
-// Drops whatever the device sent that nobody has read (a late answer of an
-// earlier exchange, a data request after output stopped).
-void DiscardInput();
-
 // Records the path of the identified device and publishes the port in
 // g_hDevice, once the handshake succeeded; DeviceClose clears both.
 void PortSetPath(const char* path);
