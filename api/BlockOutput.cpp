@@ -46,7 +46,7 @@ extern "C" int HSIMOutputSignal(int outputFunction)
     }
     if (!frame.open())
         return kSetterRefused;
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     Status status = StopStreamingForUpload();
     if (status == Status::Ok) {
         // From here on the device's output is the uploaded period, even if
@@ -71,7 +71,7 @@ extern "C" int HSIMSaveToStandaloneMode(int outputFunction)
     DeviceFrame frame;
     if (!frame.open() || StopStreamingForUpload() != Status::Ok)
         return 0;
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     e.blockOutput = true;
     e.synth.out.MainOutput = outputFunction;
     if (UploadPeriod(e) != Status::Ok)
@@ -100,7 +100,7 @@ extern "C" bool WriteWaveformRawData(unsigned char* data, unsigned int length)
     DeviceFrame frame;
     if (!frame.open() || StopStreamingForUpload() != Status::Ok)
         return false;
-    g_Engine.blockOutput = true;
+    CurrentEngine().blockOutput = true;
     return WriteWaveformRawData(data, length, nullptr) == Status::Ok;
 }
 
@@ -114,12 +114,12 @@ extern "C" bool GenWaveform(int* n, double** ac, double** dc)
     std::unique_ptr<double[]> acOut, dcOut;
     try {
         CAutoCriticalSection lock(g_CriticalSection);
-        if (g_bECGGoing.load()) {
-            SynthState copy = g_Engine.synth;
+        if (IsStreaming()) {
+            SynthState copy = CurrentEngine().synth;
             copy.hooks = Hooks{};
-            GenWaveform(copy, g_Engine.stream.nDcDACValue, a, d);
+            GenWaveform(copy, CurrentEngine().stream.nDcDACValue, a, d);
         } else {
-            GenWaveform(g_Engine.synth, g_Engine.stream.nDcDACValue, a, d);
+            GenWaveform(CurrentEngine().synth, CurrentEngine().stream.nDcDACValue, a, d);
         }
         acOut.reset(new double[a.size()]);
         dcOut.reset(new double[d.size()]);

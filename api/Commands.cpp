@@ -104,10 +104,10 @@ extern "C" bool SetRespiration(int variation, int frequency, int ratio, int base
 extern "C" bool EnableRespiration(bool on)
 {
     DeviceFrame frame;
-    g_Respiration.RespirationEnabled = on;
+    SwitchRespiration(on);
     if (!on) {
         ClearRespirationSettings();
-        _ResetRespireModulation(g_Engine.synth);
+        _ResetRespireModulation(CurrentEngine().synth);
     }
     if (!frame.open())
         return false;

@@ -6,6 +6,7 @@
 // The setters report 1 only when the device confirmed the update; no device,
 // no command window and a failed update are all 0.
 #include "api/Frame.h"
+#include "api/Simulator.h"
 #include "output/Engine.h"
 #include "hsim.h"
 #include "protocol/DeviceInformation.h"
@@ -17,13 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-
-namespace {
-
-std::mutex s_SerialMutex;
-char s_szSerialNumber[32];
-
-}  // namespace
 
 extern "C" int HSIMSetHWInformation(int value1, int value2)
 {
@@ -64,10 +58,11 @@ extern "C" const char* HSIMGetSerialNumber(void)
 {
     MODEL_INFORMATION info = {};
     HSIMGetDeviceInformation(&info);
-    std::lock_guard<std::mutex> guard(s_SerialMutex);
-    snprintf(s_szSerialNumber, sizeof s_szSerialNumber, "H%c%c%02X%02X-%02d%04d", info.Character1,
+    hsim::Simulator& simulator = hsim::CurrentSimulator();
+    std::lock_guard<std::mutex> guard(simulator.serialMutex);
+    snprintf(simulator.serialNumber, sizeof simulator.serialNumber, "H%c%c%02X%02X-%02d%04d", info.Character1,
              info.Character2, info.Code1, info.Code2, info.Number2, info.Number1);
-    return s_szSerialNumber;
+    return simulator.serialNumber;
 }
 
 extern "C" int HSIMGetVersion(void)

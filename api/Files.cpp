@@ -43,7 +43,7 @@ void InstallFile(SampleSet& set, bool loaded)
     {
         CAutoCriticalSection lock(g_CriticalSection);
         if (!loaded)
-            next.ECGFileFreq = g_Engine.synth.file.ECGFileFreq;
+            next.ECGFileFreq = CurrentEngine().synth.file.ECGFileFreq;
         old = ReplaceLoadedData(std::move(next));
     }
 }
@@ -149,7 +149,7 @@ extern "C" int HSIMLoadRawData(RAW_DATA_INFORMATION* data)
         // The relays are written in the command window while output streams;
         // the data are installed also without a device.
         DeviceFrame frame;
-        DcSettings& settings = g_Engine.synth.dc;
+        DcSettings& settings = CurrentEngine().synth.dc;
         settings.bRawVariableDC = settings.bRawVariableDC || variableDc;
         if (!settings.bRawVariableDC)
             settings.bVariableDC = false;
@@ -226,7 +226,7 @@ extern "C" int OutputRaw(int rate, int count, const double* samples, const char*
 extern "C" bool EnableRecordRaw(double* acBuffer, double* dcBuffer, int length)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    RecordingState& r = g_Engine.record;
+    RecordingState& r = CurrentEngine().record;
     if (r.EnableRecord)
         return false;
     r = RecordingState{true, 0, length, acBuffer, dcBuffer};
@@ -236,5 +236,5 @@ extern "C" bool EnableRecordRaw(double* acBuffer, double* dcBuffer, int length)
 extern "C" void DisableRecordRaw(void)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    g_Engine.record = RecordingState{};
+    CurrentEngine().record = RecordingState{};
 }

@@ -102,7 +102,7 @@ extern "C" bool HSIMGetDCOffsetVariableMode(void)
 extern "C" int SetDCOffsetCommonMode(bool common)
 {
     return SetterResult(InCommandFrame([&] {
-        g_Engine.synth.dc.bCommonMode = common;
+        CurrentEngine().synth.dc.bCommonMode = common;
         return hsim::SetRelays(true);
     }));
 }

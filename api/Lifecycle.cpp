@@ -1,6 +1,7 @@
 // Exported start and stop of the library, the connection state, the
 // device-change notifications and the device location.
 #include "api/Frame.h"
+#include "api/Simulator.h"
 #include "hsim.h"
 #include "lifecycle/Lifecycle.h"
 #include "transport/DeviceLocation.h"
@@ -13,10 +14,6 @@ namespace {
 
 constexpr unsigned int kDeviceArrivalEvent = 537;  // device-change notification: re-check now
 
-// Callbacks recorded for the application; the library calls none of them.
-std::mutex s_NotifyMutex;
-std::map<unsigned int, HSIM_NOTIFY_CALLBACK> g_mapNotifyEvent;
-
 }  // namespace
 
 extern "C" bool DoInit(HSIM_CONNECTION_CALLBACK callback)
@@ -26,7 +23,7 @@ extern "C" bool DoInit(HSIM_CONNECTION_CALLBACK callback)
 
 extern "C" bool HSIMInit(HSIM_CONNECTION_CALLBACK callback)
 {
-    g_nPortNumber.store(-1);
+    hsim::CurrentDevice().nPortNumber.store(-1);
     return hsim::DoInit(callback);
 }
 
@@ -35,11 +32,11 @@ extern "C" bool HSIMConnect(int port, unsigned int timeoutMs)
     // A working connection is kept, not torn down and searched again.
     if (hsim::IsConnectionUp())
         return true;
-    g_nPortNumber.store(port);
-    g_hConnectedEvent.ResetEvent();
+    hsim::CurrentDevice().nPortNumber.store(port);
+    hsim::CurrentDevice().connectedEvent.ResetEvent();
     if (!hsim::DoInit(hsim::ConnectedHandler))
         return false;
-    if (g_hConnectedEvent.WaitTimeout(timeoutMs) == 0)
+    if (hsim::CurrentDevice().connectedEvent.WaitTimeout(timeoutMs) == 0)
         return true;
     HSIMFree();
     return false;
@@ -61,7 +58,7 @@ extern "C" bool HSIMIsConnected(void)
 extern "C" long HSIMGetDeviceHandle(void)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return g_hDevice.load();
+    return DeviceDescriptor();
 }
 
 extern "C" void NotifyListener(bool connected)
@@ -81,8 +78,8 @@ extern "C" void ReconnectDevice(void)
 
 extern "C" void RegisterNotifyEvent(unsigned int event, HSIM_NOTIFY_CALLBACK callback)
 {
-    std::lock_guard<std::mutex> guard(s_NotifyMutex);
-    g_mapNotifyEvent[event] = callback;
+    std::lock_guard<std::mutex> guard(hsim::CurrentSimulator().notifyMutex);
+    hsim::CurrentSimulator().notifyEvents[event] = callback;
 }
 
 extern "C" void WinEventCb(unsigned int event, unsigned int, unsigned long)

@@ -42,7 +42,7 @@ int Select(int PatternSelection::*field, int value, int count)
         if (field == &PatternSelection::nSpecialWaveform)
             PreparePattern(CurrentSettings().out.MainOutput, value);
         CAutoCriticalSection lock(g_CriticalSection);
-        g_Engine.synth.pattern.*field = value;
+        CurrentEngine().synth.pattern.*field = value;
         _Change();
         result = 0;
     }
@@ -94,7 +94,7 @@ extern "C" int SetRespireAlgorithmParam(int breathsPerMinute, int ratio, int apn
                                         int amplitudePercent, int frequencyPercent)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return DeviceIsConnected() && SetRespirationModel(g_Engine.synth, breathsPerMinute, ratio, apneaSeconds,
+    return DeviceIsConnected() && SetRespirationModel(CurrentEngine().synth, breathsPerMinute, ratio, apneaSeconds,
                                                       baselinePercent, amplitudePercent, frequencyPercent)
                ? 1
                : 0;
@@ -145,11 +145,11 @@ extern "C" int GetANE20000Lead(void)
 extern "C" void SetStandardWaveformLoop(bool loop)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    g_Engine.synth.pattern.loopPlay = loop;
+    CurrentEngine().synth.pattern.loopPlay = loop;
 }
 
 extern "C" void HSIMEnableLoop(bool loop)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    g_Engine.synth.pattern.loopFile = loop;
+    CurrentEngine().synth.pattern.loopFile = loop;
 }

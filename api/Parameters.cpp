@@ -23,7 +23,7 @@ constexpr double kMinPWidthMs = 50.0;  // the narrowest P wave HSIMSetPDuration 
 
 SynthState& Synth()
 {
-    return g_Engine.synth;
+    return CurrentEngine().synth;
 }
 
 int Code(bool accepted, int refusal)
@@ -351,29 +351,29 @@ extern "C" bool HSIMGetFrequencyScan(void)
 
 extern "C" bool HSIMIsPlaying(void)
 {
-    return g_bECGGoing.load();
+    return IsStreaming();
 }
 
 // -------------------------------------------------------------- callbacks
 
 extern "C" void HSIMRegisterSignalOutputCallback(HSIM_GRAPH_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.GraphCB, callback);
+    LockedWrite(CurrentEngine().callbacks.GraphCB, callback);
 }
 
 extern "C" void HSIMRegisterPacingOutputCallback(HSIM_GRAPH_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.PacingGraphCB, callback);
+    LockedWrite(CurrentEngine().callbacks.PacingGraphCB, callback);
 }
 
 extern "C" void HSIMRegisterOutputFunctionCallback(HSIM_FUNCTION_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.SyncMainFuncCB, callback);
+    LockedWrite(CurrentEngine().callbacks.SyncMainFuncCB, callback);
 }
 
 extern "C" void HSIMRegisterFrequencyCallback(HSIM_FREQUENCY_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.SyncFreqCB, callback);
+    LockedWrite(CurrentEngine().callbacks.SyncFreqCB, callback);
 }
 
 // ------------------------------------------------------------------ reset

@@ -18,7 +18,7 @@ namespace {
 
 TestModes& Tests()
 {
-    return g_Engine.synth.test;
+    return CurrentEngine().synth.test;
 }
 
 // L = 1 / f, its quarter and three quarters, and the slope that makes the
@@ -180,10 +180,10 @@ extern "C" int EnableExternalRespireModule(bool on)
 
 extern "C" void RegisterBaselineResetCB(HSIM_LEVEL_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.BaselineResetCB, callback);
+    LockedWrite(CurrentEngine().callbacks.BaselineResetCB, callback);
 }
 
 extern "C" void RegisterSyncDCOffsetCB(HSIM_LEVEL_CALLBACK callback)
 {
-    LockedWrite(g_Engine.callbacks.SyncDCOffsetCB, callback);
+    LockedWrite(CurrentEngine().callbacks.SyncDCOffsetCB, callback);
 }

@@ -13,7 +13,9 @@
 // device will open.
 #include "lifecycle/Lifecycle.h"
 
+#include "lifecycle/DeviceContext.h"
 #include "lifecycle/Monitor.h"
+#include "output/ChangeScheduler.h"
 #include "output/Output.h"
 #include "protocol/Commands.h"
 #include "protocol/Discovery.h"
@@ -28,12 +30,6 @@
 #include <mutex>
 #include <pthread.h>
 
-std::atomic<int> g_bConnected{0};
-std::atomic<int> g_nPortNumber{-1};
-HSIM_CONSTRUCT_EARLY CAutoResetEvent g_hConnectedEvent(false);
-HSIM_CONSTRUCT_EARLY CAutoResetEvent g_hReconnectEvent(false);
-HSIM_CONSTRUCT_EARLY CManualResetEvent g_hPollingEvent(false);
-
 namespace hsim {
 
 namespace {
@@ -41,25 +37,12 @@ namespace {
 constexpr unsigned int kWatchIntervalMs = 30000;
 constexpr unsigned int kIdlePollMs = 10;
 
-std::atomic<unsigned long> g_hConnectDeviceThread{0};
-std::atomic<int> g_bStopConnectDeviceThread{0};
-std::atomic<HSIM_CONNECTION_CALLBACK> g_Callback{nullptr};
-std::atomic<unsigned long> s_PollThread{0};
-
-// Serialises start and stop of the library between application threads.
-std::mutex s_LifecycleMutex;
-// The connect thread decides to end under this lock, and a start reads that
-// decision under it, so a start never mistakes an ending thread for a
-// running one.
-std::mutex s_ExitMutex;
-bool s_bConnectThreadEnded = false;
-std::once_flag s_ExitHookOnce;
-
 bool IsLibraryThread()
 {
+    DeviceContext& d = CurrentDevice();
     pthread_t self = pthread_self();
-    unsigned long connect = g_hConnectDeviceThread.load();
-    unsigned long poll = s_PollThread.load();
+    unsigned long connect = d.connectThread.load();
+    unsigned long poll = d.pollThread.load();
     return (connect != 0 && pthread_equal(pthread_t(connect), self)) ||
            (poll != 0 && pthread_equal(pthread_t(poll), self));
 }
@@ -71,7 +54,7 @@ void ResetOutputChannels()
 {
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        g_bECGGoing.store(false);
+        ForgetStream();
     }
     for (int channel = 0; channel < kOutputChannels; ++channel) {
         InCommandFrame([&] { return SetChannelLead(channel, OUTPUT_LEAD_PRIMARY); });
@@ -92,9 +75,10 @@ void ResetDcOffsets()
 // Runs until the device is lost or a stop is requested.
 void WatchConnection()
 {
-    while (!g_bStopConnectDeviceThread.load()) {
-        g_hReconnectEvent.WaitTimeout(kWatchIntervalMs);
-        if (g_bStopConnectDeviceThread.load())
+    DeviceContext& d = CurrentDevice();
+    while (!d.bStopConnectThread.load()) {
+        d.reconnectEvent.WaitTimeout(kWatchIntervalMs);
+        if (d.bStopConnectThread.load())
             break;
         if (PortHungUp() || !DeviceIsAlive()) {
             DeviceClose();
@@ -116,17 +100,20 @@ void WatchConnection()
 
 bool ShouldEnd()
 {
-    std::lock_guard<std::mutex> guard(s_ExitMutex);
-    if (g_bStopConnectDeviceThread.load())
-        s_bConnectThreadEnded = true;
-    return s_bConnectThreadEnded;
+    DeviceContext& d = CurrentDevice();
+    std::lock_guard<std::mutex> guard(d.exitMutex);
+    if (d.bStopConnectThread.load())
+        d.bConnectThreadEnded = true;
+    return d.bConnectThreadEnded;
 }
 
-void* ConnectDeviceThread(void*)
+void* ConnectDeviceThread(void* context)
 {
+    DeviceContext& d = *static_cast<DeviceContext*>(context);
+    ContextBinding binding(d);
     pthread_setname_np(pthread_self(), "hsim-connect");
     while (!ShouldEnd()) {
-        if (!DeviceConnect(g_nPortNumber.load(), 1)) {
+        if (!DeviceConnect(d.nPortNumber.load(), 1)) {
             SleepEx(kIdlePollMs);
             continue;
         }
@@ -135,38 +122,39 @@ void* ConnectDeviceThread(void*)
         // The poll thread runs before the application hears of the device: a
         // callback that starts output at once has its device's requests
         // answered from the first one.
-        g_hPollingEvent.SetEvent();
+        d.pollingEvent.SetEvent();
         pthread_t poll;
-        bool polling = pthread_create(&poll, nullptr, USBDataPollThread, nullptr) == 0;
+        bool polling = pthread_create(&poll, nullptr, USBDataPollThread, &d) == 0;
         if (polling)
-            s_PollThread.store(poll);
-        g_AutoMonitor.StartMonitor();
+            d.pollThread.store(poll);
+        d.monitor.StartMonitor(d);
         NotifyListener(true);
 
         WatchConnection();
 
         // Wind down. The poll thread has ended before a new one can start.
-        g_hPollingEvent.ResetEvent();
+        d.pollingEvent.ResetEvent();
         if (polling) {
             pthread_join(poll, nullptr);
-            s_PollThread.store(0);
+            d.pollThread.store(0);
         }
         ResetDcOffsets();
         DeviceClose();
         StopOutputAfterLoss();
-        g_AutoMonitor.PauseMonitor();
+        d.monitor.PauseMonitor();
         NotifyListener(false);
     }
     return nullptr;
 }
 
-// Joins a connect thread that has ended. Caller holds s_LifecycleMutex.
+// Joins a connect thread that has ended. Caller holds d.lifecycleMutex.
 void ReapConnectThread()
 {
-    unsigned long thread = g_hConnectDeviceThread.load();
+    DeviceContext& d = CurrentDevice();
+    unsigned long thread = d.connectThread.load();
     if (thread != 0) {
         pthread_join(pthread_t(thread), nullptr);
-        g_hConnectDeviceThread.store(0);
+        d.connectThread.store(0);
         DeviceLocationSetLocked(false);
     }
 }
@@ -174,10 +162,11 @@ void ReapConnectThread()
 // Tells the connect thread to end.
 void RequestStop()
 {
+    DeviceContext& d = CurrentDevice();
     CAutoCriticalSection lock(g_CriticalSection);
-    if (g_hConnectDeviceThread.load() != 0) {
-        g_bStopConnectDeviceThread.store(1);
-        g_Callback.store(nullptr);
+    if (d.connectThread.load() != 0) {
+        d.bStopConnectThread.store(1);
+        d.callback.store(nullptr);
         ReconnectDevice();
     }
 }
@@ -187,23 +176,37 @@ void RequestStop()
 // before the destructors of the library's objects.
 void ShutdownConnectionAtExit()
 {
+    DeviceContext& d = CurrentDevice();
     if (!IsLibraryThread()) {
-        std::unique_lock<std::mutex> guard(s_LifecycleMutex, std::try_to_lock);
+        std::unique_lock<std::mutex> guard(d.lifecycleMutex, std::try_to_lock);
         if (guard.owns_lock()) {
             RequestStop();
             ReapConnectThread();
         }
     }
     DeviceClose();
+    d.monitor.End();
 }
 
 }  // namespace
 
+DeviceContext::DeviceContext() = default;
+
+// A context that goes away takes its threads with it.
+DeviceContext::~DeviceContext()
+{
+    ContextBinding binding(*this);
+    StopConnection();
+    monitor.End();
+    DeviceClose();
+}
+
 bool DoInit(HSIM_CONNECTION_CALLBACK callback)
 {
+    DeviceContext& d = CurrentDevice();
     // On a library thread (a connection callback) another thread may hold the
     // lifecycle lock while it joins this one: never wait for it there.
-    std::unique_lock<std::mutex> lifecycle(s_LifecycleMutex, std::defer_lock);
+    std::unique_lock<std::mutex> lifecycle(d.lifecycleMutex, std::defer_lock);
     if (IsLibraryThread()) {
         if (!lifecycle.try_lock())
             return false;
@@ -211,25 +214,25 @@ bool DoInit(HSIM_CONNECTION_CALLBACK callback)
         lifecycle.lock();
     }
     CAutoCriticalSection lock(g_CriticalSection);
-    g_hReconnectEvent.ResetEvent();
-    g_Callback.store(callback);
+    d.reconnectEvent.ResetEvent();
+    d.callback.store(callback);
     bool ended;
     {
-        std::lock_guard<std::mutex> guard(s_ExitMutex);
-        g_bStopConnectDeviceThread.store(0);
-        ended = s_bConnectThreadEnded;
+        std::lock_guard<std::mutex> guard(d.exitMutex);
+        d.bStopConnectThread.store(0);
+        ended = d.bConnectThreadEnded;
     }
     if (ended && !IsLibraryThread())
         ReapConnectThread();
-    bool running = g_hConnectDeviceThread.load() != 0;
+    bool running = d.connectThread.load() != 0;
     if (!running) {
-        s_bConnectThreadEnded = false;
+        d.bConnectThreadEnded = false;
         unsigned long thread = 0;
         DeviceLocationSetLocked(true);
-        running = CreateThread(&thread, ConnectDeviceThread, nullptr);
+        running = CreateThread(&thread, ConnectDeviceThread, &d);
         if (running) {
-            g_hConnectDeviceThread.store(thread);
-            std::call_once(s_ExitHookOnce, [] { atexit(ShutdownConnectionAtExit); });
+            d.connectThread.store(thread);
+            std::call_once(d.exitHookOnce, [] { atexit(ShutdownConnectionAtExit); });
         } else {
             DeviceLocationSetLocked(false);
         }
@@ -239,38 +242,43 @@ bool DoInit(HSIM_CONNECTION_CALLBACK callback)
 
 bool IsConnectionUp()
 {
+    DeviceContext& d = CurrentDevice();
     CAutoCriticalSection lock(g_CriticalSection);
-    return g_hConnectDeviceThread.load() != 0 && g_bConnected.load() && DeviceIsConnected();
+    return d.connectThread.load() != 0 && d.bConnected.load() && DeviceIsConnected();
 }
 
 void StopConnection()
 {
+    DeviceContext& d = CurrentDevice();
     if (IsLibraryThread()) {
         RequestStop();
         return;
     }
-    std::lock_guard<std::mutex> lifecycle(s_LifecycleMutex);
+    std::lock_guard<std::mutex> lifecycle(d.lifecycleMutex);
     RequestStop();
     ReapConnectThread();
 }
 
 void NotifyListener(bool connected)
 {
-    g_bConnected.store(connected ? 1 : 0);
-    HSIM_CONNECTION_CALLBACK callback = g_Callback.load();
+    DeviceContext& d = CurrentDevice();
+    d.bConnected.store(connected ? 1 : 0);
+    HSIM_CONNECTION_CALLBACK callback = d.callback.load();
     if (callback)
         callback(connected);
 }
 
 void ConnectedHandler(bool connected)
 {
+    DeviceContext& d = CurrentDevice();
     if (connected)
-        g_hConnectedEvent.SetEvent();
+        d.connectedEvent.SetEvent();
 }
 
 void ReconnectDevice()
 {
-    g_hReconnectEvent.SetEvent();
+    DeviceContext& d = CurrentDevice();
+    d.reconnectEvent.SetEvent();
 }
 
 }  // namespace hsim

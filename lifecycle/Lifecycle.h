@@ -6,15 +6,8 @@
 
 #include "hsim_events.hpp"
 
-#include <atomic>
-
-extern std::atomic<int> g_bConnected;   // last connection state notified
-extern std::atomic<int> g_nPortNumber;  // port to search, -1 for all
-
-extern CAutoResetEvent g_hConnectedEvent;  // a connection made for HSIMConnect
-extern CAutoResetEvent g_hReconnectEvent;  // wakes the connect thread for a check now
-extern CManualResetEvent g_hPollingEvent;  // the poll thread is to keep running
-
+// Every function works on the calling thread's context (CurrentDevice); the
+// threads started here are bound to the context that started them.
 namespace hsim {
 
 // Sets the connection callback and starts the connect thread unless it runs.
@@ -34,12 +27,13 @@ void StopConnection();
 
 // Stores the state and tells the application's callback, if any.
 void NotifyListener(bool connected);
-// The callback HSIMConnect installs: a connection sets g_hConnectedEvent.
+// The callback HSIMConnect installs: a connection sets the context's
+// connectedEvent.
 void ConnectedHandler(bool connected);
 // Wakes the connect thread for an immediate presence and keep-alive check.
 void ReconnectDevice();
 
-// The poll thread.
-void* USBDataPollThread(void*);
+// The poll thread of the context it is given.
+void* USBDataPollThread(void* context);
 
 }  // namespace hsim

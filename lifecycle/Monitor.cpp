@@ -12,8 +12,9 @@
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
 #include "transport/Port.h"
+#include "transport/PortContext.h"
 
-std::atomic<int> g_bStopMonitor{0};
+namespace hsim {
 
 namespace {
 
@@ -22,79 +23,83 @@ constexpr unsigned int kRetestMs = 500;
 constexpr unsigned int kPresentPauseMs = 1200;
 constexpr int kPresenceTests = 3;
 
-// Sleeps in short steps so that the end of the process is not held up. The
+}  // namespace
+
+// Sleeps in short steps so that the end of the monitor is not held up. The
 // steps count to a deadline on the monotonic clock, so a busy machine that
 // wakes the thread late does not stretch the whole sleep.
-void MonitorSleep(unsigned int ms)
+void PresenceMonitor::Sleep(unsigned int ms)
 {
     const timespec deadline = AddMilliseconds(MonotonicNow(), ms);
-    for (int left = MillisecondsUntil(deadline); left > 0 && !g_bStopMonitor.load();
+    for (int left = MillisecondsUntil(deadline); left > 0 && !m_bStop.load();
          left = MillisecondsUntil(deadline))
         SleepEx(unsigned(left < 50 ? left : 50));
 }
 
-void* MonitorDeviceThread(void* arg)
+void* PresenceMonitor::Run(void* self)
 {
-    CAutoMonitor* monitor = static_cast<CAutoMonitor*>(arg);
+    PresenceMonitor* monitor = static_cast<PresenceMonitor*>(self);
+    ContextBinding binding(*monitor->m_Context);
     pthread_setname_np(pthread_self(), "hsim-monitor");
-    while (!g_bStopMonitor.load()) {
+    while (!monitor->m_bStop.load()) {
         if (!monitor->IsMonitored()) {
-            MonitorSleep(kPausedPollMs);
+            monitor->Sleep(kPausedPollMs);
             continue;
         }
         // Tested again after a pause, but not after the last test, nor once
         // the port says the device has hung up.
         bool present = false;
-        for (int i = 0; i < kPresenceTests && !g_bStopMonitor.load(); ++i) {
+        for (int i = 0; i < kPresenceTests && !monitor->m_bStop.load(); ++i) {
             if (PortHangsUp())
                 break;
             present = DeviceIsAlive();
             if (present || i + 1 == kPresenceTests)
                 break;
-            MonitorSleep(kRetestMs);
+            monitor->Sleep(kRetestMs);
         }
-        if (g_bStopMonitor.load())
+        if (monitor->m_bStop.load())
             break;
         if (present) {
-            MonitorSleep(kPresentPauseMs);
+            monitor->Sleep(kPresentPauseMs);
         } else {
             DeviceClose();
-            hsim::ReconnectDevice();
-            MonitorSleep(kPausedPollMs);
+            ReconnectDevice();
+            monitor->Sleep(kPausedPollMs);
         }
     }
     return nullptr;
 }
 
-}  // namespace
-
-CAutoMonitor::CAutoMonitor(const char* name) : m_Thread(), m_Event(false), m_bThreadStarted(false)
+void PresenceMonitor::StartMonitor(PortContext& context)
 {
-    (void)name;
-    m_bThreadStarted = pthread_create(&m_Thread, nullptr, MonitorDeviceThread, this) == 0;
+    {
+        std::lock_guard<std::mutex> guard(m_Mutex);
+        if (!m_bThreadStarted && !m_bStop.load()) {
+            m_Context = &context;
+            m_bThreadStarted = pthread_create(&m_Thread, nullptr, Run, this) == 0;
+        }
+    }
+    m_Event.SetEvent();
 }
 
-CAutoMonitor::~CAutoMonitor()
+void PresenceMonitor::End()
 {
-    g_bStopMonitor.store(1);
+    std::lock_guard<std::mutex> guard(m_Mutex);
+    m_bStop.store(true);
     m_Event.SetEvent();
-    if (m_bThreadStarted)
+    if (m_bThreadStarted && !pthread_equal(m_Thread, pthread_self()))
         pthread_join(m_Thread, nullptr);
+    m_bThreadStarted = false;
 }
 
-void CAutoMonitor::StartMonitor()
-{
-    m_Event.SetEvent();
-}
-
-void CAutoMonitor::PauseMonitor()
+void PresenceMonitor::PauseMonitor()
 {
     m_Event.ResetEvent();
 }
 
-bool CAutoMonitor::IsMonitored()
+bool PresenceMonitor::IsMonitored()
 {
     return m_Event.WaitTimeout(0) == 0;
 }
 
-CAutoMonitor g_AutoMonitor("MsgMonitorWnd-HSIM1{6F1D2C3B-8A47-4E5D-9B0C-2A7E41D3F958}");
+}  // namespace hsim

@@ -1,28 +1,43 @@
 // Presence monitor: notices within about three seconds that the device node
-// has gone, closes the port and wakes the connect thread. Its thread runs for
-// the library's whole lifetime, paused while no device is connected.
+// has gone, closes the port and wakes the connect thread. Its thread starts
+// with the first connection of its context and runs until the context ends
+// (or the process exits), paused while no device is connected.
 #pragma once
 
 #include "hsim_events.hpp"
 
 #include <atomic>
+#include <mutex>
+#include <pthread.h>
 
-class CAutoMonitor {
+namespace hsim {
+
+struct PortContext;
+
+class PresenceMonitor {
 public:
-    explicit CAutoMonitor(const char* name);
-    ~CAutoMonitor();
-    CAutoMonitor(const CAutoMonitor&) = delete;
-    CAutoMonitor& operator=(const CAutoMonitor&) = delete;
+    PresenceMonitor() = default;
+    ~PresenceMonitor() { End(); }
+    PresenceMonitor(const PresenceMonitor&) = delete;
+    PresenceMonitor& operator=(const PresenceMonitor&) = delete;
 
-    void StartMonitor();
+    // Watches the port of context (the thread is started on the first call).
+    void StartMonitor(PortContext& context);
     void PauseMonitor();
     bool IsMonitored();
+    // Ends the thread and waits for it.
+    void End();
 
 private:
-    pthread_t m_Thread;
-    CManualResetEvent m_Event;  // signalled while monitoring is on
-    bool m_bThreadStarted;
+    static void* Run(void* self);
+    void Sleep(unsigned int ms);
+
+    std::mutex m_Mutex;  // guards the thread's start and end
+    pthread_t m_Thread{};
+    bool m_bThreadStarted = false;
+    PortContext* m_Context = nullptr;
+    CManualResetEvent m_Event{false};  // signalled while monitoring is on
+    std::atomic<bool> m_bStop{false};
 };
 
-extern std::atomic<int> g_bStopMonitor;
-extern CAutoMonitor g_AutoMonitor;
+}  // namespace hsim

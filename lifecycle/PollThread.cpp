@@ -6,6 +6,8 @@
 // at once, and it never allocates.
 #include "lifecycle/Lifecycle.h"
 
+#include "lifecycle/DeviceContext.h"
+
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "protocol/Exchange.h"
@@ -21,7 +23,6 @@ namespace hsim {
 
 namespace {
 constexpr unsigned int kIdlePollMs = 10;
-constexpr int kReportSize = 64;
 // Above ordinary threads, well below the kernel's own real-time work.
 constexpr int kRealtimePriority = 10;
 
@@ -35,8 +36,9 @@ bool AskForRealtime()
 }
 }  // namespace
 
-void* USBDataPollThread(void*)
+void* USBDataPollThread(void* context)
 {
+    ContextBinding binding(*static_cast<DeviceContext*>(context));
     pthread_setname_np(pthread_self(), "hsim-poll");
     NoteRealtime(AskForRealtime());
     MarkPriorityThread();
@@ -44,20 +46,19 @@ void* USBDataPollThread(void*)
     // engine: that would need the lock, which an application thread may hold
     // while it waits for this thread's window.
     const unsigned int reportTimeoutMs = unsigned(kSamplesPerTransfer * 1000 / kStreamingRate);
-    unsigned char report[kReportSize];
-    while (g_hPollingEvent.WaitTimeout(0) == 0) {
-        const int n = ReadReport(report, reportTimeoutMs);
-        if (n == kReportNothingStreams) {
+    while (CurrentDevice().pollingEvent.WaitTimeout(0) == 0) {
+        const ReportKind report = ReadReport(reportTimeoutMs);
+        if (report == ReportKind::NothingStreams) {
             // Until a start, at most the idle interval.
             WaitForStreaming(kIdlePollMs);
             continue;
         }
-        if (n == kReportTimedOut) {
+        if (report == ReportKind::TimedOut) {
             // Read again at once, so a request that comes just after the
             // time-out is not left waiting.
             continue;
         }
-        if (n == kReportPortLost) {
+        if (report == ReportKind::PortLost) {
             // The device has gone (or the port was closed under the read):
             // the connect thread is woken to wind the link down, and this
             // thread gives way meanwhile instead of reading a dead port
@@ -66,16 +67,12 @@ void* USBDataPollThread(void*)
             SleepEx(kIdlePollMs);
             continue;
         }
-        // The request is timed from its arrival, before the lock is asked for.
-        const bool dataRequest = IsDataRequest(report, n);
-        if (dataRequest)
-            NoteDataRequest();
         // The window opens before the lock is asked for: a thread waiting
         // in it with the lock held makes its exchange now.
         OpenCommandWindow();
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            if (dataRequest)
+            if (report == ReportKind::DataRequest)
                 AnswerDataRequest();
             CloseCommandWindow();
         }

@@ -78,7 +78,7 @@ Status UploadPeriod(Engine& e, int* chunksDone)
 
 Status StopStreamingForUpload()
 {
-    return g_bECGGoing.load() || g_Engine.stream.playOut ? SelectOutputFunction(OUTPUT_OFF) : Status::Ok;
+    return IsStreaming() || CurrentEngine().stream.playOut ? SelectOutputFunction(OUTPUT_OFF) : Status::Ok;
 }
 
 }  // namespace hsim

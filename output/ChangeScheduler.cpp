@@ -2,6 +2,7 @@
 
 #include "output/Engine.h"
 #include "output/Output.h"
+#include "output/OutputContext.h"
 #include "output/SignalTap.h"
 #include "protocol/Commands.h"
 #include "protocol/Exchange.h"
@@ -22,12 +23,11 @@ namespace {
 Status StartStreaming(Engine& e)
 {
     PrepareStart(e);
-    g_hStopPlayEvent.ResetEvent();
+    CurrentOutput().stopPlayEvent.ResetEvent();
     const Status relays = SetRelays(true);
     if (relays != Status::Ok)
         return relays;
-    g_bECGGoing.store(true);
-    StreamingStarted();
+    SetStreaming(true);
     _SendNextPacket();
     return Status::Ok;
 }
@@ -36,13 +36,13 @@ Status ApplyOnce(Engine& e)
 {
     Status status = Status::Ok;
     if (e.synth.out.MainOutput == OUTPUT_OFF) {
-        if (g_bECGGoing.load())
+        if (IsStreaming())
             StopStreaming(e, false);
     } else {
         _DeriveWorkingValues(e.synth);
         // An uploaded period that the device plays by itself is not replaced
         // by a stream of a changed setting.
-        if (!g_bECGGoing.load() && !e.blockOutput)
+        if (!IsStreaming() && !e.blockOutput)
             status = StartStreaming(e);
     }
     _DeriveVoltageRange(e.synth);
@@ -78,18 +78,23 @@ Status ApplyChange(Engine& e)
 
 void StopStreaming(Engine& e, bool playOut)
 {
-    g_bECGGoing.store(false);
+    SetStreaming(false);
     e.stream.playOut = playOut;
     e.stream.relaysPending = false;
     e.synth.clock.fOutputTime = 0;
     e.synth.clock.fOutputTimeGraph = 0;
-    g_hStopPlayEvent.SetEvent();
+    CurrentOutput().stopPlayEvent.SetEvent();
     SetBaselineResetLevel(0);
     e.synth.scan.FreqScanOn = false;
     e.synth.scan.FreqScan1 = false;
     e.synth.scan.FreqScan3 = false;
-    g_Respiration.RespirationEnabled = false;
+    SwitchRespiration(false);
     e.stream.nDcDACValue = -1;
+}
+
+void ForgetStream()
+{
+    SetStreaming(false);
 }
 
 void PrepareStart(Engine& e)
@@ -113,18 +118,18 @@ void PrepareStart(Engine& e)
 // is built; a deferred change is then applied on the poll thread without it.
 Status _Change()
 {
-    _PrepareStandardPattern(g_Engine.synth);
-    return ApplyChange(g_Engine);
+    _PrepareStandardPattern(CurrentEngine().synth);
+    return ApplyChange(CurrentEngine());
 }
 
 Status _ChangeRequested()
 {
-    _PrepareStandardPattern(g_Engine.synth);
-    if (g_bECGGoing.load() && g_Engine.synth.out.MainOutput != OUTPUT_OFF) {
-        g_Engine.scheduler.ChangeOnNextCycle = true;
+    _PrepareStandardPattern(CurrentEngine().synth);
+    if (IsStreaming() && CurrentEngine().synth.out.MainOutput != OUTPUT_OFF) {
+        CurrentEngine().scheduler.ChangeOnNextCycle = true;
         return Status::Ok;
     }
-    return ApplyChange(g_Engine);
+    return ApplyChange(CurrentEngine());
 }
 
 void _CheckIfChangeRequired(Engine& e, double t)
@@ -148,7 +153,7 @@ bool _FreqScanEnded(const SynthState& s)
 
 void _UpdateFreqScanIfRequired()
 {
-    SynthState& s = g_Engine.synth;
+    SynthState& s = CurrentEngine().synth;
     if (!s.scan.FreqScanOn)
         return;
     TellFrequency(s.out.F);

@@ -1,7 +1,8 @@
 // Applying parameter changes: the settings are turned into the working values
 // the generators read per sample. While output streams most changes wait for
-// the end of the running cycle. Every function here works on g_Engine and is
-// called with g_CriticalSection held.
+// the end of the running cycle. Every function here works on the engine it is
+// given or on the current context's (CurrentEngine), with g_CriticalSection
+// held.
 #pragma once
 
 #include "output/Engine.h"
@@ -39,5 +40,8 @@ bool _FreqScanEnded(const SynthState& s);
 // thread. With playOut the device is let play what it holds first (the
 // output ended by itself); the relays are not written here.
 void StopStreaming(Engine& e, bool playOut);
+// A device newly found streams nothing yet: nothing on this side waits for
+// its requests.
+void ForgetStream();
 
 }  // namespace hsim

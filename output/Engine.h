@@ -1,6 +1,7 @@
 // The output engine's state, in one place: the synthesis state it streams,
 // the streaming counters, the change scheduler's flags and the application's
-// callbacks. One process-wide instance, guarded by g_CriticalSection.
+// callbacks. One per simulator, in its context (CurrentEngine), guarded by
+// g_CriticalSection.
 #pragma once
 
 #include "hsim_events.hpp"
@@ -58,12 +59,21 @@ struct EngineCallbacks {
     void (*StandardStopCB)() = nullptr;  // end-of-output notification
 };
 
+// What a test mode keeps while it runs, to give back when it ends.
+struct TestModeMemory {
+    // Amplitude and frequency in force when the baseline-reset test was
+    // switched on.
+    double savedAmplitude = 1.0;
+    double savedFrequency = 1.0;
+};
+
 struct Engine {
     SynthState synth;
     StreamState stream;
     SchedulerState scheduler;
     RecordingState record;
     EngineCallbacks callbacks;
+    TestModeMemory testMemory;
     // The device plays an uploaded period by itself (block output or the
     // upload of a standalone save began): a change of settings is stored
     // and starts no stream; only a new selection of the output function does.
@@ -73,7 +83,8 @@ struct Engine {
 // The engine as the library starts: default settings, hooks wired.
 Engine InitialEngine();
 
-extern Engine g_Engine;
+// The live engine of the calling thread's simulator.
+Engine& CurrentEngine();
 
 // The settings as the application reads them back: what the setters store,
 // as the engine holds them (a capped frequency, a scan's frequency, a stop).
@@ -102,8 +113,3 @@ struct DeviceIdentity {
 DeviceIdentity CurrentIdentity();
 
 }  // namespace hsim
-
-// Set when streamed output stops, reset when output is started; consumed by
-// the poll thread, which answers the next data request with a control block
-// write instead of samples.
-extern CAutoResetEvent g_hStopPlayEvent;

@@ -1,4 +1,5 @@
 #include "output/Output.h"
+#include "output/OutputContext.h"
 
 #include "output/ChangeScheduler.h"
 #include "output/Engine.h"
@@ -21,7 +22,7 @@ Status FirstFailure(Status a, Status b)
 
 Status SetRelays(bool)
 {
-    const OutputSettings& out = g_Engine.synth.out;
+    const OutputSettings& out = CurrentEngine().synth.out;
     return WriteRelays(out.MainOutput != OUTPUT_OFF, out.nSampleRate);
 }
 
@@ -29,13 +30,13 @@ Status SetDcOffset(int channel)
 {
     if (!IsValidChannel(channel))
         return Status::BadArgument;
-    const DcSettings& dc = g_Engine.synth.dc;
+    const DcSettings& dc = CurrentEngine().synth.dc;
     return WriteDcOffsetCode(channel, DcOffsetCode(dc.DCSetting, dc.bRawVariableDC, dc.bTestVariableDC[channel]));
 }
 
 Status SelectOutputFunction(int code)
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     OutputSettings& out = e.synth.out;
     // A new selection ends block output, and the play-out of an output that
     // ended by itself: the relays go off first, so that a new stream starts
@@ -47,7 +48,7 @@ Status SelectOutputFunction(int code)
             WriteRelays(false, out.nSampleRate);
     }
     out.nSampleRate = kStreamingRate;
-    g_hStopPlayEvent.ResetEvent();
+    CurrentOutput().stopPlayEvent.ResetEvent();
     out.MainOutput = code;
     const Status relays = SetRelays(false);
     const Status start = code == OUTPUT_BIPHASIC_EXPONENTIAL ? _Change() : _ChangeRequested();
@@ -64,7 +65,7 @@ Status SetChannelDcOffset(int channel, int mv)
 {
     if (!IsValidChannel(channel))
         return Status::BadArgument;
-    g_Engine.synth.dc.DCSetting = mv;
+    CurrentEngine().synth.dc.DCSetting = mv;
     Status relays = SetRelays(true);
     return FirstFailure(relays, SetDcOffset(channel));
 }
@@ -73,7 +74,7 @@ Status SetChannelDcVariableMode(int channel, bool variable)
 {
     if (!IsValidChannel(channel))
         return Status::BadArgument;
-    DcSettings& dc = g_Engine.synth.dc;
+    DcSettings& dc = CurrentEngine().synth.dc;
     dc.bVariableDC = variable;
     dc.bTestVariableDC[channel] = variable;
     Status relays = SetRelays(true);
@@ -82,10 +83,10 @@ Status SetChannelDcVariableMode(int channel, bool variable)
 
 LoadedData ReplaceLoadedData(LoadedData next)
 {
-    LoadedData old = std::move(g_Engine.synth.file);
-    g_Engine.synth.file = std::move(next);
-    const int code = g_Engine.synth.out.MainOutput;
-    if (g_bECGGoing.load() && (code == OUTPUT_ECG_FILE || code == OUTPUT_ECG_FILE_WITH_DC))
+    LoadedData old = std::move(CurrentEngine().synth.file);
+    CurrentEngine().synth.file = std::move(next);
+    const int code = CurrentEngine().synth.out.MainOutput;
+    if (IsStreaming() && (code == OUTPUT_ECG_FILE || code == OUTPUT_ECG_FILE_WITH_DC))
         _ChangeRequested();
     return old;
 }
@@ -96,7 +97,7 @@ void TapEvent(TapKind kind, double value)
 {
     TapPoint point;
     point.kind = kind;
-    point.time = kind == TapKind::End ? -1.0 : g_Engine.synth.clock.fOutputTimeGraph;
+    point.time = kind == TapKind::End ? -1.0 : CurrentEngine().synth.clock.fOutputTimeGraph;
     point.value = value;
     TapWrite(point);
 }
@@ -107,44 +108,44 @@ void NotifyOutputStopped()
 {
     // Time -1 is the marker for the end of output.
     TapEvent(TapKind::End, 0.0);
-    if (g_Engine.callbacks.GraphCB != nullptr)
-        g_Engine.callbacks.GraphCB(-1.0, 0.0);
+    if (CurrentEngine().callbacks.GraphCB != nullptr)
+        CurrentEngine().callbacks.GraphCB(-1.0, 0.0);
 }
 
 void TellFrequency(double hz)
 {
     TapEvent(TapKind::Frequency, hz);
-    if (g_Engine.callbacks.SyncFreqCB != nullptr)
-        g_Engine.callbacks.SyncFreqCB(hz);
+    if (CurrentEngine().callbacks.SyncFreqCB != nullptr)
+        CurrentEngine().callbacks.SyncFreqCB(hz);
 }
 
 void TellDcLevel(int mv)
 {
     TapEvent(TapKind::DcLevel, mv);
-    if (g_Engine.callbacks.SyncDCOffsetCB != nullptr)
-        g_Engine.callbacks.SyncDCOffsetCB(mv);
+    if (CurrentEngine().callbacks.SyncDCOffsetCB != nullptr)
+        CurrentEngine().callbacks.SyncDCOffsetCB(mv);
 }
 
 void TellFunction(int code)
 {
     TapEvent(TapKind::Function, code);
-    if (g_Engine.callbacks.SyncMainFuncCB != nullptr)
-        g_Engine.callbacks.SyncMainFuncCB(code);
+    if (CurrentEngine().callbacks.SyncMainFuncCB != nullptr)
+        CurrentEngine().callbacks.SyncMainFuncCB(code);
 }
 
 void TellBaselineReset(int level)
 {
     TapEvent(TapKind::BaselineReset, level);
-    if (g_Engine.callbacks.BaselineResetCB != nullptr)
-        g_Engine.callbacks.BaselineResetCB(level);
+    if (CurrentEngine().callbacks.BaselineResetCB != nullptr)
+        CurrentEngine().callbacks.BaselineResetCB(level);
 }
 
 void StopOutputAfterLoss()
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    g_Engine.stream.playOut = false;
-    if (g_bECGGoing.load()) {
-        g_Engine.synth.out.MainOutput = OUTPUT_OFF;
+    CurrentEngine().stream.playOut = false;
+    if (IsStreaming()) {
+        CurrentEngine().synth.out.MainOutput = OUTPUT_OFF;
         _Change();
     }
 }

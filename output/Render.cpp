@@ -19,7 +19,7 @@ Engine StartedCopy(double& acScale)
     Engine e;
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        e = g_Engine;
+        e = CurrentEngine();
         acScale = AcCountsPerMv();
     }
     // A pattern not built yet is built here, outside the lock.

@@ -1,5 +1,7 @@
 #include "output/SignalTap.h"
 
+#include "output/OutputContext.h"
+
 #include <atomic>
 
 namespace hsim {
@@ -12,24 +14,20 @@ static_assert(std::atomic<double>::is_always_lock_free && std::atomic<uint64_t>:
 constexpr uint64_t kMask = kTapCapacity - 1;
 static_assert((kTapCapacity & kMask) == 0, "a power of two");
 
-// A slot holds the point written at position p while its sequence number is
-// 2p + 2; it is 2p + 1 while the point is being written.
-struct Slot {
-    std::atomic<uint64_t> sequence{0};
-    std::atomic<double> values[6] = {};
-    std::atomic<int32_t> kind{0};
-    std::atomic<int32_t> flags{0};
-};
+using Slot = TapRing::Slot;
 
-Slot s_Ring[kTapCapacity];
-std::atomic<uint64_t> s_Head{0};  // the position written next
+TapRing& Ring()
+{
+    return CurrentOutput().tap;
+}
 
 }  // namespace
 
 void TapWrite(const TapPoint& point)
 {
-    const uint64_t p = s_Head.load(std::memory_order_relaxed);
-    Slot& slot = s_Ring[p & kMask];
+    TapRing& ring = Ring();
+    const uint64_t p = ring.head.load(std::memory_order_relaxed);
+    Slot& slot = ring.slots[p & kMask];
     slot.sequence.store(2 * p + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     const double values[6] = {point.time, point.signalMv, point.dcMv, point.pacingMv, point.pacingMs, point.value};
@@ -38,26 +36,27 @@ void TapWrite(const TapPoint& point)
     slot.kind.store(static_cast<int32_t>(point.kind), std::memory_order_relaxed);
     slot.flags.store(point.flags, std::memory_order_relaxed);
     slot.sequence.store(2 * p + 2, std::memory_order_release);
-    s_Head.store(p + 1, std::memory_order_release);
+    ring.head.store(p + 1, std::memory_order_release);
 }
 
 TapReader TapOpen()
 {
     TapReader reader;
-    reader.position = s_Head.load(std::memory_order_acquire);
+    reader.position = Ring().head.load(std::memory_order_acquire);
     return reader;
 }
 
 bool TapPending(const TapReader& reader)
 {
-    return s_Head.load(std::memory_order_acquire) > reader.position;
+    return Ring().head.load(std::memory_order_acquire) > reader.position;
 }
 
 int TapRead(TapReader& reader, TapPoint* points, int max)
 {
+    const TapRing& ring = Ring();
     int n = 0;
     while (n < max) {
-        const uint64_t head = s_Head.load(std::memory_order_acquire);
+        const uint64_t head = ring.head.load(std::memory_order_acquire);
         if (reader.position >= head)
             break;
         // Fallen behind by more than the ring: the oldest points are gone.
@@ -66,7 +65,7 @@ int TapRead(TapReader& reader, TapPoint* points, int max)
             reader.position = head - kTapCapacity;
         }
         const uint64_t p = reader.position;
-        const Slot& slot = s_Ring[p & kMask];
+        const Slot& slot = ring.slots[p & kMask];
         const uint64_t before = slot.sequence.load(std::memory_order_acquire);
         double values[6];
         for (int i = 0; i < 6; ++i)
@@ -78,7 +77,7 @@ int TapRead(TapReader& reader, TapPoint* points, int max)
         if (before != 2 * p + 2 || after != before) {
             // The writer came round to this slot while it was read: skip to
             // half a ring behind the writer, counting what is skipped.
-            const uint64_t now = s_Head.load(std::memory_order_acquire);
+            const uint64_t now = ring.head.load(std::memory_order_acquire);
             const uint64_t resume = now > kTapCapacity / 2 ? now - kTapCapacity / 2 : 0;
             if (resume > reader.position) {
                 reader.overruns += resume - reader.position;

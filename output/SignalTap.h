@@ -11,6 +11,7 @@
 // on the writer's side.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace hsim {
@@ -40,6 +41,20 @@ struct TapPoint {
 
 // The ring's length: about 8 s of sample points.
 constexpr uint64_t kTapCapacity = uint64_t(1) << 15;
+
+// One simulator's ring (kept in its context).
+struct TapRing {
+    // A slot holds the point written at position p while its sequence number
+    // is 2p + 2; it is 2p + 1 while the point is being written.
+    struct Slot {
+        std::atomic<uint64_t> sequence{0};
+        std::atomic<double> values[6] = {};
+        std::atomic<int32_t> kind{0};
+        std::atomic<int32_t> flags{0};
+    };
+    Slot slots[kTapCapacity];
+    std::atomic<uint64_t> head{0};  // the position written next
+};
 
 // The writer's side. Caller holds g_CriticalSection.
 void TapWrite(const TapPoint& point);

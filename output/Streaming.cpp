@@ -10,6 +10,7 @@
 
 #include "output/ChangeScheduler.h"
 #include "output/Output.h"
+#include "output/OutputContext.h"
 #include "output/SignalTap.h"
 #include "protocol/StreamHealth.h"
 #include "protocol/Commands.h"
@@ -185,23 +186,13 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
     return events;
 }
 
-void EnableApneaByTime(int seconds)
-{
-    RespirationHardware& r = g_Respiration;
-    const bool wanted = (seconds % 60) > (60 - r.nRespirationApneaTime);
-    if (wanted != r.bRespirationApneaEnabled) {
-        r.bRespirationApneaEnabled = wanted;
-        SetApnea(wanted);
-    }
-}
-
 // The transfer goes out first: the device is waiting for it. What the
 // computation calls for on the device (the control block after a change
 // applied at a cycle boundary, the apnea switch, the end of the output) is
 // done after it, while the device plays what it has.
 void _SendNextPacket()
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     SynthState& s = e.synth;
     const TransferTiming timing = BeginTransfer();
     if (IsEndOfFile(s)) {
@@ -230,18 +221,18 @@ void _SendNextPacket()
         StopStreaming(e, true);
         return;
     }
-    if (g_Respiration.RespirationEnabled)
+    if (CurrentRespiration().RespirationEnabled)
         EnableApneaByTime(_Trunc32(s.clock.fOutputTimeGraph));
     _UpdateFreqScanIfRequired();
 }
 
 void AnswerDataRequest()
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     // The stop signal is consumed: whether samples go out is the engine's
     // own state (a start withdraws the signal, a stop sets it).
-    g_hStopPlayEvent.WaitTimeout(0);
-    if (g_bECGGoing.load()) {
+    CurrentOutput().stopPlayEvent.WaitTimeout(0);
+    if (IsStreaming()) {
         _SendNextPacket();
         return;
     }

@@ -13,11 +13,6 @@ constexpr double kEcgScanStart = 0.05;         // beats per second
 constexpr double kEcgScanStop = 0.5;
 constexpr double kEcgScanSeconds = 30.0;
 
-// Amplitude and frequency in force when the baseline-reset test was switched
-// on, given back when it is switched off. Guarded by g_CriticalSection.
-double s_SavedAmplitude = 1.0;
-double s_SavedFrequency = 1.0;
-
 // The overload frequency of a level; 0 for a level without one.
 double OverloadFrequency(int level)
 {
@@ -37,18 +32,18 @@ double OverloadFrequency(int level)
 // once, and switching it off gives the saved settings back.
 void SetBaselineResetLevel(int level)
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     OutputSettings& out = e.synth.out;
     const int old = e.synth.test.BaseLineOverload;
     if (level != 0) {
         out.MainOutput = OUTPUT_SINE;
         if (old == 0) {
-            s_SavedAmplitude = out.Amplitude;
-            s_SavedFrequency = out.F;
+            e.testMemory.savedAmplitude = out.Amplitude;
+            e.testMemory.savedFrequency = out.F;
         }
     } else if (old != 0) {
-        out.Amplitude = s_SavedAmplitude;
-        out.F = s_SavedFrequency;
+        out.Amplitude = e.testMemory.savedAmplitude;
+        out.F = e.testMemory.savedFrequency;
     }
     e.synth.test.BaseLineOverload = level;
     if (level != old) {
@@ -59,7 +54,7 @@ void SetBaselineResetLevel(int level)
 
 void _Baseline1V_CheckedChanged()
 {
-    SynthState& s = g_Engine.synth;
+    SynthState& s = CurrentEngine().synth;
     const int level = s.test.BaseLineOverload;
     if (level != 0 && s.out.MainOutput == OUTPUT_SINE) {
         const double f = OverloadFrequency(level);
@@ -78,7 +73,7 @@ void _Baseline1V_CheckedChanged()
 
 void StartFrequencyScan(ScanKind kind)
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     OutputSettings& out = e.synth.out;
     FrequencyScan& scan = e.synth.scan;
     double seconds;
@@ -107,10 +102,10 @@ void StartFrequencyScan(ScanKind kind)
 
 void EndFrequencyScan(bool reachedStop)
 {
-    Engine& e = g_Engine;
+    Engine& e = CurrentEngine();
     e.synth.out.MainOutput = OUTPUT_OFF;
     TellFunction(OUTPUT_OFF);
-    if (reachedStop && g_bECGGoing.load())
+    if (reachedStop && IsStreaming())
         StopStreaming(e, true);
     else
         SelectOutputFunction(OUTPUT_OFF);

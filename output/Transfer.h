@@ -40,8 +40,4 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
 // A loaded file that does not loop has played to its end.
 bool IsEndOfFile(const SynthState& s);
 
-// Switches the respiration hardware's apnea on for the last seconds of every
-// minute of output (the apnea time), off for the rest.
-void EnableApneaByTime(int seconds);
-
 }  // namespace hsim

@@ -60,11 +60,18 @@ struct RespirationHardware {
     bool bRespirationApneaEnabled = false;
     bool RespirationEnabled = false;         // the network is switched into the signal path
 };
-// Guarded by g_CriticalSection.
-extern RespirationHardware g_Respiration;
+// The respiration network as the host last set it (in the current context,
+// guarded by g_CriticalSection).
+RespirationHardware& CurrentRespiration();
 
 Status SetApnea(bool apnea);
 Status SetRespiration(int variation, int frequency, int ratio, int baseline, int apneaTime);
+// Switches the network into the signal path or out of it (the flag only;
+// the control block carries it to the device).
+void SwitchRespiration(bool on);
+// The apnea of the running minute: on for the last nRespirationApneaTime
+// seconds of each minute of output time; the device is told of a change.
+void EnableApneaByTime(int seconds);
 // Forgets the settings (respiration switched off).
 void ClearRespirationSettings();
 

@@ -8,6 +8,8 @@
 // (big-endian), 24-25 the two hardware values.
 #include "protocol/DeviceInformation.h"
 
+#include "protocol/LinkContext.h"
+
 #include "protocol/Commands.h"
 #include "protocol/Handshake.h"
 #include "protocol/Storage.h"
@@ -56,8 +58,8 @@ Status SetHWInfo(int value1, int value2)
         block[25] = (unsigned char)(value2 & 0xFF);
     });
     if (status == Status::Ok) {
-        g_ModuleHWInfo[3] = uint32_t(value1);
-        g_ModuleHWInfo[4] = uint32_t(value2);
+        CurrentLink().moduleHWInfo[3] = uint32_t(value1);
+        CurrentLink().moduleHWInfo[4] = uint32_t(value2);
     }
     return status;
 }
@@ -76,7 +78,7 @@ Status SetModelInfo(const MODEL_INFORMATION& info)
         block[4] = 0;
     });
     if (status == Status::Ok)
-        g_ModelInfo = info;
+        CurrentLink().modelInfo = info;
     return status;
 }
 

@@ -7,7 +7,7 @@
 namespace hsim {
 
 // Ok when the update completed and the device confirmed it; the host copies
-// (g_ModuleHWInfo words 3 and 4, g_ModelInfo) change only then.
+// (hardware words 3 and 4, the model information) change only then.
 Status SetHWInfo(int value1, int value2);
 Status SetModelInfo(const MODEL_INFORMATION& info);
 

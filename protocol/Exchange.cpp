@@ -2,6 +2,7 @@
 
 #include "runtime/MonotonicClock.h"
 #include "runtime/Platform.h"
+#include "protocol/LinkContext.h"
 #include "protocol/StreamHealth.h"
 #include "runtime/Sync.h"
 #include "transport/Port.h"
@@ -12,9 +13,6 @@
 #include <cstring>
 #include <mutex>
 
-std::atomic<bool> g_bECGGoing{false};
-HSIM_CONSTRUCT_EARLY CManualResetEvent g_hProcessRequestEvent(false);
-
 namespace hsim {
 
 namespace {
@@ -24,52 +22,15 @@ constexpr int kReportSize = 64;
 // wait is reported at once rather than after the whole wait.
 constexpr int kWindowSliceMs = 50;
 
-// Held by the poll thread while it reads a report and by every exchange. An
-// exchange that waits for it goes before the poll thread's next read: the
-// poll thread reads again at once after a read that timed out, and a plain
-// mutex, which favours the thread that takes it again at once, could keep
-// the exchange out for as long as the device says nothing (the first
-// transfer of a start, which the device waits for, would never go out).
-class ReaderLock {
-public:
-    void LockForExchange()
-    {
-        std::unique_lock<PiMutex> guard(m_Mutex);
-        ++m_ExchangesWaiting;
-        m_Free.wait(guard, [this] { return !m_Held; });
-        --m_ExchangesWaiting;
-        m_Held = true;
-    }
-    void LockForReport()
-    {
-        std::unique_lock<PiMutex> guard(m_Mutex);
-        m_Free.wait(guard, [this] { return !m_Held && m_ExchangesWaiting == 0; });
-        m_Held = true;
-    }
-    void Unlock()
-    {
-        {
-            std::lock_guard<PiMutex> guard(m_Mutex);
-            m_Held = false;
-        }
-        m_Free.notify_all();
-    }
-
-private:
-    PiMutex m_Mutex;
-    std::condition_variable_any m_Free;
-    bool m_Held = false;
-    int m_ExchangesWaiting = 0;
-};
-ReaderLock s_Reader;
-
 struct ExchangeReading {
-    ExchangeReading() { s_Reader.LockForExchange(); }
-    ~ExchangeReading() { s_Reader.Unlock(); }
+    ExchangeReading() : m_Reader(CurrentLink().reader) { m_Reader.LockForExchange(); }
+    ~ExchangeReading() { m_Reader.Unlock(); }
+    ReaderLock& m_Reader;
 };
 struct ReportReading {
-    ReportReading() { s_Reader.LockForReport(); }
-    ~ReportReading() { s_Reader.Unlock(); }
+    ReportReading() : m_Reader(CurrentLink().reader) { m_Reader.LockForReport(); }
+    ~ReportReading() { m_Reader.Unlock(); }
+    ReaderLock& m_Reader;
 };
 
 // From the opening of the window until the answer is sent, the poll thread
@@ -79,10 +40,6 @@ struct ReportReading {
 // poll thread answer first: without this, threads that take the lock one
 // after the other (the lock favours a thread that takes it again at once)
 // could keep the device waiting for its data as long as they keep coming.
-PiMutex s_AnswerMutex;
-std::condition_variable_any s_AnswerSent;
-bool s_bAnswerPending = false;
-std::chrono::steady_clock::time_point s_WindowOpened;  // guarded by s_AnswerMutex
 // The share of the device's slack of one transfer (17.5 ms) that callers may
 // take from a window before its answer.
 constexpr auto kWindowShare = std::chrono::milliseconds(2);
@@ -90,15 +47,14 @@ constexpr auto kWindowShare = std::chrono::milliseconds(2);
 // milliseconds.
 constexpr auto kAnswerWaitLimit = std::chrono::milliseconds(100);
 
-thread_local int t_nFrames = 0;           // frames open on this thread
-thread_local bool t_bPollThread = false;  // this thread answers the device
-
-// A data request that an exchange read in place of its answer, kept for the
-// poll thread to answer (the device asks once and waits).
-std::atomic<bool> s_bRequestHeld{false};
-// The opening of the port on which the host last switched the relays on; 0
-// when it switched them off since.
-std::atomic<unsigned long> s_RelaysOnOpening{0};
+// What this thread does with the device: the frames it has open, whether it
+// answers the device, and why its last call failed.
+struct ThreadCalls {
+    int nFrames = 0;
+    bool pollThread = false;
+    FailureRecord failure;
+};
+thread_local ThreadCalls t_Calls;
 
 Status WaitForWindow(const timespec& deadline);
 
@@ -117,29 +73,33 @@ int ReadAnswer(const Message& m)
 // global lock and does not hold it yet.
 void LetPendingAnswerGoFirst()
 {
-    std::unique_lock<PiMutex> guard(s_AnswerMutex);
-    if (s_bAnswerPending && std::chrono::steady_clock::now() - s_WindowOpened < kWindowShare)
+    LinkContext& link = CurrentLink();
+    std::unique_lock<PiMutex> guard(link.answerMutex);
+    if (link.bAnswerPending && std::chrono::steady_clock::now() - link.windowOpened < kWindowShare)
         return;
-    s_AnswerSent.wait_for(guard, kAnswerWaitLimit, [] { return !s_bAnswerPending; });
+    link.answerSent.wait_for(guard, kAnswerWaitLimit, [&link] { return !link.bAnswerPending; });
 }
 
-const bool s_bEntryHookSet = (SetGlobalLockEntryHook(LetPendingAnswerGoFirst), true);
+__attribute__((constructor)) void InstallEntryHook()
+{
+    SetGlobalLockEntryHook(LetPendingAnswerGoFirst);
+}
 
 }  // namespace
+
+namespace {
 
 bool IsDataRequest(const unsigned char* bytes, int n)
 {
     return n >= 2 && bytes[0] == 0x01 && bytes[1] == 0x55;
 }
 
-namespace {
-
 // A data request read by an exchange, kept for the poll thread to answer and
 // timed from now.
 void HoldDataRequest()
 {
     NoteDataRequest();
-    s_bRequestHeld.store(true);
+    CurrentLink().bRequestHeld.store(true);
 }
 
 // Drops what the device sent before an exchange, so that nothing older
@@ -159,15 +119,13 @@ void DiscardAllButDataRequest()
 
 namespace {
 
-thread_local FailureRecord t_Failure;
-
 // Inside a frame the call's first failure stays: it is the one the call's
 // result reports (later ones are mostly its consequences). Outside a frame
 // (the poll and connect threads' own exchanges) the last failure replaces
 // the one before.
 Status Note(Status status, const unsigned char* message, int length, const TransferOutcome& transfer = {})
 {
-    if (t_nFrames > 0 && t_Failure.status != Status::Ok)
+    if (t_Calls.nFrames > 0 && t_Calls.failure.status != Status::Ok)
         return status;
     FailureRecord record;
     record.status = status;
@@ -178,7 +136,7 @@ Status Note(Status status, const unsigned char* message, int length, const Trans
         record.messageLength = length;
         memcpy(record.message, message, std::min<size_t>(size_t(length), sizeof record.message));
     }
-    t_Failure = record;
+    t_Calls.failure = record;
     return status;
 }
 
@@ -186,13 +144,13 @@ Status Note(Status status, const unsigned char* message, int length, const Trans
 
 FailureRecord LastFailure()
 {
-    return t_Failure;
+    return t_Calls.failure;
 }
 
 void StartOfDeviceCall()
 {
-    if (t_nFrames == 0)
-        t_Failure = FailureRecord{};
+    if (t_Calls.nFrames == 0)
+        t_Calls.failure = FailureRecord{};
 }
 
 Status NoteFailure(Status status)
@@ -246,7 +204,7 @@ Status EnterWindowBy(const timespec& deadline)
 {
     if (!DeviceIsConnected())
         return Status::NoDevice;
-    if (!g_bECGGoing.load())
+    if (!IsStreaming())
         return Status::Ok;
     const Status status = WaitForWindow(deadline);
     NoteWindowWait(status == Status::Busy);
@@ -258,7 +216,7 @@ Status WaitForWindow(const timespec& deadline)
     for (;;) {
         const int left = MillisecondsUntil(deadline);
         const int slice = left < kWindowSliceMs ? (left > 0 ? left : 0) : kWindowSliceMs;
-        if (g_hProcessRequestEvent.WaitTimeout(unsigned(slice)) == 0)
+        if (CurrentLink().processRequestEvent.WaitTimeout(unsigned(slice)) == 0)
             return Status::Ok;
         if (!DeviceIsConnected())
             return Status::NoDevice;
@@ -274,75 +232,84 @@ Status EnterCommandWindow(unsigned int timeoutMs)
     return EnterWindowBy(AddMilliseconds(MonotonicNow(), timeoutMs));
 }
 
-int ReadReport(unsigned char* report, unsigned int timeoutMs)
+ReportKind ReadReport(unsigned int timeoutMs)
 {
     // Streaming is checked and the report read under the reader lock, so an
     // exchange never meets a read begun before streaming stopped.
     ReportReading reading;
-    if (!g_bECGGoing.load() && !DeviceRelaysOn())
-        return kReportNothingStreams;
-    memset(report, 0, kReportSize);
-    if (s_bRequestHeld.exchange(false)) {
-        report[0] = 0x01;
-        report[1] = 0x55;
-        return kReportSize;
-    }
+    if (!IsStreaming() && !DeviceRelaysOn())
+        return ReportKind::NothingStreams;
+    // A request an exchange kept was timed when it was read.
+    if (CurrentLink().bRequestHeld.exchange(false))
+        return ReportKind::DataRequest;
+    unsigned char report[kReportSize] = {};
     const int n = ReadDataEx(report, kReportSize, timeoutMs);
     if (n <= 0)
-        return LastReadLostPort() ? kReportPortLost : kReportTimedOut;
-    return n;
+        return LastReadLostPort() ? ReportKind::PortLost : ReportKind::TimedOut;
+    if (!IsDataRequest(report, n))
+        return ReportKind::Other;
+    // The request is timed from its arrival, before the lock is asked for.
+    NoteDataRequest();
+    return ReportKind::DataRequest;
 }
 
 bool DeviceRelaysOn()
 {
-    const unsigned long opening = s_RelaysOnOpening.load();
+    const unsigned long opening = CurrentLink().relaysOnOpening.load();
     return opening != 0 && opening == PortOpening();
 }
 
 void NoteRelaysWritten(bool on)
 {
-    s_RelaysOnOpening.store(on ? PortOpening() : 0);
+    CurrentLink().relaysOnOpening.store(on ? PortOpening() : 0);
 }
 
-namespace {
-PiMutex s_StreamMutex;
-std::condition_variable_any s_StreamStarted;
-}  // namespace
+bool IsStreaming()
+{
+    return CurrentLink().streaming.load();
+}
+
+void SetStreaming(bool streaming)
+{
+    LinkContext& link = CurrentLink();
+    link.streaming.store(streaming);
+    if (!streaming)
+        return;
+    // A request kept from before the start belongs to the run before.
+    link.bRequestHeld.store(false);
+    ForgetDataRequest();
+    { std::lock_guard<PiMutex> guard(link.streamMutex); }
+    link.streamStarted.notify_all();
+}
 
 void WaitForStreaming(unsigned int timeoutMs)
 {
-    std::unique_lock<PiMutex> guard(s_StreamMutex);
-    s_StreamStarted.wait_for(guard, std::chrono::milliseconds(timeoutMs), [] { return g_bECGGoing.load(); });
-}
-
-void StreamingStarted()
-{
-    // A request kept from before the start belongs to the run before.
-    s_bRequestHeld.store(false);
-    ForgetDataRequest();
-    { std::lock_guard<PiMutex> guard(s_StreamMutex); }
-    s_StreamStarted.notify_all();
+    LinkContext& link = CurrentLink();
+    std::unique_lock<PiMutex> guard(link.streamMutex);
+    link.streamStarted.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&link] { return link.streaming.load(); });
 }
 
 void OpenCommandWindow()
 {
-    t_bPollThread = true;
+    LinkContext& link = CurrentLink();
+    t_Calls.pollThread = true;
     {
-        std::lock_guard<PiMutex> guard(s_AnswerMutex);
-        s_bAnswerPending = true;
-        s_WindowOpened = std::chrono::steady_clock::now();
+        std::lock_guard<PiMutex> guard(link.answerMutex);
+        link.bAnswerPending = true;
+        link.windowOpened = std::chrono::steady_clock::now();
     }
-    g_hProcessRequestEvent.SetEvent();
+    link.processRequestEvent.SetEvent();
 }
 
 void CloseCommandWindow()
 {
-    g_hProcessRequestEvent.ResetEvent();
+    LinkContext& link = CurrentLink();
+    link.processRequestEvent.ResetEvent();
     {
-        std::lock_guard<PiMutex> guard(s_AnswerMutex);
-        s_bAnswerPending = false;
+        std::lock_guard<PiMutex> guard(link.answerMutex);
+        link.bAnswerPending = false;
     }
-    s_AnswerSent.notify_all();
+    link.answerSent.notify_all();
 }
 
 // A frame nested in another, or opened on the poll thread (by a callback it
@@ -351,9 +318,9 @@ void CloseCommandWindow()
 CommandFrame::CommandFrame(unsigned int timeoutMs)
 {
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
-    const bool nested = t_nFrames > 0 || t_bPollThread;
+    const bool nested = t_Calls.nFrames > 0 || t_Calls.pollThread;
     StartOfDeviceCall();
-    ++t_nFrames;
+    ++t_Calls.nFrames;
     g_CriticalSection.Lock();
     if (nested)
         m_Status = DeviceIsConnected() ? Status::Ok : Status::NoDevice;
@@ -366,7 +333,7 @@ CommandFrame::CommandFrame(unsigned int timeoutMs)
 CommandFrame::~CommandFrame()
 {
     g_CriticalSection.Unlock();
-    --t_nFrames;
+    --t_Calls.nFrames;
 }
 
 }  // namespace hsim

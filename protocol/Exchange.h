@@ -125,28 +125,34 @@ Status InCommandFrame(Operation operation)
     return frame.open() ? operation() : frame.status();
 }
 
-// What ReadReport gives besides a report's length.
-constexpr int kReportNothingStreams = 0;  // nothing to read: no stream, relays off
-constexpr int kReportTimedOut = -1;       // nothing came within the time-out
-constexpr int kReportPortLost = -2;       // the port is closed or the device hung up
+// What the poll thread's read found.
+enum class ReportKind {
+    NothingStreams,  // nothing to read: no stream, relays off
+    TimedOut,        // nothing came within the time-out
+    PortLost,        // the port is closed or the device hung up
+    DataRequest,     // the device asks for the next transfer (timed from its arrival)
+    Other,           // a report that asks for nothing
+};
 
 // The poll thread's side: reads one 64-byte report, without the global lock,
 // while output streams or the device's relays are on (it may still ask for
 // data after a stop until it is told). A data request that an exchange read
-// in place of its answer is given first. The bytes read, or one of the
-// kReport values.
-int ReadReport(unsigned char* report, unsigned int timeoutMs);
-// True for a report that asks for the next transfer.
-bool IsDataRequest(const unsigned char* report, int length);
+// in place of its answer is given first.
+ReportKind ReadReport(unsigned int timeoutMs);
 // Opens the window for the report just read; the poll thread then takes the
 // lock and answers.
 void OpenCommandWindow();
 // Closes it once the answer is sent (the lock still held).
 void CloseCommandWindow();
+// Output streams: the poll thread reads reports, and exchanges wait for the
+// command window. Set by the output layer with the global lock held; a start
+// also forgets a data request kept from the run before and wakes the poll
+// thread.
+bool IsStreaming();
+void SetStreaming(bool streaming);
 // The poll thread's wait while nothing streams: until output starts, at most
-// timeoutMs. A start calls StreamingStarted once it has set g_bECGGoing.
+// timeoutMs.
 void WaitForStreaming(unsigned int timeoutMs);
-void StreamingStarted();
 
 // The relay byte the host last wrote into the control block on this opening
 // of the port: true while it says output on. The device asks for data only
@@ -155,9 +161,3 @@ bool DeviceRelaysOn();
 void NoteRelaysWritten(bool on);
 
 }  // namespace hsim
-
-// Output streams: the poll thread reads reports, and exchanges wait for the
-// command window. Written with g_CriticalSection held.
-extern std::atomic<bool> g_bECGGoing;
-// Signalled from the arrival of a report until the poll thread has answered it.
-extern CManualResetEvent g_hProcessRequestEvent;

@@ -11,13 +11,12 @@
 // All of it runs with g_CriticalSection held by the caller.
 #include "protocol/Handshake.h"
 
+#include "protocol/LinkContext.h"
+
 #include "protocol/Exchange.h"
 
 #include <cstring>
 
-MODEL_INFORMATION g_ModelInfo = {};
-uint32_t g_ModuleHWInfo[5] = {};
-unsigned char s_DeviceHWInfo[64] = {};
 
 namespace {
 
@@ -51,7 +50,7 @@ bool IsTargetDevice()
         info.Code2 = reply[8];
         info.Number2 = int32_t(reply[9]);
         info.Number1 = int32_t(reply[10]) * 256 + int32_t(reply[11]);
-        g_ModelInfo = info;
+        hsim::CurrentLink().modelInfo = info;
         ok = GetHWInfo();
     }
     return ok;
@@ -68,17 +67,17 @@ bool GetHWInfo()
     blockQuery.pauseMs = 20;
     bool ok = hsim::Exchange(blockQuery) == hsim::Status::Ok;
     if (ok) {
-        memcpy(s_DeviceHWInfo, block, sizeof block);
-        g_ModuleHWInfo[0] = block[26];
-        g_ModuleHWInfo[1] = block[27];
-        g_ModuleHWInfo[3] = block[24];
-        g_ModuleHWInfo[4] = block[25];
+        memcpy(hsim::CurrentLink().deviceHWInfo, block, sizeof block);
+        hsim::CurrentLink().moduleHWInfo[0] = block[26];
+        hsim::CurrentLink().moduleHWInfo[1] = block[27];
+        hsim::CurrentLink().moduleHWInfo[3] = block[24];
+        hsim::CurrentLink().moduleHWInfo[4] = block[25];
         hsim::Message wordQuery{second, 2, reply, 5};
         wordQuery.pauseMs = 40;
         ok = hsim::Exchange(wordQuery) == hsim::Status::Ok;
     }
     if (ok)
-        g_ModuleHWInfo[2] = reply[3];
+        hsim::CurrentLink().moduleHWInfo[2] = reply[3];
     return ok;
 }
 

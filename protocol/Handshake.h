@@ -5,10 +5,7 @@
 
 #include <cstdint>
 
-extern MODEL_INFORMATION g_ModelInfo;    // identity from the probe reply
-extern uint32_t g_ModuleHWInfo[5];       // hardware words from the information query
-extern unsigned char s_DeviceHWInfo[64]; // the last information block, as received
-
+// The identity and hardware words go into the current context (LinkContext).
 // The handshake of a newly opened port: identity probe, then GetHWInfo.
 bool IsTargetDevice();
 // The information query.

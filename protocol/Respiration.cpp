@@ -4,10 +4,15 @@
 // answers; an answer with byte 3 = 0xFF accepts the settings, and only then
 // does the host copy change.
 #include "protocol/Commands.h"
+#include "protocol/LinkContext.h"
 
 namespace hsim {
 
-RespirationHardware g_Respiration;
+
+RespirationHardware& CurrentRespiration()
+{
+    return CurrentLink().respiration;
+}
 
 namespace {
 
@@ -33,11 +38,11 @@ Status SendSettings(int frequency, int variation, int ratio, int baseline, bool 
 
 Status SetApnea(bool apnea)
 {
-    const RespirationHardware& r = g_Respiration;
+    const RespirationHardware& r = CurrentLink().respiration;
     Status status = SendSettings(r.nRespirationFrequency, r.nRespirationVariation, r.nRespirationRatio,
                                  r.nRespirationBaseline, apnea);
     if (status == Status::Ok)
-        g_Respiration.bRespirationApneaEnabled = apnea;
+        CurrentLink().respiration.bRespirationApneaEnabled = apnea;
     return status;
 }
 
@@ -45,7 +50,7 @@ Status SetRespiration(int variation, int frequency, int ratio, int baseline, int
 {
     Status status = SendSettings(frequency, variation, ratio, baseline, false);
     if (status == Status::Ok) {
-        RespirationHardware& r = g_Respiration;
+        RespirationHardware& r = CurrentLink().respiration;
         r.nRespirationResistance = (baseline + 1) * kOhmsPerStep;
         r.nRespirationApneaTime = apneaTime;
         r.nRespirationFrequency = (unsigned char)(frequency & 0xFF);
@@ -56,9 +61,26 @@ Status SetRespiration(int variation, int frequency, int ratio, int baseline, int
     return status;
 }
 
+void SwitchRespiration(bool on)
+{
+    CurrentLink().respiration.RespirationEnabled = on;
+}
+
+void EnableApneaByTime(int seconds)
+{
+    RespirationHardware& r = CurrentLink().respiration;
+    const bool wanted = (seconds % 60) > (60 - r.nRespirationApneaTime);
+    if (wanted != r.bRespirationApneaEnabled) {
+        // Noted before the exchange: a device that refuses is not asked again
+        // with every transfer.
+        r.bRespirationApneaEnabled = wanted;
+        SetApnea(wanted);
+    }
+}
+
 void ClearRespirationSettings()
 {
-    RespirationHardware& r = g_Respiration;
+    RespirationHardware& r = CurrentLink().respiration;
     r.nRespirationResistance = 0;
     r.nRespirationApneaTime = 0;
     r.nRespirationFrequency = 0;

@@ -5,6 +5,7 @@
 #include "protocol/SampleWords.h"
 
 #include "protocol/Commands.h"
+#include "protocol/LinkContext.h"
 
 #include <cmath>
 
@@ -23,8 +24,8 @@ uint16_t ECG_DC_VoltageToDAC(double mv)
 double GetAttenuation()
 {
     double attenuation = 1.0;
-    if (hsim::g_Respiration.RespirationEnabled) {
-        switch (hsim::g_Respiration.nRespirationResistance) {
+    if (hsim::CurrentLink().respiration.RespirationEnabled) {
+        switch (hsim::CurrentLink().respiration.nRespirationResistance) {
         case 500: attenuation = 2.873; break;
         case 1000: attenuation = 7.827; break;
         case 1500: attenuation = 13.134; break;

@@ -1,5 +1,7 @@
 #include "protocol/StreamHealth.h"
 
+#include "protocol/LinkContext.h"
+
 #include <algorithm>
 #include <atomic>
 #include <time.h>
@@ -8,31 +10,13 @@ namespace hsim {
 
 namespace {
 
-// Bins: 10 us wide up to 2 ms, 1 ms wide up to 102 ms, then one for the rest.
-constexpr int kFineBins = 200;
-constexpr int64_t kFineNs = 10000;
-constexpr int kCoarseBins = 100;
-constexpr int64_t kCoarseNs = 1000000;
-constexpr int kBins = kFineBins + kCoarseBins + 1;
+constexpr int kBins = kLatencyBins;
 constexpr int64_t kFineLimitNs = kFineBins * kFineNs;
 
-struct Counters {
-    std::atomic<uint64_t> transfersSent{0};
-    std::atomic<uint64_t> requestsAnswered{0};
-    std::atomic<uint64_t> writeFailures{0};
-    std::atomic<uint64_t> lateAnswers{0};
-    std::atomic<uint64_t> windowWaits{0};
-    std::atomic<uint64_t> windowTimeouts{0};
-    std::atomic<int64_t> latencyMaxNs{0};
-    std::atomic<int64_t> computeMaxNs{0};
-    std::atomic<uint64_t> bins[kBins] = {};
-};
-
-Counters s_Counters;
-std::atomic<int64_t> s_PendingRequestNs{0};
-// When the last transfer of the running stream was written; 0 when none runs.
-std::atomic<int64_t> s_LastTransferNs{0};
-std::atomic<bool> s_Realtime{false};
+StreamCounters& Counters()
+{
+    return CurrentLink().health;
+}
 
 int64_t NowNs()
 {
@@ -68,16 +52,16 @@ void Add(std::atomic<uint64_t>& counter)
     counter.fetch_add(1, std::memory_order_relaxed);
 }
 
-void NoteAnswer(int64_t requestNs)
+void NoteAnswer(StreamCounters& c, int64_t requestNs)
 {
-    Add(s_Counters.requestsAnswered);
+    Add(c.requestsAnswered);
     if (requestNs == 0)
         return;
-    const int64_t latency = NowNs() - DeviceRequestTime(requestNs, s_LastTransferNs.load(std::memory_order_relaxed));
-    Add(s_Counters.bins[BinOf(latency < 0 ? 0 : latency)]);
-    RaiseMax(s_Counters.latencyMaxNs, latency);
+    const int64_t latency = NowNs() - DeviceRequestTime(requestNs, c.lastTransferNs.load(std::memory_order_relaxed));
+    Add(c.bins[BinOf(latency < 0 ? 0 : latency)]);
+    RaiseMax(c.latencyMaxNs, latency);
     if (double(latency) / 1e6 > kLateAnswerMs)
-        Add(s_Counters.lateAnswers);
+        Add(c.lateAnswers);
 }
 
 }  // namespace
@@ -95,57 +79,60 @@ void NoteDataRequest()
     // again (kept by an exchange, then handed to the poll thread) keeps the
     // time it first arrived.
     int64_t none = 0;
-    s_PendingRequestNs.compare_exchange_strong(none, NowNs(), std::memory_order_relaxed);
+    Counters().pendingRequestNs.compare_exchange_strong(none, NowNs(), std::memory_order_relaxed);
 }
 
 void ForgetDataRequest()
 {
-    s_PendingRequestNs.store(0, std::memory_order_relaxed);
+    Counters().pendingRequestNs.store(0, std::memory_order_relaxed);
 }
 
 void NoteControlAnswer()
 {
-    NoteAnswer(s_PendingRequestNs.exchange(0, std::memory_order_relaxed));
-    s_LastTransferNs.store(0, std::memory_order_relaxed);
+    StreamCounters& c = Counters();
+    NoteAnswer(c, c.pendingRequestNs.exchange(0, std::memory_order_relaxed));
+    c.lastTransferNs.store(0, std::memory_order_relaxed);
 }
 
 TransferTiming BeginTransfer()
 {
     TransferTiming timing;
-    timing.requestNs = s_PendingRequestNs.exchange(0, std::memory_order_relaxed);
+    timing.requestNs = Counters().pendingRequestNs.exchange(0, std::memory_order_relaxed);
     timing.startNs = NowNs();
     return timing;
 }
 
 void EndComputation(const TransferTiming& timing)
 {
-    RaiseMax(s_Counters.computeMaxNs, NowNs() - timing.startNs);
+    RaiseMax(Counters().computeMaxNs, NowNs() - timing.startNs);
 }
 
 void TransferSent(const TransferTiming& timing, bool written)
 {
-    Add(written ? s_Counters.transfersSent : s_Counters.writeFailures);
+    StreamCounters& c = Counters();
+    Add(written ? c.transfersSent : c.writeFailures);
     // The first transfer of a start answers no request.
     if (timing.requestNs != 0)
-        NoteAnswer(timing.requestNs);
-    s_LastTransferNs.store(NowNs(), std::memory_order_relaxed);
+        NoteAnswer(c, timing.requestNs);
+    c.lastTransferNs.store(NowNs(), std::memory_order_relaxed);
 }
 
 void NoteWindowWait(bool timedOut)
 {
-    Add(s_Counters.windowWaits);
+    StreamCounters& c = Counters();
+    Add(c.windowWaits);
     if (timedOut)
-        Add(s_Counters.windowTimeouts);
+        Add(c.windowTimeouts);
 }
 
 void NoteRealtime(bool realtime)
 {
-    s_Realtime.store(realtime, std::memory_order_relaxed);
+    Counters().realtime.store(realtime, std::memory_order_relaxed);
 }
 
 StreamHealthFigures ReadStreamHealth()
 {
-    const Counters& c = s_Counters;
+    const StreamCounters& c = Counters();
     StreamHealthFigures f;
     f.transfersSent = c.transfersSent.load(std::memory_order_relaxed);
     f.requestsAnswered = c.requestsAnswered.load(std::memory_order_relaxed);
@@ -155,7 +142,7 @@ StreamHealthFigures ReadStreamHealth()
     f.windowTimeouts = c.windowTimeouts.load(std::memory_order_relaxed);
     f.latencyMaxMs = double(c.latencyMaxNs.load(std::memory_order_relaxed)) / 1e6;
     f.computeMaxMs = double(c.computeMaxNs.load(std::memory_order_relaxed)) / 1e6;
-    f.realtime = s_Realtime.load(std::memory_order_relaxed);
+    f.realtime = c.realtime.load(std::memory_order_relaxed);
     uint64_t counts[kBins];
     uint64_t total = 0;
     for (int i = 0; i < kBins; ++i) {
@@ -190,7 +177,7 @@ StreamHealthFigures ReadStreamHealth()
 
 void ResetStreamHealth()
 {
-    Counters& c = s_Counters;
+    StreamCounters& c = Counters();
     for (auto* counter : {&c.transfersSent, &c.requestsAnswered, &c.writeFailures, &c.lateAnswers,
                           &c.windowWaits, &c.windowTimeouts})
         counter->store(0, std::memory_order_relaxed);

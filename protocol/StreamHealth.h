@@ -6,9 +6,36 @@
 // allocating and without a lock, any thread may read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace hsim {
+
+// Histogram bins: 10 us wide up to 2 ms, 1 ms wide up to 102 ms, then one
+// for the rest.
+constexpr int kFineBins = 200;
+constexpr int64_t kFineNs = 10000;
+constexpr int kCoarseBins = 100;
+constexpr int64_t kCoarseNs = 1000000;
+constexpr int kLatencyBins = kFineBins + kCoarseBins + 1;
+
+// One simulator's counters (kept in its context).
+struct StreamCounters {
+    std::atomic<uint64_t> transfersSent{0};
+    std::atomic<uint64_t> requestsAnswered{0};
+    std::atomic<uint64_t> writeFailures{0};
+    std::atomic<uint64_t> lateAnswers{0};
+    std::atomic<uint64_t> windowWaits{0};
+    std::atomic<uint64_t> windowTimeouts{0};
+    std::atomic<int64_t> latencyMaxNs{0};
+    std::atomic<int64_t> computeMaxNs{0};
+    std::atomic<uint64_t> bins[kLatencyBins] = {};
+    // When the pending data request was read; 0 when none is.
+    std::atomic<int64_t> pendingRequestNs{0};
+    // When the last transfer of the running stream was written; 0 when none runs.
+    std::atomic<int64_t> lastTransferNs{0};
+    std::atomic<bool> realtime{false};
+};
 
 // An answer later than this eats into the device's slack of one transfer.
 constexpr double kLateAnswerMs = 5.0;

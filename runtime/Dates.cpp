@@ -11,7 +11,7 @@ namespace {
 constexpr int kDefaultDate = 20110101;
 constexpr int kNoTime = 0;
 
-const char* const kMonthNames[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+constexpr char kMonthNames[12][4] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                      "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 bool ReadInt(const char* text, int* value)

@@ -186,7 +186,6 @@ int CManualResetEvent::WaitTimeout(unsigned int milliseconds)
 
 HSIM_CONSTRUCT_EARLY CSimpleCriticalSection g_CriticalSection;
 
-
 CSimpleCriticalSection::CSimpleCriticalSection()
 {
     InitRecursiveMutex(&m_Mutex);
@@ -199,59 +198,66 @@ CSimpleCriticalSection::~CSimpleCriticalSection()
 
 namespace {
 
-// How often this thread holds the global lock (it is recursive).
-thread_local int t_nGlobalHolds = 0;
-// The streaming thread: it takes the global lock without a turn.
-thread_local bool t_bPriority = false;
+// What this thread has of the global lock: how often it holds it (it is
+// recursive), and whether it is the streaming thread, which takes it
+// without a turn.
+struct ThreadHolds {
+    int nHolds = 0;
+    bool priority = false;
+};
+thread_local ThreadHolds t_Holds;
 
-std::atomic<void (*)()> s_EntryHook{nullptr};
-std::atomic<void (*)()> s_ExitHook{nullptr};
-
-// The turns of the global lock: a ticket per thread that asks for it, served
-// in the order taken. Plain data with static initialisers, never destroyed:
-// the lock is used until the very end of the process.
-pthread_mutex_t s_TurnMutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t s_TurnServed = PTHREAD_COND_INITIALIZER;
-unsigned long long s_NextTicket = 0;  // guarded by s_TurnMutex
-unsigned long long s_Serving = 0;     // guarded by s_TurnMutex
+// The turns of the global lock, a ticket per thread that asks for it, served
+// in the order taken, and the hooks around it. Plain data with static
+// initialisers, never destroyed: the lock is used until the very end of the
+// process.
+struct Turns {
+    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t served = PTHREAD_COND_INITIALIZER;
+    unsigned long long nextTicket = 0;  // guarded by mutex
+    unsigned long long serving = 0;     // guarded by mutex
+    std::atomic<void (*)()> entryHook{nullptr};
+    std::atomic<void (*)()> exitHook{nullptr};
+};
+Turns s_Turns;
 
 void TakeTurn()
 {
-    pthread_mutex_lock(&s_TurnMutex);
-    const unsigned long long ticket = s_NextTicket++;
-    while (s_Serving != ticket)
-        pthread_cond_wait(&s_TurnServed, &s_TurnMutex);
-    pthread_mutex_unlock(&s_TurnMutex);
+    pthread_mutex_lock(&s_Turns.mutex);
+    const unsigned long long ticket = s_Turns.nextTicket++;
+    while (s_Turns.serving != ticket)
+        pthread_cond_wait(&s_Turns.served, &s_Turns.mutex);
+    pthread_mutex_unlock(&s_Turns.mutex);
 }
 
 void PassTurn()
 {
-    pthread_mutex_lock(&s_TurnMutex);
-    ++s_Serving;
-    pthread_cond_broadcast(&s_TurnServed);
-    pthread_mutex_unlock(&s_TurnMutex);
+    pthread_mutex_lock(&s_Turns.mutex);
+    ++s_Turns.serving;
+    pthread_cond_broadcast(&s_Turns.served);
+    pthread_mutex_unlock(&s_Turns.mutex);
 }
 
 }  // namespace
 
 bool GlobalLockHeldHere()
 {
-    return t_nGlobalHolds > 0;
+    return t_Holds.nHolds > 0;
 }
 
 void MarkPriorityThread()
 {
-    t_bPriority = true;
+    t_Holds.priority = true;
 }
 
 void SetGlobalLockEntryHook(void (*hook)())
 {
-    s_EntryHook.store(hook);
+    s_Turns.entryHook.store(hook);
 }
 
 void SetGlobalLockExitHook(void (*hook)())
 {
-    s_ExitHook.store(hook);
+    s_Turns.exitHook.store(hook);
 }
 
 void CSimpleCriticalSection::Lock()
@@ -260,13 +266,13 @@ void CSimpleCriticalSection::Lock()
         pthread_mutex_lock(&m_Mutex);
         return;
     }
-    if (t_nGlobalHolds == 0 && !t_bPriority) {
+    if (t_Holds.nHolds == 0 && !t_Holds.priority) {
         TakeTurn();
-        if (void (*hook)() = s_EntryHook.load())
+        if (void (*hook)() = s_Turns.entryHook.load())
             hook();
     }
     pthread_mutex_lock(&m_Mutex);
-    ++t_nGlobalHolds;
+    ++t_Holds.nHolds;
 }
 
 void CSimpleCriticalSection::Unlock()
@@ -275,13 +281,13 @@ void CSimpleCriticalSection::Unlock()
         pthread_mutex_unlock(&m_Mutex);
         return;
     }
-    if (t_nGlobalHolds == 1) {
-        if (void (*hook)() = s_ExitHook.load())
+    if (t_Holds.nHolds == 1) {
+        if (void (*hook)() = s_Turns.exitHook.load())
             hook();
     }
-    --t_nGlobalHolds;
+    --t_Holds.nHolds;
     pthread_mutex_unlock(&m_Mutex);
-    if (t_nGlobalHolds == 0 && !t_bPriority)
+    if (t_Holds.nHolds == 0 && !t_Holds.priority)
         PassTurn();
 }
 

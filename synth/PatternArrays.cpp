@@ -25,20 +25,18 @@ constexpr int kTemplateSamples = 360;       // 360 ms
 constexpr int kPatternRate = kIEC247Rate;
 constexpr double kTwoPi = 6.2831853;
 
-// The beat template ECG227 (mV, one sample per millisecond).
-double ECG227[kTemplateSamples];
-std::once_flag s_ECG227Once;
-
-// The pattern caches pattern1..pattern5 hold patterns 0..4.
-std::atomic<double*> pattern1{nullptr};
-std::atomic<double*> pattern2{nullptr};
-std::atomic<double*> pattern3{nullptr};
-std::atomic<double*> pattern4{nullptr};
-std::atomic<double*> pattern5{nullptr};
-std::atomic<double*>* const s_cache[kIEC247Patterns] = {&pattern1, &pattern2, &pattern3,
-                                                        &pattern4, &pattern5};
-std::mutex s_cacheBuild[kIEC247Patterns];
-std::atomic<bool> s_init{false};  // set once init() has filled every cache
+// The built tables, the same for every simulator of the process: each is
+// built once, on first use, and kept until the process ends.
+struct Tables {
+    // The beat template ECG227 (mV, one sample per millisecond).
+    double ecg227[kTemplateSamples];
+    std::once_flag ecg227Once;
+    // The IEC 60601-2-47 patterns 0..4.
+    std::atomic<double*> patterns[kIEC247Patterns] = {};
+    std::mutex patternBuild[kIEC247Patterns];
+    std::atomic<bool> allBuilt{false};  // set once init() has filled every cache
+};
+Tables s_Tables;
 
 void BuildECG227()
 {
@@ -57,7 +55,7 @@ void BuildECG227()
         } else {
             v = 0.2 * std::sin((i - 180) * kTwoPi / 360);  // half-sine T wave, 0.2 mV at 270 ms
         }
-        ECG227[i] = v;
+        s_Tables.ecg227[i] = v;
     }
 }
 
@@ -169,8 +167,8 @@ const double* GetSpecialWave247Array(int index, int* length, int* rate)
 
 const double* getECG227Array(void)
 {
-    std::call_once(s_ECG227Once, BuildECG227);
-    return ECG227;
+    std::call_once(s_Tables.ecg227Once, BuildECG227);
+    return s_Tables.ecg227;
 }
 
 double* getArray(IEC247_PATTERN pattern)
@@ -196,10 +194,10 @@ const double* getIEC47RawArray(IEC247_PATTERN pattern)
     double* samples = nullptr;
     const int p = PatternIndex(pattern);
     if (IsPattern(p)) {
-        std::atomic<double*>& slot = *s_cache[p];
+        std::atomic<double*>& slot = s_Tables.patterns[p];
         samples = slot.load(std::memory_order_acquire);
         if (samples == nullptr) {
-            std::lock_guard<std::mutex> guard(s_cacheBuild[p]);
+            std::lock_guard<std::mutex> guard(s_Tables.patternBuild[p]);
             samples = slot.load(std::memory_order_relaxed);
             if (samples == nullptr) {
                 samples = getArray(static_cast<IEC247_PATTERN>(p));
@@ -234,6 +232,6 @@ void init(void)
         }
     }
     if (filled) {
-        s_init.store(true, std::memory_order_relaxed);
+        s_Tables.allBuilt.store(true, std::memory_order_relaxed);
     }
 }

@@ -18,13 +18,17 @@ constexpr const char* kDefaultFormat = "/dev/ttyACM%d";
 constexpr const char* kDefaultLockDirectory = "/var/lock";
 constexpr const char* kLockFileName = "norvale.ACM%d.lock";
 
-// Plain arrays: the monitor thread reads them until the very end of the
-// process, after which no destructor may have run on them.
-std::mutex s_Mutex;
-char s_szPrefix[kDevicePathSize] = "/dev/ttyACM";  // format before "%d"
-char s_szSuffix[kDevicePathSize] = "";             // format after "%d"
-char s_szLockDirectory[kLockPathSize] = "/var/lock";
-bool s_bLocked = false;
+// Where the ports are is the same for every simulator of the process. Plain
+// arrays: the monitor thread reads them until the very end of the process,
+// after which no destructor may have run on them.
+struct Location {
+    std::mutex mutex;
+    char prefix[kDevicePathSize] = "/dev/ttyACM";  // format before "%d"
+    char suffix[kDevicePathSize] = "";             // format after "%d"
+    char lockDirectory[kLockPathSize] = "/var/lock";
+    bool locked = false;
+};
+Location s_Location;
 
 // Splits a format at its one "%d"; false unless there is exactly one
 // conversion and it is "%d".
@@ -90,36 +94,36 @@ bool AppendShellWord(char* out, size_t size, const char* s)
 
 bool FormatDevicePath(int port, char* out, size_t size)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
-    int n = snprintf(out, size, "%s%d%s", s_szPrefix, port, s_szSuffix);
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
+    int n = snprintf(out, size, "%s%d%s", s_Location.prefix, port, s_Location.suffix);
     return n > 0 && size_t(n) < size;
 }
 
 bool FormatLockPath(int port, char* out, size_t size)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
     char name[64];
     snprintf(name, sizeof name, kLockFileName, port);
-    int n = snprintf(out, size, "%s/%s", s_szLockDirectory, name);
+    int n = snprintf(out, size, "%s/%s", s_Location.lockDirectory, name);
     return n > 0 && size_t(n) < size;
 }
 
 bool CopyLockDirectory(char* out, size_t size)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
-    int n = snprintf(out, size, "%s", s_szLockDirectory);
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
+    int n = snprintf(out, size, "%s", s_Location.lockDirectory);
     return n >= 0 && size_t(n) < size;
 }
 
 bool FormatPresenceCommand(char* out, size_t size)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
     if (size == 0)
         return false;
     // "/bin/ls <prefix>*<suffix> 2>/dev/null", prefix and suffix quoted.
     int n = snprintf(out, size, "/bin/ls ");
     bool ok = n > 0 && size_t(n) < size;
-    ok = ok && AppendShellWord(out, size, s_szPrefix);
+    ok = ok && AppendShellWord(out, size, s_Location.prefix);
     if (ok) {
         size_t len = strlen(out);
         ok = len + 2 < size;
@@ -128,7 +132,7 @@ bool FormatPresenceCommand(char* out, size_t size)
             out[len + 1] = '\0';
         }
     }
-    ok = ok && AppendShellWord(out, size, s_szSuffix);
+    ok = ok && AppendShellWord(out, size, s_Location.suffix);
     if (ok) {
         size_t len = strlen(out);
         int m = snprintf(out + len, size - len, " 2>/dev/null");
@@ -139,8 +143,8 @@ bool FormatPresenceCommand(char* out, size_t size)
 
 void DeviceLocationSetLocked(bool locked)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
-    s_bLocked = locked;
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
+    s_Location.locked = locked;
 }
 
 int DeviceLocationSet(const char* devicePathFormat, const char* lockDirectory)
@@ -154,32 +158,32 @@ int DeviceLocationSet(const char* devicePathFormat, const char* lockDirectory)
     size_t directoryLength = strlen(directory);
     size_t longestName = strlen("norvale.ACM127.lock");
 
-    std::lock_guard<std::mutex> guard(s_Mutex);
-    if (s_bLocked)
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
+    if (s_Location.locked)
         result = -1;
     else if (!SplitFormat(format, prefix, suffix))
         result = -2;
     else if (directoryLength == 0 || directoryLength + 1 + longestName + 1 > kLockPathSize)
         result = -3;
     if (result == 0) {
-        memcpy(s_szPrefix, prefix, sizeof s_szPrefix);
-        memcpy(s_szSuffix, suffix, sizeof s_szSuffix);
-        memcpy(s_szLockDirectory, directory, directoryLength + 1);
+        memcpy(s_Location.prefix, prefix, sizeof s_Location.prefix);
+        memcpy(s_Location.suffix, suffix, sizeof s_Location.suffix);
+        memcpy(s_Location.lockDirectory, directory, directoryLength + 1);
     }
     return result;
 }
 
 int DeviceLocationGet(char* devicePathFormat, size_t formatSize, char* lockDirectory, size_t lockSize)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    std::lock_guard<std::mutex> guard(s_Location.mutex);
     int result = 0;
     if (devicePathFormat) {
-        int n = snprintf(devicePathFormat, formatSize, "%s%%d%s", s_szPrefix, s_szSuffix);
+        int n = snprintf(devicePathFormat, formatSize, "%s%%d%s", s_Location.prefix, s_Location.suffix);
         if (n < 0 || size_t(n) >= formatSize)
             result = -1;
     }
     if (lockDirectory) {
-        int n = snprintf(lockDirectory, lockSize, "%s", s_szLockDirectory);
+        int n = snprintf(lockDirectory, lockSize, "%s", s_Location.lockDirectory);
         if (n < 0 || size_t(n) >= lockSize)
             result = -1;
     }

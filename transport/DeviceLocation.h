@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-constexpr size_t kDevicePathSize = 512;   // g_szDevicePath
-constexpr size_t kLockPathSize = 128;     // g_szLockFilePath
+constexpr size_t kDevicePathSize = 512;   // a device node path
+constexpr size_t kLockPathSize = 128;     // a lock file path
 
 // Formats the node path of a port; false when it does not fit.
 bool FormatDevicePath(int port, char* out, size_t size);

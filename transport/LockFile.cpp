@@ -5,32 +5,29 @@
 #include "transport/LockFile.h"
 
 #include "transport/DeviceLocation.h"
+#include "transport/PortContext.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-int g_nLockFile = -1;
-char g_szLockFilePath[kLockPathSize] = "";
-
 namespace {
 
-std::mutex s_Mutex;  // guards g_nLockFile and g_szLockFilePath
+using hsim::PortContext;
 
 enum class Attempt { Taken, Refused, Retry };
 
-Attempt TryLock(const char* path)
+Attempt TryLock(PortContext& c, const char* path)
 {
     int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
         int32_t pid = int32_t(getpid());
         if (write(fd, &pid, sizeof pid) == ssize_t(sizeof pid)) {
-            g_nLockFile = fd;
+            c.nLockFile = fd;
             return Attempt::Taken;
         }
         close(fd);
@@ -60,15 +57,16 @@ Attempt TryLock(const char* path)
 
 bool LockDeviceFile(int port)
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
+    PortContext& c = hsim::CurrentPort();
+    std::lock_guard<PiMutex> guard(c.lockFileMutex);
     char directory[kLockPathSize];
     struct stat st;
     bool taken = false;
     if (CopyLockDirectory(directory, sizeof directory) && stat(directory, &st) != 0)
         mkdir(directory, 0755);
-    if (g_nLockFile < 0 && FormatLockPath(port, g_szLockFilePath, sizeof g_szLockFilePath)) {
+    if (c.nLockFile < 0 && FormatLockPath(port, c.szLockFilePath, sizeof c.szLockFilePath)) {
         for (int attempt = 0; attempt < 2 && !taken; ++attempt) {
-            Attempt a = TryLock(g_szLockFilePath);
+            Attempt a = TryLock(c, c.szLockFilePath);
             taken = a == Attempt::Taken;
             if (a == Attempt::Refused)
                 break;
@@ -79,12 +77,13 @@ bool LockDeviceFile(int port)
 
 void UnlockDeviceFile()
 {
-    std::lock_guard<std::mutex> guard(s_Mutex);
-    if (g_nLockFile != -1) {
-        close(g_nLockFile);
-        g_nLockFile = -1;
-        unlink(g_szLockFilePath);
-        memset(g_szLockFilePath, 0, sizeof g_szLockFilePath);
+    PortContext& c = hsim::CurrentPort();
+    std::lock_guard<PiMutex> guard(c.lockFileMutex);
+    if (c.nLockFile != -1) {
+        close(c.nLockFile);
+        c.nLockFile = -1;
+        unlink(c.szLockFilePath);
+        memset(c.szLockFilePath, 0, sizeof c.szLockFilePath);
     }
 }
 

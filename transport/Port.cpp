@@ -21,6 +21,7 @@
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
 #include "transport/LockFile.h"
+#include "transport/PortContext.h"
 
 #include <aio.h>
 #include <cerrno>
@@ -33,33 +34,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-std::atomic<long> g_hDevice{-1};
-std::atomic<unsigned int> g_nDeviceReadTimeout{200};
-std::atomic<unsigned int> g_nDeviceWriteTimeout{200};
+namespace hsim {
 
 namespace {
 
 constexpr unsigned int kNoLimit = 0xFFFFFFFFu;
-// The open port and closed ones whose transfers have not all ended yet.
-// Closed openings are woken and end their transfers within one poll, so a
-// handful of slots is plenty; a port that finds no free slot is refused.
-constexpr int kOpenings = 8;
+using Opening = PortSlot;
 
-struct Opening {
-    int fd = -1;
-    int wake[2] = {-1, -1};
-    unsigned long generation = 0;  // 0: the slot is free
-    int users = 0;
-    bool closed = false;
+// Each thread's last transfer, for the failure cause its caller keeps.
+struct ThreadTransfer {
+    TransferOutcome last;
+    bool lastReadLostPort = false;
 };
-
-// Plain data only: the presence monitor may close the port until the very
-// end of the process, after which no destructor may have run on them.
-HSIM_CONSTRUCT_EARLY PiMutex s_Mutex;  // guards everything below
-Opening s_Openings[kOpenings];
-int s_nCurrent = -1;                   // slot of the open port, -1 when closed
-unsigned long s_nGeneration = 0;       // numbers the openings
-char g_szDevicePath[512] = "";         // path of the identified device
+thread_local ThreadTransfer t_Transfer;
 
 void Release(Opening& o)
 {
@@ -69,12 +56,13 @@ void Release(Opening& o)
     o = Opening{};
 }
 
-// Marks the open port closed and wakes its transfers. Caller holds s_Mutex.
-void CloseCurrentLocked()
+// Marks the open port closed and wakes its transfers. Caller holds the
+// context's port mutex.
+void CloseCurrentLocked(PortContext& c)
 {
-    Opening& o = s_Openings[s_nCurrent];
-    s_nCurrent = -1;
-    g_hDevice.store(-1);
+    Opening& o = c.openings[c.nCurrent];
+    c.nCurrent = -1;
+    c.hDevice.store(-1);
     o.closed = true;
     if (o.users == 0) {
         Release(o);
@@ -88,12 +76,12 @@ void CloseCurrentLocked()
 // Keeps the current opening alive for the duration of a transfer.
 class PortUse {
 public:
-    PortUse()
+    PortUse() : m_Context(CurrentPort())
     {
-        std::lock_guard<PiMutex> guard(s_Mutex);
-        if (s_nCurrent >= 0) {
-            m_nSlot = s_nCurrent;
-            Opening& o = s_Openings[m_nSlot];
+        std::lock_guard<PiMutex> guard(m_Context.portMutex);
+        if (m_Context.nCurrent >= 0) {
+            m_nSlot = m_Context.nCurrent;
+            Opening& o = m_Context.openings[m_nSlot];
             ++o.users;
             m_nFd = o.fd;
             m_nWake = o.wake[0];
@@ -104,8 +92,8 @@ public:
     {
         if (m_nSlot < 0)
             return;
-        std::lock_guard<PiMutex> guard(s_Mutex);
-        Opening& o = s_Openings[m_nSlot];
+        std::lock_guard<PiMutex> guard(m_Context.portMutex);
+        Opening& o = m_Context.openings[m_nSlot];
         if (--o.users == 0 && o.closed)
             Release(o);
     }
@@ -115,8 +103,10 @@ public:
     int fd() const { return m_nFd; }
     int wake() const { return m_nWake; }
     unsigned long generation() const { return m_nGeneration; }
+    PortContext& context() const { return m_Context; }
 
 private:
+    PortContext& m_Context;
     unsigned long m_nGeneration = 0;
     int m_nSlot = -1;
     int m_nFd = -1;
@@ -146,74 +136,85 @@ Wait WaitReady(const PortUse& use, short events, unsigned int budgetMs, const ti
 
 }  // namespace
 
+}  // namespace hsim
+
+using hsim::CurrentPort;
+using hsim::PortContext;
+
 bool DeviceIsConnected()
 {
-    return g_hDevice.load() != -1;
+    return CurrentPort().hDevice.load() != -1;
+}
+
+long DeviceDescriptor()
+{
+    return CurrentPort().hDevice.load();
 }
 
 bool PortIsOpen()
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    return s_nCurrent >= 0;
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    return c.nCurrent >= 0;
 }
 
 bool PortAdopt(int fd)
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    if (s_nCurrent >= 0)
-        CloseCurrentLocked();
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    if (c.nCurrent >= 0)
+        hsim::CloseCurrentLocked(c);
     int slot = -1;
-    for (int i = 0; i < kOpenings && slot < 0; ++i)
-        if (s_Openings[i].generation == 0)
+    for (int i = 0; i < PortContext::kOpenings && slot < 0; ++i)
+        if (c.openings[i].generation == 0)
             slot = i;
     int wake[2] = {-1, -1};
     if (slot < 0 || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         close(fd);
         return false;
     }
-    Opening& o = s_Openings[slot];
+    hsim::PortSlot& o = c.openings[slot];
     o.fd = fd;
     o.wake[0] = wake[0];
     o.wake[1] = wake[1];
-    o.generation = ++s_nGeneration;
-    s_nCurrent = slot;
+    o.generation = ++c.nGeneration;
+    c.nCurrent = slot;
     return true;
 }
 
 void DeviceClose()
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    if (s_nCurrent < 0)
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    if (c.nCurrent < 0)
         return;
     UnlockDevice();
-    memset(g_szDevicePath, 0, sizeof g_szDevicePath);
-    CloseCurrentLocked();
+    memset(c.szDevicePath, 0, sizeof c.szDevicePath);
+    hsim::CloseCurrentLocked(c);
 }
 
 void PortSetPath(const char* path)
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    if (s_nCurrent >= 0) {
-        snprintf(g_szDevicePath, sizeof g_szDevicePath, "%s", path);
-        g_hDevice.store(s_Openings[s_nCurrent].fd);
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    if (c.nCurrent >= 0) {
+        snprintf(c.szDevicePath, sizeof c.szDevicePath, "%s", path);
+        c.hDevice.store(c.openings[c.nCurrent].fd);
     }
 }
 
 bool DeviceCheckPath(const char* path)
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    return path && s_nCurrent >= 0 && g_szDevicePath[0] != '\0' && strcmp(g_szDevicePath, path) == 0;
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    return path && c.nCurrent >= 0 && c.szDevicePath[0] != '\0' && strcmp(c.szDevicePath, path) == 0;
 }
-
-namespace {
-thread_local TransferOutcome t_LastTransfer;
-}  // namespace
 
 int WriteData(const unsigned char* buffer, int len, int mode)
 {
     (void)mode;  // the time-out is always the configured write time-out
-    PortUse use;
-    unsigned int budgetMs = g_nDeviceWriteTimeout.load();
+    hsim::PortUse use;
+    unsigned int budgetMs = use.context().writeTimeoutMs.load();
     const timespec deadline = AddMilliseconds(MonotonicNow(), budgetMs);
     int done = 0;
     int osError = 0;
@@ -222,7 +223,7 @@ int WriteData(const unsigned char* buffer, int len, int mode)
     // The write is tried first; only a port that takes no more is waited on.
     bool wait = false;
     while (!finished && done < len) {
-        if (wait && WaitReady(use, POLLOUT, budgetMs, deadline) != Wait::Ready) {
+        if (wait && hsim::WaitReady(use, POLLOUT, budgetMs, deadline) != hsim::Wait::Ready) {
             timedOut = true;
             finished = true;
         } else {
@@ -242,30 +243,25 @@ int WriteData(const unsigned char* buffer, int len, int mode)
             }
         }
     }
-    t_LastTransfer = {len, done, osError};
+    hsim::t_Transfer.last = {len, done, osError};
     // A write that runs out of time reports nothing written.
     return timedOut ? 0 : done;
 }
 
-namespace {
-thread_local bool t_bLastReadLostPort = false;
-// The opening on which the device was found to have hung up.
-std::atomic<unsigned long> s_HungUpOpening{0};
-}  // namespace
-
 int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
 {
-    PortUse use;
+    hsim::PortUse use;
+    bool& lostPort = hsim::t_Transfer.lastReadLostPort;
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     int done = 0;
     int result = 0;
     int osError = 0;
-    t_bLastReadLostPort = use.fd() < 0;
+    lostPort = use.fd() < 0;
     bool finished = use.fd() < 0 || !buffer || len < 0;
     while (!finished && done < len) {
-        const Wait ready = WaitReady(use, POLLIN, timeoutMs, deadline);
-        if (ready != Wait::Ready) {
-            t_bLastReadLostPort = ready == Wait::Closed;
+        const hsim::Wait ready = hsim::WaitReady(use, POLLIN, timeoutMs, deadline);
+        if (ready != hsim::Wait::Ready) {
+            lostPort = ready == hsim::Wait::Closed;
             result = done > 0 ? done : -1;
             finished = true;
             break;
@@ -281,38 +277,38 @@ int ReadDataEx(unsigned char* buffer, int len, unsigned int timeoutMs)
             // Report what arrived.
             if (n < 0)
                 osError = errno;
-            t_bLastReadLostPort = true;
-            s_HungUpOpening.store(use.generation());
+            lostPort = true;
+            use.context().hungUpOpening.store(use.generation());
             result = done;
             finished = true;
         }
     }
     if (!finished)
         result = done;
-    t_LastTransfer = {len, done, osError};
+    hsim::t_Transfer.last = {len, done, osError};
     return result;
 }
 
 TransferOutcome LastTransfer()
 {
-    return t_LastTransfer;
+    return hsim::t_Transfer.last;
 }
 
 bool LastReadLostPort()
 {
-    return t_bLastReadLostPort;
+    return hsim::t_Transfer.lastReadLostPort;
 }
 
 bool PortHangsUp()
 {
     if (PortHungUp())
         return true;
-    PortUse use;
+    hsim::PortUse use;
     if (use.fd() < 0)
         return false;
     pollfd fd = {use.fd(), 0, 0};
     if (poll(&fd, 1, 0) == 1 && (fd.revents & (POLLHUP | POLLERR)) != 0) {
-        s_HungUpOpening.store(use.generation());
+        use.context().hungUpOpening.store(use.generation());
         return true;
     }
     return false;
@@ -320,32 +316,34 @@ bool PortHangsUp()
 
 bool PortHungUp()
 {
-    const unsigned long opening = s_HungUpOpening.load();
+    const unsigned long opening = CurrentPort().hungUpOpening.load();
     return opening != 0 && opening == PortOpening();
 }
 
 unsigned long PortOpening()
 {
-    std::lock_guard<PiMutex> guard(s_Mutex);
-    return s_nCurrent >= 0 ? s_Openings[s_nCurrent].generation : 0;
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    return c.nCurrent >= 0 ? c.openings[c.nCurrent].generation : 0;
 }
 
 int ReadData(unsigned char* buffer, int len)
 {
-    return ReadDataEx(buffer, len, g_nDeviceReadTimeout.load());
+    return ReadDataEx(buffer, len, CurrentPort().readTimeoutMs.load());
 }
 
 void DeviceCancelIO()
 {
-    PortUse use;
+    hsim::PortUse use;
     if (use.fd() >= 0)
         aio_cancel(use.fd(), nullptr);
 }
 
 void SetDeviceTimeoutSetting(unsigned int readMs, unsigned int writeMs)
 {
-    g_nDeviceReadTimeout.store(readMs);
-    g_nDeviceWriteTimeout.store(writeMs);
+    PortContext& c = CurrentPort();
+    c.readTimeoutMs.store(readMs);
+    c.writeTimeoutMs.store(writeMs);
 }
 
 // The simulator is a CDC-ACM device: the line settings only matter to the

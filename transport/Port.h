@@ -1,16 +1,12 @@
-// The serial port to the simulator: one process-wide descriptor, the
-// exact-length transfers every device message travels through, and the
-// tear-down that is safe against transfers in progress on other threads.
+// The serial port to the simulator: the descriptor of the current context's
+// port, the exact-length transfers every device message travels through, and
+// the tear-down that is safe against transfers in progress on other threads.
 #pragma once
 
-#include <atomic>
-
-// Descriptor of the open port, -1 when closed. A copy of the number is only
-// meaningful inside a transfer: the descriptor is closed when the last
-// transfer using it has ended.
-extern std::atomic<long> g_hDevice;
-extern std::atomic<unsigned int> g_nDeviceReadTimeout;   // ms
-extern std::atomic<unsigned int> g_nDeviceWriteTimeout;  // ms
+// Descriptor of the identified port, -1 while none is. A copy of the number
+// is only meaningful inside a transfer: the descriptor is closed when the
+// last transfer using it has ended.
+long DeviceDescriptor();
 
 // True when an identified device is open (the port is published).
 bool DeviceIsConnected();
@@ -18,7 +14,7 @@ bool DeviceIsConnected();
 bool PortIsOpen();
 
 // Takes ownership of an open descriptor as the current port; transfers use
-// it from now on, but it is published in g_hDevice only by PortSetPath. A
+// it from now on, but it is published (DeviceDescriptor) only by PortSetPath. A
 // port still open is closed first. False (and fd closed) when the port cannot
 // be set up.
 bool PortAdopt(int fd);
@@ -63,8 +59,8 @@ unsigned long PortOpening();
 
 void DeviceCancelIO();
 
-// Records the path of the identified device and publishes the port in
-// g_hDevice, once the handshake succeeded; DeviceClose clears both.
+// Records the path of the identified device and publishes the port
+// (DeviceDescriptor) once the handshake succeeded; DeviceClose clears both.
 void PortSetPath(const char* path);
 // True when a device is recorded and path equals its path exactly.
 bool DeviceCheckPath(const char* path);

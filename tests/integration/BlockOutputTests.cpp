@@ -37,9 +37,9 @@ TEST_F(BlockOutput, UploadedPeriodIsTheRenderedOne)
     std::vector<short> expect(666);
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        hsim::g_Engine.synth.out.MainOutput = OUTPUT_SINE;
+        hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_SINE;
         ASSERT_EQ(HSIMRenderOutput(666, nullptr, nullptr, expect.data(), nullptr), 666);
-        hsim::g_Engine.synth.out.MainOutput = 0;
+        hsim::CurrentEngine().synth.out.MainOutput = 0;
     }
     emulator.clearReceived();
     ASSERT_EQ(HSIMOutputSignal(OUTPUT_SINE), 0);

@@ -16,8 +16,8 @@ namespace {
 bool SelectAndWriteRelays(int function, int rate)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    hsim::g_Engine.synth.out.MainOutput = function;
-    hsim::g_Engine.synth.out.nSampleRate = rate;
+    hsim::CurrentEngine().synth.out.MainOutput = function;
+    hsim::CurrentEngine().synth.out.nSampleRate = rate;
     return !SetRelays(function != 0);
 }
 
@@ -90,14 +90,14 @@ TEST_F(EmulatorTest, DcOffsetCodeFollowsVariableModeSettingAndRawData)
     } cases[] = {{true, -300, false, 0x10}, {false, -300, false, 0x02}, {false, 300, false, 0x01},
                  {false, 299, false, 0x00}, {false, 1000, false, 0x00}, {false, 300, true, 0x00}};
     for (const Case& c : cases) {
-        hsim::g_Engine.synth.dc.bRawVariableDC = c.raw;
+        hsim::CurrentEngine().synth.dc.bRawVariableDC = c.raw;
         ASSERT_EQ(HSIMSetDCOffsetVariableMode(0, c.variable), 0);
         EXPECT_EQ(HSIMGetDCOffsetVariableMode(), c.variable);
         ASSERT_EQ(HSIMSetDCOffset(0, c.mv), 0);
         EXPECT_EQ(HSIMGetDCOffset(), c.mv);
         EXPECT_EQ(emulator.controlBlock()[32 + 2], c.code) << c.mv << (c.variable ? " variable" : "");
     }
-    hsim::g_Engine.synth.dc.bRawVariableDC = false;
+    hsim::CurrentEngine().synth.dc.bRawVariableDC = false;
     EXPECT_EQ(HSIMSetDCOffset(0, 1001), -2);
     EXPECT_EQ(HSIMSetDCOffset(0, -1001), -2);
     EXPECT_EQ(HSIMGetDCOffset(), 300) << "a refused call stores nothing";
@@ -142,7 +142,7 @@ TEST_F(EmulatorTest, RegistersCarryMasksCalibrationAndReset)
 TEST_F(EmulatorTest, RespirationSettingsAreKeptOnlyWhenAccepted)
 {
     hsimemu::Emulator& emulator = connect();
-    const hsim::RespirationHardware& r = hsim::g_Respiration;
+    const hsim::RespirationHardware& r = hsim::CurrentRespiration();
     ASSERT_TRUE(SetRespiration(3, 20, 2, 2, 20));
     // Frequency, variation, ratio and baseline step in bytes 8 to 11.
     EXPECT_EQ(lastOf("respiration"), Message({0xEA, 0xFF, 0x01, 0, 0, 0, 0, 0, 20, 3, 2, 2}, 19));
@@ -261,11 +261,11 @@ TEST(NoDevice, EverythingRefusesAtOnceAndStoresNothing)
 // modulation, with or without a device.
 TEST(NoDevice, EnableRespirationOffClearsTheState)
 {
-    hsim::RespirationHardware& r = hsim::g_Respiration;
+    hsim::RespirationHardware& r = hsim::CurrentRespiration();
     r.nRespirationResistance = 1500;
     r.nRespirationApneaTime = 20;
     r.nRespirationFrequency = r.nRespirationVariation = r.nRespirationRatio = r.nRespirationBaseline = 2;
-    hsim::RespirationModel& model = hsim::g_Engine.synth.resp;
+    hsim::RespirationModel& model = hsim::CurrentEngine().synth.resp;
     model.BaselineModV = 0.2;
     model.AmpModV = 0.3;
     model.FreqModHz = 0.1;

@@ -23,7 +23,7 @@ protected:
         auto start = Clock::now();
         ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_SINE), 0);
         EXPECT_GE(MillisecondsSince(start), 100) << "the function returns after its 100 ms pause";
-        EXPECT_TRUE(g_bECGGoing.load());
+        EXPECT_TRUE(hsim::IsStreaming());
         ASSERT_TRUE(WaitUntil([&] { return transfers() >= before + 5; }, 5000));
     }
     // The stop switches the relays off, and nothing streams.
@@ -33,7 +33,7 @@ protected:
             EXPECT_EQ(HSIMSetOutputFunction(0), 0);
             EXPECT_TRUE(WaitUntil([&] { return !emulator_->streamStats().outputOn; }, 5000));
         }
-        EXPECT_FALSE(g_bECGGoing.load());
+        EXPECT_FALSE(hsim::IsStreaming());
         EmulatorTest::TearDown();
     }
     uint64_t transfers() const { return emulator_->streamStats().transfers; }
@@ -110,7 +110,7 @@ TEST_F(CommandWindow, NoWindowWithoutRequestsAndNoWaitWithoutADevice)
     EXPECT_EQ(HSIMSetDCOffset(0, 0), -1);
     EXPECT_LT(MillisecondsSince(start), 1000) << "no device: refused before any window wait";
     EXPECT_EQ(HSIMGetLastStatus(nullptr), HSIM_CAUSE_NO_DEVICE);
-    EXPECT_FALSE(g_bECGGoing.load()) << "the lost output has stopped";
+    EXPECT_FALSE(hsim::IsStreaming()) << "the lost output has stopped";
 
     // Back again, output starts as after any connection.
     ASSERT_TRUE(emulator.replug());
@@ -128,7 +128,7 @@ TEST_F(CommandWindow, StopWithoutWindowStillStops)
     emulator.setFault(hsimemu::Fault::NoStreamReports, true);
     SleepMs(100);
     EXPECT_EQ(HSIMSetOutputFunction(0), -1);
-    EXPECT_FALSE(g_bECGGoing.load());
+    EXPECT_FALSE(hsim::IsStreaming());
     emulator.setFault(hsimemu::Fault::NoStreamReports, false);
     startStreaming();
 }

@@ -1,6 +1,7 @@
 // Connecting, identifying, keeping and losing the simulator.
 #include "Fixture.h"
 
+#include "lifecycle/DeviceContext.h"
 #include "lifecycle/Lifecycle.h"
 
 #include <fcntl.h>
@@ -78,7 +79,7 @@ TEST_F(EmulatorTest, StartingAgainKeepsTheConnectionAndReplacesOnlyTheCallback)
 {
     hsimemu::Emulator& emulator = startEmulator();
     ASSERT_TRUE(HSIMInit(nullptr));
-    ASSERT_TRUE(WaitUntil([] { return g_bConnected.load() != 0; }, 10000));
+    ASSERT_TRUE(WaitUntil([] { return hsim::CurrentDevice().bConnected.load() != 0; }, 10000));
     size_t queries = emulator.received("info-query").size();
     EXPECT_TRUE(HSIMInit(CallbackLog::callback));
     auto start = Clock::now();

@@ -37,7 +37,7 @@ protected:
     {
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_FILE;
+            hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE;
         }
         HSIMEnableLoop(true);
         std::vector<short> words(n);
@@ -152,8 +152,8 @@ TEST_F(EcgData, RawDataAreClampedAndDriveTheDcMode)
     std::vector<double> acMv(120), dcMv(120);
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
-        EXPECT_TRUE(hsim::g_Engine.synth.dc.bRawVariableDC);
+        hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
+        EXPECT_TRUE(hsim::CurrentEngine().synth.dc.bRawVariableDC);
     }
     ASSERT_EQ(HSIMRenderOutput(120, acMv.data(), dcMv.data(), nullptr, nullptr), 120);
     EXPECT_EQ((std::vector<double>{acMv[20], acMv[60], acMv[100]}), (std::vector<double>{5.0, -5.0, 0.0}));
@@ -164,7 +164,7 @@ TEST_F(EcgData, RawDataAreClampedAndDriveTheDcMode)
     data.dcData = zeros;
     ASSERT_EQ(HSIMLoadRawData(&data), 3);
     CAutoCriticalSection lock(g_CriticalSection);
-    EXPECT_FALSE(hsim::g_Engine.synth.dc.bVariableDC);
+    EXPECT_FALSE(hsim::CurrentEngine().synth.dc.bVariableDC);
 }
 
 TEST_F(EcgData, AnEmptySetPlaysNothing)
@@ -212,7 +212,7 @@ TEST_F(EcgData, LoadsDuringRenderings)
     std::vector<double> a(4000, 1.0), b(8000, -1.0), zeros(8000, 0.0);
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_FILE;
+        hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE;
     }
     RAW_DATA_INFORMATION first{4000.0, int(a.size()), a.data(), zeros.data()};
     ASSERT_EQ(HSIMLoadRawData(&first), 4000);

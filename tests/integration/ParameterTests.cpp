@@ -20,7 +20,7 @@ template <class Read>
 double Engine(Read read)
 {
     CAutoCriticalSection lock(g_CriticalSection);
-    return read(hsim::g_Engine.synth);
+    return read(hsim::CurrentEngine().synth);
 }
 
 double Synchronized()
@@ -149,7 +149,7 @@ TEST_F(EmulatorTest, SettersFollowTheirRulesAndCouplings)
     }
     // The drift at 0.05 Hz and 4 mV: a 20 s triangle rising 0.4 mV/s; at
     // 8 mV twice as steep.
-    const hsim::TestModes& t = hsim::g_Engine.synth.test;
+    const hsim::TestModes& t = hsim::CurrentEngine().synth.test;
     CAutoCriticalSection lock(g_CriticalSection);
     for (auto [value, expected] : {std::pair{t.AAMIDriftTestWaveLen, 20.0}, {t.AAMIDriftTestWaveLenQuad, 5.0},
                                    {t.AAMIDriftTestWaveLenQuad3, 15.0}, {t.AAMIDriftTestSlope, 0.4}})

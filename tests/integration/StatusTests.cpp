@@ -3,7 +3,7 @@
 // and each thread reads the status of its own calls.
 #include "Fixture.h"
 
-#include "lifecycle/Monitor.h"
+#include "lifecycle/DeviceContext.h"
 #include "protocol/Exchange.h"
 
 #include <cerrno>
@@ -80,7 +80,7 @@ TEST_F(EmulatorTest, EachFaultGivesItsCauseAndASuccessClearsIt)
 TEST_F(EmulatorTest, HungUpDeviceFailsTheWriteWithEio)
 {
     hsimemu::Emulator& emulator = connect();
-    g_AutoMonitor.PauseMonitor();
+    hsim::CurrentDevice().monitor.PauseMonitor();
     SleepMs(50);  // a presence test under way ends first
     emulator.unplug();
     EXPECT_EQ(HSIMSetDCOffset(0, 5), HSIM_ERROR_IO);
@@ -89,7 +89,7 @@ TEST_F(EmulatorTest, HungUpDeviceFailsTheWriteWithEio)
     EXPECT_EQ(s.osError, EIO);
     EXPECT_EQ(s.bytesExpected, 64);
     EXPECT_EQ(s.bytesDone, 0);
-    g_AutoMonitor.StartMonitor();
+    hsim::CurrentDevice().monitor.StartMonitor(hsim::CurrentDevice());
 }
 
 // Each thread reads the cause of its own last call: another thread's failure

@@ -125,7 +125,7 @@ TEST_F(StreamedOutput, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheCloc
     EXPECT_FALSE(HSIMIsPlaying());
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        EXPECT_EQ(hsim::g_Engine.synth.clock.fOutputTime, 0.0);
+        EXPECT_EQ(hsim::CurrentEngine().synth.clock.fOutputTime, 0.0);
     }
     EXPECT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
     // Called with the lock held (as from a callback), it does not pause.
@@ -148,9 +148,9 @@ TEST_F(StreamedOutput, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
     HSIMRegisterPacingOutputCallback(OnPacing);
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_CUSTOM;  // selected, not started
+        hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_CUSTOM;  // selected, not started
         // As a run stopped within 10 ms of a pulse leaves it: a start paces afresh.
-        hsim::g_Engine.synth.pulse.MainPulseLatch = true;
+        hsim::CurrentEngine().synth.pulse.MainPulseLatch = true;
     }
     constexpr int kCount = 80000;
     std::vector<short> ac(kCount);
@@ -193,7 +193,7 @@ TEST_F(StreamedOutput, ImmediateChangeShowsInTheRunningCycle)
     hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
     {
         CAutoCriticalSection lock(g_CriticalSection);
-        hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_CUSTOM;
+        hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_CUSTOM;
     }
     std::vector<short> before(40000);
     ASSERT_EQ(HSIMRenderOutput(40000, nullptr, nullptr, before.data(), nullptr), 40000);
@@ -368,7 +368,7 @@ TEST_F(StreamedOutput, OutputThatEndsByItselfIsPlayedToItsEndThenStopped)
         }
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            EXPECT_EQ(hsim::g_Engine.record.RecordIndex, c.endSample) << "nothing recorded past the end";
+            EXPECT_EQ(hsim::CurrentEngine().record.RecordIndex, c.endSample) << "nothing recorded past the end";
         }
         std::lock_guard<std::mutex> guard(s_Told.mutex);
         const auto& graph = s_Told.graph;
@@ -397,7 +397,7 @@ TEST_F(StreamedOutput, FileWithADcChannelRendersBothChannels)
         ASSERT_EQ(raw ? HSIMLoadRawData(&data) : LoadECGtxt(const_cast<char*>(path.c_str()), 0), 4);
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            hsim::g_Engine.synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
+            hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
         }
         std::vector<short> acWords(1600);
         std::vector<unsigned short> dcWords(1600);

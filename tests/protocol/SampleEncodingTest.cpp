@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include "LayerContext.h"
+#include "protocol/LinkContext.h"
+
+namespace {
+const bool kContext = layertest::kDefaultInstalled<hsim::LinkContext>;
+}  // namespace
 
 TEST(SampleEncoding, DcWordSpansPlusMinusOneVolt)
 {
@@ -20,7 +26,7 @@ TEST(SampleEncoding, DcWordSpansPlusMinusOneVolt)
 
 TEST(SampleEncoding, AcCountsAreSixThousandFourHundredPerMillivolt)
 {
-    hsim::g_Respiration.RespirationEnabled = false;
+    hsim::CurrentRespiration().RespirationEnabled = false;
     EXPECT_EQ(AcWord(ScaleAcCounts(1.0)), 6400);
     EXPECT_EQ(AcWord(ScaleAcCounts(-6.0)), -32768);
     // 5.12 mV would be 32768 counts: clipped to 32767.
@@ -34,16 +40,16 @@ TEST(SampleEncoding, AcCountsAreSixThousandFourHundredPerMillivolt)
 
 TEST(SampleEncoding, RespirationNetworkAttenuates)
 {
-    hsim::g_Respiration.RespirationEnabled = true;
-    hsim::g_Respiration.nRespirationResistance = 500;
+    hsim::CurrentRespiration().RespirationEnabled = true;
+    hsim::CurrentRespiration().nRespirationResistance = 500;
     EXPECT_DOUBLE_EQ(GetAttenuation(), 2.873);
     // 6400 / 2.873 = 2227.6 -> 2227.
     EXPECT_EQ(AcWord(ScaleAcCounts(1.0)), 2227);
-    hsim::g_Respiration.nRespirationResistance = 2500;
+    hsim::CurrentRespiration().nRespirationResistance = 2500;
     EXPECT_DOUBLE_EQ(GetAttenuation(), 22.9);
-    hsim::g_Respiration.nRespirationResistance = 700;
+    hsim::CurrentRespiration().nRespirationResistance = 700;
     EXPECT_DOUBLE_EQ(GetAttenuation(), 1.0) << "an unknown resistance does not attenuate";
-    hsim::g_Respiration.RespirationEnabled = false;
-    hsim::g_Respiration.nRespirationResistance = 500;
+    hsim::CurrentRespiration().RespirationEnabled = false;
+    hsim::CurrentRespiration().nRespirationResistance = 500;
     EXPECT_DOUBLE_EQ(GetAttenuation(), 1.0);
 }

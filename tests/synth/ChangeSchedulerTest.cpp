@@ -100,21 +100,21 @@ TEST_F(ChangeSchedulerTest, RequestedChangeWaitsForTheEndOfTheCycleWhileStreamin
         S.out.F = r.f;
         S.out.Amplitude = 2.0;
         Apply(1);
-        g_bECGGoing = r.streaming;
+        SetStreaming(r.streaming);
         S.work.fVoltageRange = 0.0;
         S.out.MainOutput = r.code;
         S.out.Amplitude = 4.0;
         _ChangeRequested();
-        EXPECT_TRUE((S.work.fVoltageRange != 0.0) == r.atOnce && g_Engine.scheduler.ChangeOnNextCycle == !r.atOnce);
+        EXPECT_TRUE((S.work.fVoltageRange != 0.0) == r.atOnce && CurrentEngine().scheduler.ChangeOnNextCycle == !r.atOnce);
         S.out.Amplitude = 8.0;
-        _CheckIfChangeRequired(g_Engine, r.t);
-        EXPECT_TRUE(S.work.A == r.a && g_Engine.scheduler.ChangeOnNextCycle == r.pending) << S.work.A;
+        _CheckIfChangeRequired(CurrentEngine(), r.t);
+        EXPECT_TRUE(S.work.A == r.a && CurrentEngine().scheduler.ChangeOnNextCycle == r.pending) << S.work.A;
     }
     // A start absorbs a change left pending by the previous run.
-    g_bECGGoing = false;
-    g_Engine.scheduler.ChangeOnNextCycle = true;
+    SetStreaming(false);
+    CurrentEngine().scheduler.ChangeOnNextCycle = true;
     Apply(1);
-    EXPECT_FALSE(g_Engine.scheduler.ChangeOnNextCycle);
+    EXPECT_FALSE(CurrentEngine().scheduler.ChangeOnNextCycle);
 }
 
 TEST_F(ChangeSchedulerTest, NestedChangeIsAppliedAfterTheOuterOne)
@@ -142,11 +142,11 @@ TEST_F(ChangeSchedulerTest, DeferredChangeBuildsItsPatternOnTheCallersThread)
 {
     using Clock = std::chrono::steady_clock;
     Apply(3);
-    g_bECGGoing = true;  // streaming: the change waits for the end of the cycle
+    SetStreaming(true);  // streaming: the change waits for the end of the cycle
     S.pattern.nSpecialWaveform = IEC247_RR_1500MS_HOUR;
     S.out.MainOutput = 16;
     _ChangeRequested();
-    EXPECT_TRUE(g_Engine.scheduler.ChangeOnNextCycle);
+    EXPECT_TRUE(CurrentEngine().scheduler.ChangeOnNextCycle);
     auto start = Clock::now();
     std::free(getArray(IEC247_RR_1500MS_HOUR));
     const auto build = Clock::now() - start;
@@ -161,10 +161,10 @@ TEST_F(ChangeSchedulerTest, ApneaFollowsTheSecondsOfTheMinute)
 {
     for (auto [apneaTime, seconds, apnea] : {std::tuple{20, 40, false}, {20, 41, true}, {20, 59, true},
                                              {20, 60, false}, {20, 101, true}, {0, 59, false}, {60, 1, true}}) {
-        g_Respiration.nRespirationApneaTime = apneaTime;
-        g_Respiration.bRespirationApneaEnabled = !apnea;
+        CurrentRespiration().nRespirationApneaTime = apneaTime;
+        CurrentRespiration().bRespirationApneaEnabled = !apnea;
         EnableApneaByTime(seconds);
-        EXPECT_EQ(g_Respiration.bRespirationApneaEnabled, apnea) << apneaTime << " " << seconds;
+        EXPECT_EQ(CurrentRespiration().bRespirationApneaEnabled, apnea) << apneaTime << " " << seconds;
     }
 }
 

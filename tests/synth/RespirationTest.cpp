@@ -2,6 +2,7 @@
 // with apnea, the parameter operation, and its three effects on the ECG
 // beats (baseline, amplitude, beat-to-beat rate). Reference breath: 15 per
 // minute with ratio 2, so 4 s per breath, 4/3 s inhale, 8/3 s exhale.
+#include "transport/PortContext.h"
 #include "SynthTestSupport.h"
 
 #include "hsim.h"
@@ -121,8 +122,9 @@ TEST_F(RespirationTest, BeatsFollowTheBreathButNotTheApnea)
 TEST_F(RespirationTest, ParameterOperationWaitsForTheGlobalLock)
 {
     // It wants an open device; any descriptor stands in for the port.
-    g_hDevice.store(open("/dev/null", O_RDWR));
-    ASSERT_GE(g_hDevice.load(), 0);
+    std::atomic<long>& device = hsim::CurrentPort().hDevice;
+    device.store(open("/dev/null", O_RDWR));
+    ASSERT_GE(device.load(), 0);
     std::thread setter;
     {
         CAutoCriticalSection lock(g_CriticalSection);
@@ -134,7 +136,7 @@ TEST_F(RespirationTest, ParameterOperationWaitsForTheGlobalLock)
     }
     setter.join();
     EXPECT_TRUE(S.resp.OneRespireS == 3.0 && S.resp.InhaleS == 0.75 && S.resp.BaselineModV == 0.1);
-    close(g_hDevice.exchange(-1));
+    close(device.exchange(-1));
 }
 
 } // namespace

@@ -18,7 +18,7 @@ namespace synthtest {
 using namespace hsim;
 
 // The live engine's synthesis state, which the change scheduler works on.
-inline SynthState& S = g_Engine.synth;
+inline SynthState& S = CurrentEngine().synth;
 
 constexpr int kRate = 40000;
 
@@ -62,8 +62,8 @@ inline double V(double t) { return _GetMainFunctionVoltage(S, t); }
 
 inline void ResetSynthState()
 {
-    g_Engine = InitialEngine();
-    g_bECGGoing = false;
+    CurrentEngine() = InitialEngine();
+    SetStreaming(false);
 }
 
 class SynthTest : public ::testing::Test {

@@ -15,7 +15,7 @@ using namespace hsim;
 
 namespace {
 
-SynthState& S = g_Engine.synth;
+SynthState& S = CurrentEngine().synth;
 
 }  // namespace
 

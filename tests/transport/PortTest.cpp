@@ -20,6 +20,12 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include "LayerContext.h"
+#include "transport/PortContext.h"
+
+namespace {
+const bool kContext = layertest::kDefaultInstalled<hsim::PortContext>;
+}  // namespace
 
 namespace {
 
