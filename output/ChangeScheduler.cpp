@@ -80,7 +80,6 @@ void StopStreaming(Engine& e, bool playOut)
 {
     SetStreaming(false);
     e.stream.playOut = playOut;
-    e.stream.relaysPending = false;
     e.synth.clock.fOutputTime = 0;
     e.synth.clock.fOutputTimeGraph = 0;
     CurrentOutput().stopPlayEvent.SetEvent();
@@ -110,7 +109,6 @@ void PrepareStart(Engine& e)
     e.stream.tapFirstOfRun = true;
     e.stream.tapPulses = e.synth.pulse.PulsesStarted;
     e.stream.nSequenceCheck = 0;
-    e.stream.relaysPending = false;
     e.scheduler.ChangeOnNextCycle = false;
 }
 
@@ -132,14 +130,13 @@ Status _ChangeRequested()
     return ApplyChange(CurrentEngine());
 }
 
-void _CheckIfChangeRequired(Engine& e, double t)
+bool _CheckIfChangeRequired(Engine& e, double t)
 {
-    if (e.scheduler.ChangeOnNextCycle &&
-        (e.synth.clock.fTimePeriod - t < 0.0004 || e.synth.out.F < 0.15)) {
-        e.scheduler.ChangeOnNextCycle = false;
-        ApplyChange(e);
-        e.stream.relaysPending = true;
-    }
+    if (!e.scheduler.ChangeOnNextCycle || (e.synth.clock.fTimePeriod - t >= 0.0004 && e.synth.out.F >= 0.15))
+        return false;
+    e.scheduler.ChangeOnNextCycle = false;
+    ApplyChange(e);
+    return true;
 }
 
 bool _FreqScanEnded(const SynthState& s)
@@ -151,13 +148,12 @@ bool _FreqScanEnded(const SynthState& s)
                                           : (f <= s.scan.Ffinal || f >= s.scan.Fstart);
 }
 
-void _UpdateFreqScanIfRequired()
+void _UpdateFreqScanIfRequired(const SynthState& s, bool ended)
 {
-    SynthState& s = CurrentEngine().synth;
     if (!s.scan.FreqScanOn)
         return;
     TellFrequency(s.out.F);
-    if (!_FreqScanEnded(s))
+    if (!ended)
         return;
     TellFrequency(-1.0);
     if (s.scan.FreqScan1 || s.scan.FreqScan3)

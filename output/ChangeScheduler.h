@@ -24,13 +24,13 @@ Status _ChangeRequested();
 // with that sample's phase t (taken before the clock advanced): applies a
 // pending change of that engine in the last 0.4 ms of the cycle, or at once
 // for cycles longer than 6.7 s (F < 0.15).
-// The control block is rewritten once the transfer has been sent
-// (StreamState::relaysPending); nothing here talks to the device.
-void _CheckIfChangeRequired(Engine& e, double t);
-// Called by the streaming loop after every transfer: tells the frequency
-// callback the scan's frequency and ends the scan once the frequency, rounded
-// to 10 uHz, has reached its stop (in the scan's direction).
-void _UpdateFreqScanIfRequired();
+// True when it applied one: the control block is rewritten once the transfer
+// has been sent; nothing here talks to the device.
+bool _CheckIfChangeRequired(Engine& e, double t);
+// Called by the streaming loop after every transfer of the live engine s:
+// tells the frequency callback the scan's frequency and ends the scan when
+// the transfer found it at its stop (_FreqScanEnded).
+void _UpdateFreqScanIfRequired(const SynthState& s, bool ended);
 // The end test of a running scan: its frequency, rounded to 10 uHz, has
 // reached the stop frequency in the scan's direction (or left the range).
 bool _FreqScanEnded(const SynthState& s);

@@ -16,9 +16,6 @@ struct StreamState {
     int nDcDACValue = -1;         // fixed DC word, -1 = none
     uint32_t uiCounter = 0;       // samples since the last graph callback
     int freqDivider = 10;         // the graph callback sees every tenth sample
-    // A change applied at a cycle boundary inside a transfer: the control
-    // block is written once that transfer has gone out.
-    bool relaysPending = false;
     // The output ended by itself (a pattern or file that does not loop, a
     // scan at its stop): the device plays what it holds, the next request is
     // answered with one transfer at 0 mV, the one after it with the relays

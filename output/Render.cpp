@@ -84,7 +84,7 @@ int RenderFromStart(int count, const SampleOutput& out)
             CopyPart(Offset(out, done), {ac, dc, acWords, dcWords}, n);
         }
         done += n;
-        if (running && (events.endedAt >= 0 || _FreqScanEnded(e.synth)))
+        if (running && (events.endedAt >= 0 || events.scanEnded))
             break;
     }
     return done;

@@ -179,10 +179,12 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
             }
             if (live && !ended) {
                 Record(e.record, w, dc);
-                _CheckIfChangeRequired(e, t);
+                if (_CheckIfChangeRequired(e, t) && events.changedAt < 0)
+                    events.changedAt = n;
             }
         }
     }
+    events.scanEnded = _FreqScanEnded(s);
     return events;
 }
 
@@ -212,10 +214,8 @@ void _SendNextPacket()
     // A failed write is not retried: the clock has moved on, and the next
     // request continues from there.
     TransferSent(timing, Exchange({buffer, kTransferBytes}) == Status::Ok);
-    if (e.stream.relaysPending) {
-        e.stream.relaysPending = false;
+    if (events.changedAt >= 0)
         SetRelays(true);
-    }
     if (events.endedAt >= 0) {
         s.out.MainOutput = OUTPUT_OFF;
         StopStreaming(e, true);
@@ -223,7 +223,7 @@ void _SendNextPacket()
     }
     if (CurrentRespiration().RespirationEnabled)
         EnableApneaByTime(_Trunc32(s.clock.fOutputTimeGraph));
-    _UpdateFreqScanIfRequired();
+    _UpdateFreqScanIfRequired(s, events.scanEnded);
 }
 
 void AnswerDataRequest()

@@ -28,6 +28,12 @@ struct TransferEvents {
     // does not loop played to its end), -1 when it did not. The samples from
     // there on hold the signal channel at 0 mV.
     int endedAt = -1;
+    // The sample at which a change waiting for the cycle boundary was
+    // applied, -1 when none was: the control block is written after the
+    // transfer.
+    int changedAt = -1;
+    // A running frequency scan has reached its stop with this transfer.
+    bool scanEnded = false;
 };
 
 // Computes the next transfer of e into buffer (kTransferBytes bytes):
