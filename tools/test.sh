@@ -27,6 +27,7 @@ run_ctest() {  # build-dir [ctest args...]
 
 for stage in $stages; do
   echo "=== $stage ==="
+  stage_start=$(date +%s)
   case $stage in
     native)
       cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -100,5 +101,6 @@ for stage in $stages; do
       run_ctest build-aarch64 -L unit ;;
     *) echo "unknown stage: $stage" >&2; exit 2 ;;
   esac
+  echo "=== $stage passed in $(( $(date +%s) - stage_start )) s ==="
 done
 echo "=== all stages passed: $stages ==="
