@@ -1,9 +1,11 @@
 // Exported waveform parameters: amplitude, frequency and pulse width, the
 // pacemaker pulses, the custom beat's timing and waves, the dynamic-range
 // overlay, the sine frequency scan, the callbacks and the reset to defaults.
-// Each setter checks its arguments before it stores anything; the change it
-// then requests applies at once (the beat's shape) or, while output streams,
-// at the next cycle boundary.
+// The single-valued ones are entries of the parameter table
+// (api/ParameterTable.cpp), which holds their ranges, couplings and how a
+// change applies. Each setter checks its arguments before it stores
+// anything.
+#include "api/ParameterTable.h"
 #include "api/Setter.h"
 #include "hsim.h"
 #include "hsim_ext.h"
@@ -17,9 +19,7 @@ using namespace hsim;
 
 namespace {
 
-constexpr double kPulseMaxHz = 5.0;  // the two pulse functions stop here
 constexpr int kChannels = 4;
-constexpr double kMinPWidthMs = 50.0;  // the narrowest P wave HSIMSetPDuration accepts
 
 SynthState& Synth()
 {
@@ -37,118 +37,74 @@ int Code(bool accepted, int refusal)
 
 extern "C" int HSIMSetAmplitude(double mv)
 {
-    SynthState& s = Synth();
-    return FramedSetter(
-        [&] {
-            if (!InRange(mv, -10.0, 10.0))
-                return -2;
-            return Code(s.test.BaseLineOverload == 0, -3);
-        },
-        [&] {
-            s.out.Amplitude = mv;
-            _ChangeRequested();
-        });
+    return SetParameter(Parameter::Amplitude, mv);
 }
 
 extern "C" double HSIMGetAmplitude(void)
 {
-    return CurrentSettings().out.Amplitude;
+    return GetParameter(Parameter::Amplitude);
 }
 
 extern "C" int HSIMSetFrequency(double hz)
 {
-    SynthState& s = Synth();
-    return FramedSetter(
-        [&] {
-            const bool pulse =
-                s.out.MainOutput == OUTPUT_RECTANGULAR_PULSE || s.out.MainOutput == OUTPUT_TRIANGULAR_PULSE;
-            if (!InRange(hz, 0.017, 500.0) || (pulse && hz > kPulseMaxHz))
-                return -2;
-            if (s.scan.FreqScanOn)
-                return -3;
-            return Code(s.test.BaseLineOverload == 0, -4);
-        },
-        [&] {
-            s.out.F = hz;
-            _ChangeRequested();
-        });
+    return SetParameter(Parameter::Frequency, hz);
 }
 
 extern "C" double HSIMGetFrequency(void)
 {
-    return CurrentSettings().out.F;
+    return GetParameter(Parameter::Frequency);
 }
 
 extern "C" int HSIMSetPulseWidth(double ms)
 {
-    return SetInRange(Synth().out.PulseWidth, ms, 1.0, 300.0, _ChangeRequested);
+    return SetParameter(Parameter::PulseWidth, ms);
 }
 
 extern "C" double HSIMGetPulseWidth(void)
 {
-    return CurrentSettings().out.PulseWidth;
+    return GetParameter(Parameter::PulseWidth);
 }
 
 // --------------------------------------------------------------- pacing
 
 extern "C" int HSIMSetPacingPulseMode(int mode)
 {
-    return FramedSetter([] { return 0; },
-                        [&] {
-                            Synth().pacing.PacingPulse = mode;
-                            _ChangeRequested();
-                        });
+    return SetParameter(Parameter::PacingMode, mode);
 }
 
 extern "C" int HSIMGetPacingPulseMode(void)
 {
-    return CurrentSettings().pacing.PacingPulse;
+    return static_cast<int>(GetParameter(Parameter::PacingMode));
 }
 
-// Pulses ride on the DC channel, so a pacing amplitude puts every channel in
-// variable-DC mode. The amplitude stands even if a channel's write fails.
 extern "C" int HSIMSetPacingAmplitude(double mv)
 {
-    return FramedSetter([&] { return Code(InRange(mv, -700.0, 700.0), -2); },
-                        [&] {
-                            Synth().pacing.PA = mv;
-                            if (mv != 0.0) {
-                                for (int channel = 0; channel < kChannels; ++channel)
-                                    SetChannelDcVariableMode(channel, true);
-                            }
-                            _ChangeRequested();
-                        });
+    return SetParameter(Parameter::PacingAmplitude, mv);
 }
 
 extern "C" double HSIMGetPacingAmplitude(void)
 {
-    return CurrentSettings().pacing.PA;
+    return GetParameter(Parameter::PacingAmplitude);
 }
 
 extern "C" int HSIMSetPacingDuration(double ms)
 {
-    return SetInRange(Synth().pacing.PacingDuration, ms, 0.1, 3.0, _ChangeRequested);
+    return SetParameter(Parameter::PacingWidth, ms);
 }
 
 extern "C" double HSIMGetPacingDuration(void)
 {
-    return CurrentSettings().pacing.PacingDuration;
+    return GetParameter(Parameter::PacingWidth);
 }
 
-// A fixed rate: the pulses no longer follow the beats.
 extern "C" int HSIMSetPacingRate(unsigned int perMinute)
 {
-    return FramedSetter([&] { return Code(perMinute >= 10 && perMinute <= 360, -2); },
-                        [&] {
-                            Synth().pacing.PacingRate = perMinute;
-                            Synth().pacing.pacingSynchronized = false;
-                            _ChangeRequested();
-                        });
+    return SetParameter(Parameter::PacingRate, perMinute);
 }
 
 extern "C" int HSIMGetPacingRate(void)
 {
-    return static_cast<int>(CurrentSettings().pacing.PacingRate);
+    return static_cast<int>(GetParameter(Parameter::PacingRate));
 }
 
 extern "C" bool HSIMGetPacingRateSynchronized(void)
@@ -166,130 +122,114 @@ extern "C" int HSIMSetPacingRateSynchronized(void)
 
 extern "C" int HSIMSetOvershootTimeConstant(unsigned int ms)
 {
-    return FramedSetter([&] { return Code(ms <= 100, -2); },
-                        [&] {
-                            Synth().pacing.PacingOvershootTC = ms;
-                            _ChangeRequested();
-                        });
+    return SetParameter(Parameter::OvershootTimeConstant, ms);
 }
 
 extern "C" int HSIMGetOvershootTimeConstant(void)
 {
-    return static_cast<int>(CurrentSettings().pacing.PacingOvershootTC);
+    return static_cast<int>(GetParameter(Parameter::OvershootTimeConstant));
 }
 
-// The overshoot's sign follows the pulse; only its magnitude is kept.
 extern "C" int HSIMSetOvershootAmplitude(double mv)
 {
-    return SetInRange(Synth().pacing.POA, std::fabs(mv), 0.0, 5.0, _ChangeRequested);
+    return SetParameter(Parameter::OvershootAmplitude, mv);
 }
 
 extern "C" double HSIMGetOvershootAmplitude(void)
 {
-    return CurrentSettings().pacing.POA;
+    return GetParameter(Parameter::OvershootAmplitude);
 }
 
 // ------------------------------------------------------------ custom beat
 
 extern "C" int HSIMSetQRSDuration(double ms)
 {
-    return SetInRange(Synth().ecg.QRSDuration, ms, 5.0, 200.0, _Change);
+    return SetParameter(Parameter::QrsDuration, ms);
 }
 
 extern "C" double HSIMGetQRSDuration(void)
 {
-    return CurrentSettings().ecg.QRSDuration;
+    return GetParameter(Parameter::QrsDuration);
 }
 
 extern "C" int HSIMSetTWave(double mv)
 {
-    return SetInRange(Synth().ecg.CusT, mv, 0.0, 5.0, _Change);
+    return SetParameter(Parameter::TWave, mv);
 }
 
 extern "C" double HSIMGetTWave(void)
 {
-    return CurrentSettings().ecg.CusT;
+    return GetParameter(Parameter::TWave);
 }
 
 extern "C" int HSIMSetPDuration(double ms)
 {
-    return SetInRange(Synth().ecg.PDuration, ms, kMinPWidthMs, 100.0, _Change);
+    return SetParameter(Parameter::PDuration, ms);
 }
 
 extern "C" double HSIMGetPDuration(void)
 {
-    return CurrentSettings().ecg.PDuration;
+    return GetParameter(Parameter::PDuration);
 }
 
-// The P wave fits into the PR interval: an interval below 50 ms narrows it
-// to the interval; a longer one widens a narrowed P wave back to 50 ms.
 extern "C" int HSIMSetPRInterval(double ms)
 {
-    return FramedSetter([&] { return Code(InRange(ms, 0.0, 200.0), -2); },
-                        [&] {
-                            EcgSettings& ecg = Synth().ecg;
-                            ecg.PRInterval = ms;
-                            if (ms < kMinPWidthMs)
-                                ecg.PDuration = ms;
-                            else if (ecg.PDuration < kMinPWidthMs)
-                                ecg.PDuration = kMinPWidthMs;
-                            _Change();
-                        });
+    return SetParameter(Parameter::PrInterval, ms);
 }
 
 extern "C" double HSIMGetPRInterval(void)
 {
-    return CurrentSettings().ecg.PRInterval;
+    return GetParameter(Parameter::PrInterval);
 }
 
 extern "C" int HSIMSetQTInterval(double ms)
 {
-    return SetInRange(Synth().ecg.QTInterval, ms, 100.0, 900.0, _Change);
+    return SetParameter(Parameter::QtInterval, ms);
 }
 
 extern "C" double HSIMGetQTInterval(void)
 {
-    return CurrentSettings().ecg.QTInterval;
+    return GetParameter(Parameter::QtInterval);
 }
 
 extern "C" int HSIMSetPWave(double mv)
 {
-    return SetInRange(Synth().ecg.CusP, mv, 0.0, 2.0, _Change);
+    return SetParameter(Parameter::PWave, mv);
 }
 
 extern "C" double HSIMGetPWave(void)
 {
-    return CurrentSettings().ecg.CusP;
+    return GetParameter(Parameter::PWave);
 }
 
 extern "C" int HSIMSetSTDeviation(double mv)
 {
-    return SetInRange(Synth().ecg.CusST, mv, -2.0, 2.0, _Change);
+    return SetParameter(Parameter::StDeviation, mv);
 }
 
 extern "C" double HSIMGetSTDeviation(void)
 {
-    return CurrentSettings().ecg.CusST;
+    return GetParameter(Parameter::StDeviation);
 }
 
 extern "C" int HSIMSetSTSegment(double ms)
 {
-    return SetInRange(Synth().ecg.STSegment, ms, 100.0, 900.0, _ChangeRequested);
+    return SetParameter(Parameter::StSegment, ms);
 }
 
 extern "C" double HSIMGetSTSegment(void)
 {
-    return CurrentSettings().ecg.STSegment;
+    return GetParameter(Parameter::StSegment);
 }
 
 extern "C" int HSIMSetTDuration(double ms)
 {
-    return SetInRange(Synth().ecg.TDuration, ms, 100.0, 900.0, _ChangeRequested);
+    return SetParameter(Parameter::TDuration, ms);
 }
 
 extern "C" double HSIMGetTDuration(void)
 {
-    return CurrentSettings().ecg.TDuration;
+    return GetParameter(Parameter::TDuration);
 }
 
 // ------------------------------------------------------------- test modes

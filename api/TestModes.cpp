@@ -6,6 +6,7 @@
 // The setters hold the lock for their whole call and need a device (-1
 // without one) but, unless stated, do not wait for the command window: they
 // store settings and request a change, which the engine applies.
+#include "api/ParameterTable.h"
 #include "api/Setter.h"
 #include "hsim.h"
 #include "output/ChangeScheduler.h"
@@ -19,24 +20,6 @@ namespace {
 TestModes& Tests()
 {
     return CurrentEngine().synth.test;
-}
-
-// L = 1 / f, its quarter and three quarters, and the slope that makes the
-// drift a triangle of the set peak-to-peak amplitude.
-void SetDriftShape(TestModes& t, double hz)
-{
-    t.AAMIDriftTestWaveLen = 1.0 / hz;
-    t.AAMIDriftTestWaveLenQuad = 0.25 / hz;
-    t.AAMIDriftTestWaveLenQuad3 = 0.75 / hz;
-    t.AAMIDriftTestSlope = 2.0 * t.AAMIDriftTestAmp / t.AAMIDriftTestWaveLen;
-}
-
-// Amplitude and frequency of the drift apply when the drift is on; while it
-// is off they are only kept.
-void ChangeIfDrifting()
-{
-    if (Tests().AAMIDriftTest)
-        _ChangeRequested();
 }
 
 }  // namespace
@@ -78,46 +61,32 @@ extern "C" double GetECG2_27_NoiseAmp(void)
 
 extern "C" int SetECG2_27_AAMIDriftTest(bool on)
 {
-    return FramedSetter<DeviceLock>([] { return 0; },
-                                    [&] {
-                                        Tests().AAMIDriftTest = on;
-                                        _ChangeRequested();
-                                    });
+    return SetParameter(Parameter::Drift, on);
 }
 
 extern "C" bool GetECG2_27_AAMIDriftTest(void)
 {
-    return CurrentSettings().test.AAMIDriftTest;
+    return GetParameter(Parameter::Drift) != 0.0;
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestAmp(double mv)
 {
-    return FramedSetter<DeviceLock>([&] { return InRange(mv, 1.0, 8.0) ? 0 : -2; },
-                                    [&] {
-                                        TestModes& t = Tests();
-                                        t.AAMIDriftTestAmp = mv;
-                                        t.AAMIDriftTestSlope = 2.0 * mv / t.AAMIDriftTestWaveLen;
-                                        ChangeIfDrifting();
-                                    });
+    return SetParameter(Parameter::DriftAmplitude, mv);
 }
 
 extern "C" double GetECG2_27_AAMIDriftTestAmp(void)
 {
-    return CurrentSettings().test.AAMIDriftTestAmp;
+    return GetParameter(Parameter::DriftAmplitude);
 }
 
 extern "C" int SetECG2_27_AAMIDriftTestFreq(double hz)
 {
-    return FramedSetter<DeviceLock>([&] { return InRange(hz, 0.05, 2.0) ? 0 : -2; },
-                                    [&] {
-                                        SetDriftShape(Tests(), hz);
-                                        ChangeIfDrifting();
-                                    });
+    return SetParameter(Parameter::DriftFrequency, hz);
 }
 
 extern "C" double GetECG2_27_AAMIDriftTestFreq(void)
 {
-    return 1.0 / CurrentSettings().test.AAMIDriftTestWaveLen;
+    return GetParameter(Parameter::DriftFrequency);
 }
 
 extern "C" double GetDynamicRangeTestAmp(void)

@@ -226,6 +226,53 @@ HSIM_API unsigned long long HSIMTapOverruns(const HSIM_TAP* tap);
 /* Releases the reader; null is ignored. */
 HSIM_API void HSIMTapClose(HSIM_TAP* tap);
 
+/*
+ * The parameters, described once. Each has a name ("amplitude",
+ * "qrs-duration", ...), a unit ("mV", "Hz", "ms", "/min", or "" for none), a
+ * kind, the range its setter accepts (both ends included), the value the
+ * library starts with, and how a change takes effect. The exported setter of
+ * a parameter (HSIMSetAmplitude, ...) and HSIMSetParameter with its name do
+ * the same, with the same results.
+ */
+typedef enum HSIM_PARAMETER_KIND {
+    HSIM_PARAMETER_NUMBER = 0,  /* any value in the range */
+    HSIM_PARAMETER_INTEGER = 1, /* whole numbers in the range */
+    HSIM_PARAMETER_BOOL = 2     /* 0 or 1 */
+} HSIM_PARAMETER_KIND;
+
+typedef enum HSIM_PARAMETER_APPLY {
+    HSIM_APPLY_DEFERRED = 0,  /* while output streams, at the end of the running cycle */
+    HSIM_APPLY_IMMEDIATE = 1, /* at once */
+    HSIM_APPLY_STORED = 2     /* kept; it takes effect with what it belongs to */
+} HSIM_PARAMETER_APPLY;
+
+typedef struct HSIM_PARAMETER_INFO {
+    const char* name; /* static text */
+    const char* unit; /* static text */
+    int kind;         /* HSIM_PARAMETER_... */
+    int apply;        /* HSIM_APPLY_... */
+    double minimum;
+    double maximum;
+    double initial;
+} HSIM_PARAMETER_INFO;
+
+/* The number of parameters. since 1.0.5 */
+HSIM_API int HSIMGetParameterCount(void);
+/* The description of parameter index (0 .. count - 1): 0, or -2 for an index
+ * outside them or a null info (nothing written). since 1.0.5 */
+HSIM_API int HSIMGetParameterInfo(int index, HSIM_PARAMETER_INFO* info);
+/* Sets a parameter by name: the result of its setter (0 stored; -1 no device
+ * or no command window; -2 outside the range, or not a whole number for an
+ * integer or a bool; -3, -4 refused by a coupling the setter documents),
+ * or HSIM_ERROR_UNKNOWN_PARAMETER for a name that is none (or null).
+ * since 1.0.5 */
+#define HSIM_ERROR_UNKNOWN_PARAMETER (-20)
+HSIM_API int HSIMSetParameter(const char* name, double value);
+/* Reads a parameter by name into *value, as its getter does: 0, or
+ * HSIM_ERROR_UNKNOWN_PARAMETER for a name that is none, -2 for a null value.
+ * since 1.0.5 */
+HSIM_API int HSIMGetParameter(const char* name, double* value);
+
 #ifdef __cplusplus
 }
 #endif
