@@ -131,8 +131,8 @@ const ParameterRow kRows[kParameterCount] = {
     {"st-deviation", "mV", K::Number, -2.0, 2.0, 0.0, A::Immediate, F::Device, HSIM_FIELD(ecg, CusST)},
     // The ST segment and T wave are weights of the QT remainder; the library
     // starts with 70 and 180, below the range a setter accepts.
-    {"st-segment", "", K::Number, 100.0, 900.0, 70.0, A::Deferred, F::Device, HSIM_FIELD(ecg, STSegment)},
-    {"t-duration", "", K::Number, 100.0, 900.0, 180.0, A::Deferred, F::Device, HSIM_FIELD(ecg, TDuration)},
+    {"st-segment", "ms", K::Number, 100.0, 900.0, 70.0, A::Deferred, F::Device, HSIM_FIELD(ecg, STSegment)},
+    {"t-duration", "ms", K::Number, 100.0, 900.0, 180.0, A::Deferred, F::Device, HSIM_FIELD(ecg, TDuration)},
     {"drift", "", K::Bool, 0, 1, 0, A::Deferred, F::Lock, HSIM_FIELD(test, AAMIDriftTest)},
     {"drift-amplitude", "mV", K::Number, 1.0, 8.0, 4.0, A::None, F::Lock, nullptr, StoreDriftAmplitude,
      [](const Settings& s) { return s.test.AAMIDriftTestAmp; }},
