@@ -6,6 +6,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -133,17 +135,6 @@ bool WholeNumber(std::string_view text, Dimension dimension, Range range, int& v
     return true;
 }
 
-// One value of a dimension for a setter taking it.
-Reader Scalar(Dimension dimension, Range range, int (*setter)(double))
-{
-    return [=](std::string_view text, Function, std::string& why) -> Action {
-        double v = 0;
-        if (!Checked(text, dimension, range, v, why))
-            return nullptr;
-        return [=] { return setter(v); };
-    };
-}
-
 template <class Int>
 Reader WholeScalar(Dimension dimension, Range range, int (*setter)(Int))
 {
@@ -167,13 +158,150 @@ Reader Switch(void (*setter)(bool))
     };
 }
 
+// The library's description of a parameter by name (the library's own names,
+// "qrs-duration"); the program cannot run without the ones it names.
+HSIM_PARAMETER_INFO TableInfo(const char* name)
+{
+    for (int i = 0, n = HSIMGetParameterCount(); i < n; ++i) {
+        HSIM_PARAMETER_INFO info;
+        if (HSIMGetParameterInfo(i, &info) == 0 && std::strcmp(info.name, name) == 0)
+            return info;
+    }
+    std::fprintf(stderr, "hsimctl: the library has no parameter '%s'\n", name);
+    std::abort();
+}
+
+Range TableRange(const char* name)
+{
+    const HSIM_PARAMETER_INFO info = TableInfo(name);
+    return {info.minimum, info.maximum};
+}
+
+Dimension DimensionOfUnit(const char* unit)
+{
+    for (Dimension d : {Dimension::Voltage, Dimension::Frequency, Dimension::Rate, Dimension::Time,
+                        Dimension::Duration})
+        if (std::strcmp(BaseUnit(d), unit) == 0)
+            return d;
+    return Dimension::Number;
+}
+
+// Whole numbers over the whole range of an int: any mode the library takes.
+bool AnyInteger(const HSIM_PARAMETER_INFO& info)
+{
+    return info.minimum <= INT_MIN && info.maximum >= INT_MAX;
+}
+
+// The range as help texts and refusals give it.
+std::string TableRangeText(const HSIM_PARAMETER_INFO& info)
+{
+    if (info.kind == HSIM_PARAMETER_BOOL)
+        return "on or off";
+    if (AnyInteger(info))
+        return "any whole number";
+    return RangeText(info.minimum, info.maximum, info.unit);
+}
+
+// A value of a table parameter, read in its unit and range (on/off for a
+// bool, whole numbers for an integer) and set by its name.
+Reader TableScalar(const HSIM_PARAMETER_INFO& info)
+{
+    const std::string name = info.name;
+    const Dimension dimension = DimensionOfUnit(info.unit);
+    const Range range{info.minimum, info.maximum};
+    const int kind = info.kind;
+    return [=](std::string_view text, Function, std::string& why) -> Action {
+        double v = 0;
+        if (kind == HSIM_PARAMETER_BOOL) {
+            const auto on = ParseSwitch(text);
+            if (!on) {
+                why = "'" + Text(text) + "' is not on or off";
+                return nullptr;
+            }
+            v = *on ? 1 : 0;
+        } else if (kind == HSIM_PARAMETER_INTEGER) {
+            int whole = 0;
+            if (!WholeNumber(text, dimension, range, whole, why))
+                return nullptr;
+            v = whole;
+        } else if (!Checked(text, dimension, range, v, why)) {
+            return nullptr;
+        }
+        return [=] { return HSIMSetParameter(name.c_str(), v); };
+    };
+}
+
+// The option names hsimctl gives the library's parameters, where they differ
+// or say more; every other parameter of the library is an option of its own
+// name. The range in the help is the library's.
+struct TableOption {
+    const char* option;
+    const char* parameter;
+    const char* valueHint;
+    const char* help;
+    const char* note;  // after the range
+};
+constexpr TableOption kTableOptions[] = {
+    {"pulse-width", "pulse-width", "100ms", "width of the pulse functions", ""},
+    {"qrs", "qrs-duration", "100ms", "QRS duration of the beat", ""},
+    {"t-wave", "t-wave", "0.3mV", "T wave amplitude", ""},
+    {"p-wave", "p-wave", "0.15mV", "P wave amplitude", ""},
+    {"p-width", "p-duration", "80ms", "P wave width", ""},
+    {"pr", "pr-interval", "160ms", "PR interval", ""},
+    {"qt", "qt-interval", "400ms", "QT interval", ""},
+    {"st", "st-deviation", "0mV", "ST deviation", ""},
+    {"st-weight", "st-segment", "100ms", "ST segment weight", ""},
+    {"t-weight", "t-duration", "100ms", "T wave weight", ""},
+    {"pacing", "pacing-amplitude", "2mV", "pacing pulse amplitude", " (0 = off)"},
+    {"pacing-width", "pacing-width", "1ms", "pacing pulse width", ""},
+    {"pacing-mode", "pacing-mode", "0", "pacing pulse mode", ""},
+    {"overshoot", "overshoot-amplitude", "0.5mV", "pacing overshoot amplitude", " (played as its magnitude)"},
+    {"overshoot-tau", "overshoot-time-constant", "10ms", "pacing overshoot time constant", ""},
+    {"drift-rate", "drift-frequency", "0.1Hz", "baseline drift frequency", ""},
+};
+// Parameters that hand-written options below cover with more than one value
+// or with the output function's own range.
+struct ComposedOption {
+    const char* parameter;
+    const char* option;
+};
+constexpr ComposedOption kComposedParameters[] = {
+    {"amplitude", "amplitude"}, {"frequency", "rate"}, {"pacing-rate", "pacing-rate"},
+    {"drift", "drift"},         {"drift-amplitude", "drift"}};
+
+Parameter TableParameter(const TableOption& o)
+{
+    const HSIM_PARAMETER_INFO info = TableInfo(o.parameter);
+    return {o.option, o.valueHint, std::string(o.help) + ", " + TableRangeText(info) + o.note, false,
+            TableScalar(info)};
+}
+
+// Options for the library's parameters that hsimctl names no other way.
+void AddOtherTableParameters(std::vector<Parameter>& p)
+{
+    for (int i = 0, n = HSIMGetParameterCount(); i < n; ++i) {
+        HSIM_PARAMETER_INFO info;
+        if (HSIMGetParameterInfo(i, &info) != 0)
+            continue;
+        const auto named = [&](const char* name) { return std::strcmp(name, info.name) == 0; };
+        if (std::any_of(std::begin(kTableOptions), std::end(kTableOptions),
+                        [&](const TableOption& o) { return named(o.parameter); }) ||
+            std::any_of(std::begin(kComposedParameters), std::end(kComposedParameters),
+                        [&](const ComposedOption& c) { return named(c.parameter); }))
+            continue;
+        const std::string hint = info.kind == HSIM_PARAMETER_BOOL ? "on" : Number(info.initial) + info.unit;
+        p.push_back({info.name, hint, std::string(info.name) + ", " + TableRangeText(info), false,
+                     TableScalar(info)});
+    }
+}
+
 // The amplitude: peak to peak for the test functions (from 0 mV for the
 // pulses), QRS from S to R for the beats, which play at most 5 mV whatever is
 // set.
 Action ReadAmplitude(std::string_view text, Function function, std::string& why)
 {
     double mv = 0;
-    const Range range = IsEcg(function) ? Range{-5, 5} : Range{-10, 10};
+    const Range range = IsEcg(function) ? Range{-5, 5} : TableRange("amplitude");
     if (!Quantity(text, Dimension::Voltage, mv, why))
         return nullptr;
     if (!Within(text, mv, range, "mV", why)) {
@@ -207,7 +335,8 @@ Action ReadRate(std::string_view text, Function function, std::string& why)
     } else if (!Quantity(text, Dimension::Frequency, hz, why)) {
         return nullptr;
     }
-    const Range range{0.017, IsEcg(function) ? 6.0 : IsSlow(function) ? 5.0 : 500.0};
+    const Range table = TableRange("frequency");
+    const Range range{table.low, IsEcg(function) ? 6.0 : IsSlow(function) ? 5.0 : table.high};
     // Compared in hertz, within a rounding of the unit's conversion.
     if (!(hz >= range.low * (1 - 1e-12) && hz <= range.high * (1 + 1e-12))) {
         why = "'" + Text(text) + "' is outside what " + (known ? FunctionName(*function) : "the output") +
@@ -301,43 +430,21 @@ std::vector<Parameter> MakeParameters()
     using D = Dimension;
     std::vector<Parameter> p = {
         {"amplitude", "1mV",
-         "signal amplitude, -10..10 mV: peak to peak for the sine, triangle, square and biphasic (1mV "
+         "signal amplitude, " + TableRangeText(TableInfo("amplitude")) + ": peak to peak for the sine, triangle, square and biphasic (1mV "
          "plays -0.5..+0.5 mV); the height from 0 mV for the pulses and the exponential (1mV plays 0..1 mV); "
          "for the ECG beats the QRS from S to R, -5..5 mV (R peak at 0.875, S at -0.125 of it)",
          false, ReadAmplitude},
         {"rate", "75bpm",
          "heart rate or frequency: ECG 1.02..360 bpm (a plain number is bpm), pulses and exponential "
-         "0.017..5 Hz, other functions 0.017..500 Hz (a plain number is Hz); units bpm, /min, Hz",
+         "0.017..5 Hz, other functions " + TableRangeText(TableInfo("frequency")) +
+             " (a plain number is Hz); units bpm, /min, Hz",
          false, ReadRate},
-        {"pulse-width", "100ms", "width of the pulse functions, 1..300 ms", false,
-         Scalar(D::Time, {1, 300}, HSIMSetPulseWidth)},
-        {"qrs", "100ms", "QRS duration of the beat, 5..200 ms", false,
-         Scalar(D::Time, {5, 200}, HSIMSetQRSDuration)},
-        {"t-wave", "0.3mV", "T wave amplitude, 0..5 mV", false, Scalar(D::Voltage, {0, 5}, HSIMSetTWave)},
-        {"p-wave", "0.15mV", "P wave amplitude, 0..2 mV", false, Scalar(D::Voltage, {0, 2}, HSIMSetPWave)},
-        {"p-width", "80ms", "P wave width, 50..100 ms", false, Scalar(D::Time, {50, 100}, HSIMSetPDuration)},
-        {"pr", "160ms", "PR interval, 0..200 ms", false, Scalar(D::Time, {0, 200}, HSIMSetPRInterval)},
-        {"qt", "400ms", "QT interval, 100..900 ms", false, Scalar(D::Time, {100, 900}, HSIMSetQTInterval)},
-        {"st", "0mV", "ST deviation, -2..2 mV", false, Scalar(D::Voltage, {-2, 2}, HSIMSetSTDeviation)},
-        {"st-weight", "100ms", "ST segment weight, 100..900 ms", false,
-         Scalar(D::Time, {100, 900}, HSIMSetSTSegment)},
-        {"t-weight", "100ms", "T wave weight, 100..900 ms", false, Scalar(D::Time, {100, 900}, HSIMSetTDuration)},
-        {"pacing", "2mV", "pacing pulse amplitude, -700..700 mV (0 = off)", false,
-         Scalar(D::Voltage, {-700, 700}, HSIMSetPacingAmplitude)},
-        {"pacing-width", "1ms", "pacing pulse width, 0.1..3 ms", false,
-         Scalar(D::Time, {0.1, 3}, HSIMSetPacingDuration)},
-        {"pacing-rate", "70ppm", "pacing rate, 10..360 per minute, or 'sync' (one pulse per beat)", false,
+        {"pacing-rate", "70ppm", "pacing rate, " + TableRangeText(TableInfo("pacing-rate")) + ", or 'sync' (one pulse per beat)", false,
          [](std::string_view text, Function function, std::string& why) -> Action {
              if (text == "sync")
                  return [] { return HSIMSetPacingRateSynchronized(); };
-             return WholeScalar<unsigned>(D::Rate, {10, 360}, HSIMSetPacingRate)(text, function, why);
+             return TableScalar(TableInfo("pacing-rate"))(text, function, why);
          }},
-        {"pacing-mode", "0", "pacing pulse mode", false,
-         WholeScalar<int>(D::Number, {-1e9, 1e9}, HSIMSetPacingPulseMode)},
-        {"overshoot", "0.5mV", "pacing overshoot amplitude, -5..5 mV (played as its magnitude)", false,
-         Scalar(D::Voltage, {-5, 5}, HSIMSetOvershootAmplitude)},
-        {"overshoot-tau", "10ms", "pacing overshoot time constant, 0..100 ms", false,
-         WholeScalar<unsigned>(D::Time, {0, 100}, HSIMSetOvershootTimeConstant)},
         {"noise", "50Hz:0.1mV", "mains or random noise: 50Hz|60Hz|random:AMPLITUDE (0.01..5 mV p-p), or off", false,
          [](std::string_view text, Function, std::string& why) -> Action {
              if (text == "off")
@@ -361,20 +468,18 @@ std::vector<Parameter> MakeParameters()
                  return nullptr;
              return [=] { return SetECG2_27_Noise(mode, mv); };
          }},
-        {"drift", "4mV", "baseline drift (triangle), 1..8 mV p-p, or off", false,
+        {"drift", "4mV", "baseline drift (triangle), " + TableRangeText(TableInfo("drift-amplitude")) + " p-p, or off", false,
          [](std::string_view text, Function, std::string& why) -> Action {
              if (ParseSwitch(text) == false)
                  return [] { return SetECG2_27_AAMIDriftTest(false); };
              double mv = 0;
-             if (!Checked(text, D::Voltage, {1, 8}, mv, why))
+             if (!Checked(text, D::Voltage, TableRange("drift-amplitude"), mv, why))
                  return nullptr;
              return [=] {
                  const int result = SetECG2_27_AAMIDriftTestAmp(mv);
                  return result ? result : SetECG2_27_AAMIDriftTest(true);
              };
          }},
-        {"drift-rate", "0.1Hz", "baseline drift frequency, 0.05..2 Hz", false,
-         Scalar(D::Frequency, {0.05, 2}, SetECG2_27_AAMIDriftTestFreq)},
         {"pattern-227", "0", "IEC 60601-2-27 test pattern, 0..9", false,
          WholeScalar<int>(D::Number, {0, 9}, SetSpecialWave227)},
         {"pattern-251", "0", "IEC 60601-2-51 calibration pattern, 0..15", false,
@@ -445,6 +550,12 @@ std::vector<Parameter> MakeParameters()
         {"baseline-reset", "1", "baseline-reset test level 0..4 (50, 60, 80, 100 Hz sine of 1000 mV on DC)", true,
          WholeScalar<int>(D::Number, {0, 4}, SetBaselineResetTest)},
     };
+    // The library's parameters after the amplitude and the rate.
+    std::vector<Parameter> table;
+    for (const TableOption& o : kTableOptions)
+        table.push_back(TableParameter(o));
+    AddOtherTableParameters(table);
+    p.insert(p.begin() + 2, table.begin(), table.end());
     return p;
 }
 
@@ -454,6 +565,17 @@ const std::vector<Parameter>& Parameters()
 {
     static const std::vector<Parameter> parameters = MakeParameters();
     return parameters;
+}
+
+const char* OptionFor(const char* libraryName)
+{
+    for (const TableOption& o : kTableOptions)
+        if (std::strcmp(o.parameter, libraryName) == 0)
+            return o.option;
+    for (const ComposedOption& c : kComposedParameters)
+        if (std::strcmp(c.parameter, libraryName) == 0)
+            return c.option;
+    return libraryName;
 }
 
 const Parameter* FindParameter(std::string_view name)

@@ -22,9 +22,9 @@ class App;
 namespace hsimctl {
 
 struct Parameter {
-    const char* name;        // option name and scenario key
-    const char* valueHint;   // e.g. "1mV", "CH:MODE"
-    const char* help;
+    const char* name;       // option name and scenario key
+    std::string valueHint;  // e.g. "1mV", "CH:MODE"
+    std::string help;
     // Applied after the output function is selected (test modes that select
     // or start the output themselves).
     bool afterFunction;
@@ -37,6 +37,10 @@ struct Parameter {
 
 const std::vector<Parameter>& Parameters();
 const Parameter* FindParameter(std::string_view name);
+// The option (and scenario key) that sets a parameter of the library, by the
+// library's name for it ("qrs-duration" -> "qrs"); its own name when hsimctl
+// gives it no other.
+const char* OptionFor(const char* libraryName);
 
 // Output functions by name ("ecg", "sine", ...) or number (0..18).
 std::optional<int> ParseFunction(std::string_view text);

@@ -3,9 +3,12 @@
 // after the program has ended), or its own built-in emulator.
 #include "Commands.h"
 #include "Emulator.h"
+#include "Settings.h"
 #include "Sha256.h"
 #include "Units.h"
 #include "WaitUntil.h"
+
+#include "hsim_ext.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -26,6 +29,33 @@ namespace {
 
 using hsimctl::Dimension;
 using hsimctl::ParseQuantity;
+
+// Every parameter of the library is an option, whatever hsimctl calls it, and
+// its help and its refusals give the library's range: nothing in hsimctl
+// restates it.
+TEST(Settings, EveryLibraryParameterIsAnOptionWithTheLibrarysRange)
+{
+    const int count = HSIMGetParameterCount();
+    ASSERT_GT(count, 0);
+    for (int i = 0; i < count; ++i) {
+        HSIM_PARAMETER_INFO info;
+        ASSERT_EQ(HSIMGetParameterInfo(i, &info), 0);
+        SCOPED_TRACE(info.name);
+        const hsimctl::Parameter* p = hsimctl::FindParameter(hsimctl::OptionFor(info.name));
+        ASSERT_NE(p, nullptr);
+        if (info.kind == HSIM_PARAMETER_BOOL || info.maximum - info.minimum > 1e9)
+            continue;  // on/off, or any whole number: no range to give
+        char range[96];
+        std::snprintf(range, sizeof range, "%g..%g%s%s", info.minimum, info.maximum, *info.unit ? " " : "",
+                      info.unit);
+        EXPECT_NE(p->help.find(range), std::string::npos) << p->help;
+        // One past the top, in the parameter's own unit.
+        const double above = info.kind == HSIM_PARAMETER_NUMBER ? info.maximum * 1.001 + 0.001 : info.maximum + 1;
+        std::string why;
+        EXPECT_FALSE(p->read(std::to_string(above) + info.unit, std::nullopt, why));
+        EXPECT_NE(why.find(range), std::string::npos) << why;
+    }
+}
 
 TEST(Units, QuantitiesInTheBaseUnit)
 {
