@@ -113,7 +113,7 @@ extern "C" bool GenWaveform(int* n, double** ac, double** dc)
     std::vector<double> a, d;
     std::unique_ptr<double[]> acOut, dcOut;
     try {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         if (IsStreaming()) {
             SynthState copy = CurrentEngine().synth;
             copy.hooks = Hooks{};

@@ -137,6 +137,6 @@ extern "C" int SendStopPacket(void)
 
 extern "C" void StopCallback(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     NotifyOutputStopped();
 }

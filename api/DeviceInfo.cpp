@@ -72,13 +72,13 @@ extern "C" int HSIMGetVersion(void)
 
 extern "C" int HSIMReadMfgInfo(unsigned char* buffer, int length)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return ReadECGMfgInfo(buffer, length) ? 1 : 0;
 }
 
 extern "C" int HSIMWriteMfgInfo(unsigned char* buffer, int length)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return WriteECGMfgInfo(buffer, length) ? 1 : 0;
 }
 
@@ -90,7 +90,7 @@ extern "C" int HSIMWriteDCCalibrationData(int channel, unsigned short value)
 
 extern "C" int HSIMSetDCOffsetCalibrationData(int channel, int value)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     SetDcOffsetCalibration((unsigned char)(channel & 0xFF), value);
     return 0;
 }

@@ -41,7 +41,7 @@ void InstallFile(SampleSet& set, bool loaded)
     }
     LoadedData old;
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         if (!loaded)
             next.ECGFileFreq = CurrentEngine().synth.file.ECGFileFreq;
         old = ReplaceLoadedData(std::move(next));
@@ -225,7 +225,7 @@ extern "C" int OutputRaw(int rate, int count, const double* samples, const char*
 
 extern "C" bool EnableRecordRaw(double* acBuffer, double* dcBuffer, int length)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     RecordingState& r = CurrentEngine().record;
     if (r.EnableRecord)
         return false;
@@ -235,6 +235,6 @@ extern "C" bool EnableRecordRaw(double* acBuffer, double* dcBuffer, int length)
 
 extern "C" void DisableRecordRaw(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     CurrentEngine().record = RecordingState{};
 }

@@ -7,7 +7,7 @@
 #include "runtime/Sync.h"
 
 // The frame of the exported functions that talk to the device: holds
-// g_CriticalSection for the whole call; refuses when no device is open (at
+// the simulator's lock for the whole call; refuses when no device is open (at
 // once) and, while output streams, waits up to 3000 ms for the command
 // window. A frame that is not open has sent and stored nothing.
 using DeviceFrame = hsim::CommandFrame;

@@ -57,7 +57,7 @@ extern "C" bool HSIMIsConnected(void)
 
 extern "C" long HSIMGetDeviceHandle(void)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return DeviceDescriptor();
 }
 

@@ -41,7 +41,7 @@ int Select(int PatternSelection::*field, int value, int count)
     if (value >= 0 && value < count) {
         if (field == &PatternSelection::nSpecialWaveform)
             PreparePattern(CurrentSettings().out.MainOutput, value);
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         CurrentEngine().synth.pattern.*field = value;
         _Change();
         result = 0;
@@ -79,7 +79,7 @@ extern "C" int HSIMSetOutputFunction(int outputFunction)
     }
     // Never while the lock is still held (a call nested in another, or from
     // a callback on the streaming thread): the device would wait for data.
-    if (!GlobalLockHeldHere())
+    if (!hsim::ContextLock().HeldHere())
         SleepEx(kSettleMs);
     return result;
 }
@@ -93,7 +93,7 @@ extern "C" int HSIMGetOutputFunction(void)
 extern "C" int SetRespireAlgorithmParam(int breathsPerMinute, int ratio, int apneaSeconds, int baselinePercent,
                                         int amplitudePercent, int frequencyPercent)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return DeviceIsConnected() && SetRespirationModel(CurrentEngine().synth, breathsPerMinute, ratio, apneaSeconds,
                                                       baselinePercent, amplitudePercent, frequencyPercent)
                ? 1
@@ -144,12 +144,12 @@ extern "C" int GetANE20000Lead(void)
 // written under it too.
 extern "C" void SetStandardWaveformLoop(bool loop)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     CurrentEngine().synth.pattern.loopPlay = loop;
 }
 
 extern "C" void HSIMEnableLoop(bool loop)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     CurrentEngine().synth.pattern.loopFile = loop;
 }

@@ -19,7 +19,7 @@ inline bool InRange(double value, double low, double high)
 // a change; they do not talk to the device).
 class DeviceLock {
 public:
-    DeviceLock() : m_Lock(g_CriticalSection), m_Open(DeviceIsConnected())
+    DeviceLock() : m_Lock(hsim::ContextLock()), m_Open(DeviceIsConnected())
     {
         hsim::StartOfDeviceCall();
         if (!m_Open)
@@ -28,7 +28,7 @@ public:
     bool open() const { return m_Open; }
 
 private:
-    CAutoCriticalSection m_Lock;
+    ContextGuard m_Lock;
     bool m_Open;
 };
 
@@ -63,6 +63,6 @@ int SetInRange(double& setting, double value, double low, double high, ChangeFun
 template <class T>
 void LockedWrite(T& setting, T value)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     setting = value;
 }

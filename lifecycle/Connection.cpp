@@ -53,7 +53,7 @@ bool IsLibraryThread()
 void ResetOutputChannels()
 {
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         ForgetStream();
     }
     for (int channel = 0; channel < kOutputChannels; ++channel) {
@@ -163,7 +163,7 @@ void ReapConnectThread()
 void RequestStop()
 {
     DeviceContext& d = CurrentDevice();
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     if (d.connectThread.load() != 0) {
         d.bStopConnectThread.store(1);
         d.callback.store(nullptr);
@@ -213,7 +213,7 @@ bool DoInit(HSIM_CONNECTION_CALLBACK callback)
     } else {
         lifecycle.lock();
     }
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     d.reconnectEvent.ResetEvent();
     d.callback.store(callback);
     bool ended;
@@ -243,7 +243,7 @@ bool DoInit(HSIM_CONNECTION_CALLBACK callback)
 bool IsConnectionUp()
 {
     DeviceContext& d = CurrentDevice();
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return d.connectThread.load() != 0 && d.bConnected.load() && DeviceIsConnected();
 }
 

@@ -71,7 +71,7 @@ void* USBDataPollThread(void* context)
         // in it with the lock held makes its exchange now.
         OpenCommandWindow();
         {
-            CAutoCriticalSection lock(g_CriticalSection);
+            ContextGuard lock(hsim::ContextLock());
             if (report == ReportKind::DataRequest)
                 AnswerDataRequest();
             CloseCommandWindow();

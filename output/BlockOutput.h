@@ -1,7 +1,7 @@
 // Block output: one period of the selected output function rendered on the
 // live engine (from where its clock stands, which it advances) and uploaded
 // for the device to play by itself or to keep in ROM. Caller holds
-// g_CriticalSection; the uploads have entered the command window with
+// the simulator's lock; the uploads have entered the command window with
 // streaming stopped.
 #pragma once
 

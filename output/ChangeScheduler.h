@@ -1,7 +1,7 @@
 // Applying parameter changes: the settings are turned into the working values
 // the generators read per sample. While output streams most changes wait for
 // the end of the running cycle. Every function here works on the engine it is
-// given or on the current context's (CurrentEngine), with g_CriticalSection
+// given or on the current context's (CurrentEngine), with the simulator's lock
 // held.
 #pragma once
 

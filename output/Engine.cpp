@@ -42,7 +42,7 @@ DeviceIdentity LiveIdentity(const LinkContext& link)
     return identity;
 }
 
-// Caller holds g_CriticalSection (or owns the context alone), so there is
+// Caller holds the simulator's lock (or owns the context alone), so there is
 // one writer at a time.
 void Publish(OutputContext& c)
 {
@@ -100,12 +100,12 @@ OutputContext::OutputContext() : engine(InitialEngine())
 
 Settings CurrentSettings()
 {
-    return GlobalLockHeldHere() ? SettingsOf(CurrentEngine().synth) : ReadPublished().settings;
+    return hsim::ContextLock().HeldHere() ? SettingsOf(CurrentEngine().synth) : ReadPublished().settings;
 }
 
 DeviceIdentity CurrentIdentity()
 {
-    return GlobalLockHeldHere() ? LiveIdentity(CurrentLink()) : ReadPublished().identity;
+    return hsim::ContextLock().HeldHere() ? LiveIdentity(CurrentLink()) : ReadPublished().identity;
 }
 
 }  // namespace hsim

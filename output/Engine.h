@@ -1,7 +1,7 @@
 // The output engine's state, in one place: the synthesis state it streams,
 // the streaming counters, the change scheduler's flags and the application's
 // callbacks. One per simulator, in its context (CurrentEngine), guarded by
-// g_CriticalSection.
+// the simulator's lock.
 #pragma once
 
 #include "hsim_events.hpp"
@@ -43,7 +43,7 @@ struct SchedulerState {
     bool ChangeAgain = false;        // a change was asked for while one was applied
 };
 
-// The application's callbacks, called with g_CriticalSection held (null =
+// The application's callbacks, called with the simulator's lock held (null =
 // not registered). The synthesis reports through its hooks, which the engine
 // wires to the signal tap and to these.
 struct EngineCallbacks {
@@ -96,7 +96,7 @@ struct Settings {
 };
 
 // The settings for a getter, without waiting for anybody: the live engine's
-// when the calling thread holds g_CriticalSection, otherwise a copy published
+// when the calling thread holds the simulator's lock, otherwise a copy published
 // each time the lock was let go, so a value set by a call that has returned
 // is always seen.
 Settings CurrentSettings();

@@ -142,7 +142,7 @@ void TellBaselineReset(int level)
 
 void StopOutputAfterLoss()
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     CurrentEngine().stream.playOut = false;
     if (IsStreaming()) {
         CurrentEngine().synth.out.MainOutput = OUTPUT_OFF;

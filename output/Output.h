@@ -1,6 +1,6 @@
 // The output engine's operations behind the exported setters, the connect
 // thread's resets and the end of a pattern. None of them takes the lock or
-// waits for the command window: the caller holds g_CriticalSection and has
+// waits for the command window: the caller holds the simulator's lock and has
 // entered the window (or is the poll thread, which owns it).
 #pragma once
 
@@ -33,11 +33,11 @@ Status SetChannelDcVariableMode(int channel, bool variable);
 // Replaces the data that codes 14 and 18 play and returns the old data, for
 // the caller to release once it has let the lock go. While a file streams,
 // the new data's length applies from the next cycle. Caller holds
-// g_CriticalSection.
+// the simulator's lock.
 LoadedData ReplaceLoadedData(LoadedData next);
 
 // What the application hears, through its callbacks and the signal tap.
-// Caller holds g_CriticalSection.
+// Caller holds the simulator's lock.
 // The output has ended by itself: the signal-output callback gets (-1, 0).
 void NotifyOutputStopped();
 // The library changed the frequency (Hz; -1 when a scan ended).
@@ -53,14 +53,14 @@ void TellBaselineReset(int level);
 // it calls for (or, once a file that does not loop has ended, sends 0 mV and
 // stops the output instead).
 void _SendNextPacket();
-// The poll thread's answer to a data request, under g_CriticalSection: the
+// The poll thread's answer to a data request, under the simulator's lock: the
 // next transfer while output streams; after the output ended by itself one
 // transfer at 0 mV; after a stop, the relays off (when no one has switched
 // them off yet).
 void AnswerDataRequest();
 
 // The device is gone: output stops without a word to it, so that it can be
-// started again once a device is back. Takes g_CriticalSection.
+// started again once a device is back. Takes the simulator's lock.
 void StopOutputAfterLoss();
 
 }  // namespace hsim

@@ -18,7 +18,7 @@ Engine StartedCopy(double& acScale)
 {
     Engine e;
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         e = CurrentEngine();
         acScale = AcCountsPerMv();
     }

@@ -11,7 +11,7 @@ namespace hsim {
 // Returns the samples rendered: count, or fewer when the output would end
 // first (a scan at its stop frequency, a pattern or file that does not
 // loop); the transfer in which it ends is rendered whole, as it is sent.
-// Takes g_CriticalSection only to copy the settings.
+// Takes the simulator's lock only to copy the settings.
 int RenderFromStart(int count, const SampleOutput& out);
 
 }  // namespace hsim

@@ -1,7 +1,7 @@
 // The signal tap: what the streaming thread plays, offered to readers on any
 // thread without ever making the streaming thread wait.
 //
-// A ring of points, written under g_CriticalSection (so by one thread at a
+// A ring of points, written under the simulator's lock (so by one thread at a
 // time) at the cadence of the signal-output callback: a sample point every
 // tenth streamed sample, and a point for each event the application's
 // callbacks hear (the end marker, a frequency, an output function, a DC
@@ -56,7 +56,7 @@ struct TapRing {
     std::atomic<uint64_t> head{0};  // the position written next
 };
 
-// The writer's side. Caller holds g_CriticalSection.
+// The writer's side. Caller holds the simulator's lock.
 void TapWrite(const TapPoint& point);
 
 // A reader's position.

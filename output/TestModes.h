@@ -1,6 +1,6 @@
 // The test modes that the engine runs by itself: the baseline-reset (1 V
 // overload) test and the two frequency scans. The exported functions check
-// the device and their arguments and then call these, with g_CriticalSection
+// the device and their arguments and then call these, with the simulator's lock
 // held; the engine calls them too (a stop ends the baseline-reset test, a scan
 // that reaches its end stops the output).
 #pragma once

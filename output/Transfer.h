@@ -38,7 +38,7 @@ struct TransferEvents {
 
 // Computes the next transfer of e into buffer (kTransferBytes bytes):
 // advances e's clock, sequence counter, scan and generators. The AC scale is
-// the counts per mV of the signal channel. Caller holds g_CriticalSection for
+// the counts per mV of the signal channel. Caller holds the simulator's lock for
 // the live engine. Nothing here talks to the device.
 TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale, TransferUse use,
                                const SampleOutput& out = {});

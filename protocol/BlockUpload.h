@@ -2,7 +2,7 @@
 // waveform in ROM that it plays after power-up without a host (standalone
 // mode). The messages of the upload (waveform information, 64-byte sample
 // chunks), the output switch and the ROM save with its confirmation poll.
-// Each function sends through Exchange: the caller holds g_CriticalSection
+// Each function sends through Exchange: the caller holds the simulator's lock
 // and has entered the command window.
 #pragma once
 

@@ -1,6 +1,6 @@
 // Device configuration commands: the control block, the registers, the
 // respiration hardware and the streaming transfers. Each function sends its
-// messages through Exchange (and so needs g_CriticalSection held); none waits
+// messages through Exchange (and so needs the simulator's lock held); none waits
 // for the command window, which the entry point that calls it has entered.
 #pragma once
 
@@ -61,7 +61,7 @@ struct RespirationHardware {
     bool RespirationEnabled = false;         // the network is switched into the signal path
 };
 // The respiration network as the host last set it (in the current context,
-// guarded by g_CriticalSection).
+// guarded by the simulator's lock).
 RespirationHardware& CurrentRespiration();
 
 Status SetApnea(bool apnea);

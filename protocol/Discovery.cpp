@@ -2,9 +2,10 @@
 //
 // A port is tried by opening its node, taking the lock file, putting the
 // line into raw mode and running the handshake. The probe of one port runs
-// with g_CriticalSection held, so no command can meet a half-identified port.
+// with the simulator's lock held, so no command can meet a half-identified port.
 #include "protocol/Discovery.h"
 
+#include "protocol/Exchange.h"
 #include "protocol/Handshake.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
@@ -21,7 +22,7 @@ bool DoFindDevice(int port)
     bool found = false;
     if (!FormatDevicePath(port, path, sizeof path))
         return false;
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || !PortAdopt(fd))
         return false;

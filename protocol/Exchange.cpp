@@ -142,6 +142,11 @@ Status Note(Status status, const unsigned char* message, int length, const Trans
 
 }  // namespace
 
+TurnLock& ContextLock()
+{
+    return CurrentLink().lock;
+}
+
 FailureRecord LastFailure()
 {
     return t_Calls.failure;
@@ -315,13 +320,13 @@ void CloseCommandWindow()
 // A frame nested in another, or opened on the poll thread (by a callback it
 // runs), already holds the lock the poll thread needs: it does not wait for
 // the window.
-CommandFrame::CommandFrame(unsigned int timeoutMs)
+CommandFrame::CommandFrame(unsigned int timeoutMs) : m_Lock(ContextLock())
 {
     const timespec deadline = AddMilliseconds(MonotonicNow(), timeoutMs);
     const bool nested = t_Calls.nFrames > 0 || t_Calls.pollThread;
     StartOfDeviceCall();
     ++t_Calls.nFrames;
-    g_CriticalSection.Lock();
+    m_Lock.Lock();
     if (nested)
         m_Status = DeviceIsConnected() ? Status::Ok : Status::NoDevice;
     else
@@ -332,7 +337,7 @@ CommandFrame::CommandFrame(unsigned int timeoutMs)
 
 CommandFrame::~CommandFrame()
 {
-    g_CriticalSection.Unlock();
+    m_Lock.Unlock();
     --t_Calls.nFrames;
 }
 

@@ -3,7 +3,7 @@
 // An operation on the device goes through two steps, both here:
 //  1. EnterCommandWindow: the device check (a closed port refuses at once),
 //     then, while output streams, the wait for the command window. Entry
-//     points run it once per call, with g_CriticalSection held.
+//     points run it once per call, with the simulator's lock held.
 //  2. Exchange, once per message: one write of the message's exact length, the
 //     pause the device needs to prepare its answer, one read of the answer's
 //     exact length, and the acceptance check of the answer.
@@ -23,6 +23,7 @@
 #pragma once
 
 #include "hsim_events.hpp"
+#include "runtime/Sync.h"
 
 #include <atomic>
 
@@ -55,7 +56,10 @@ struct Message {
     int acceptByte = -1;             // when >= 0, answer[acceptByte] == 0xFF accepts
 };
 
-// Sends one message and reads its answer. Caller holds g_CriticalSection.
+// The calling thread's simulator's lock.
+TurnLock& ContextLock();
+
+// Sends one message and reads its answer. Caller holds the simulator's lock.
 Status Exchange(const Message& message);
 
 // How the calling thread's last call to the device failed, kept for the
@@ -85,11 +89,11 @@ Status NoteRefusal(const unsigned char* message, int length);
 
 // Device check, then the command window while output streams (waiting at
 // most timeoutMs, and giving up as soon as the device is closed). Caller
-// holds g_CriticalSection.
+// holds the simulator's lock.
 Status EnterCommandWindow(unsigned int timeoutMs = kCommandWindowMs);
 
 // The frame of every operation that talks to the device from outside the
-// poll thread: takes g_CriticalSection for its whole life (in turn with the
+// poll thread: takes the simulator's lock for its whole life (in turn with the
 // other threads: first come, first served), then EnterCommandWindow. A frame
 // that is not open sends nothing. The window wait counts from the frame's
 // start, the wait for the turn included. Before a thread takes the lock it
@@ -113,6 +117,7 @@ public:
     Status status() const { return m_Status; }
 
 private:
+    TurnLock& m_Lock;
     Status m_Status;
 };
 

@@ -8,7 +8,7 @@
 // (hardware values in bytes 24-27), then 0xAA 0x03 for a 5-byte reply whose
 // byte 3 is the last hardware word. The device needs 20 ms and 40 ms to
 // prepare these answers.
-// All of it runs with g_CriticalSection held by the caller.
+// All of it runs with the simulator's lock held by the caller.
 #include "protocol/Handshake.h"
 
 #include "protocol/LinkContext.h"

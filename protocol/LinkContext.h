@@ -55,6 +55,8 @@ private:
 };
 
 struct LinkContext : PortContext {
+    // The simulator's lock (ContextLock): its device traffic and its engine.
+    TurnLock lock;
     // Output streams: the poll thread reads reports, and exchanges wait for
     // the command window. Written (SetStreaming) with the global lock held.
     std::atomic<bool> streaming{false};

@@ -184,8 +184,6 @@ int CManualResetEvent::WaitTimeout(unsigned int milliseconds)
 
 // ------------------------------------------------------------- the lock
 
-HSIM_CONSTRUCT_EARLY CSimpleCriticalSection g_CriticalSection;
-
 CSimpleCriticalSection::CSimpleCriticalSection()
 {
     InitRecursiveMutex(&m_Mutex);
@@ -196,98 +194,116 @@ CSimpleCriticalSection::~CSimpleCriticalSection()
     pthread_mutex_destroy(&m_Mutex);
 }
 
-namespace {
-
-// What this thread has of the global lock: how often it holds it (it is
-// recursive), and whether it is the streaming thread, which takes it
-// without a turn.
-struct ThreadHolds {
-    int nHolds = 0;
-    bool priority = false;
-};
-thread_local ThreadHolds t_Holds;
-
-// The turns of the global lock, a ticket per thread that asks for it, served
-// in the order taken, and the hooks around it. Plain data with static
-// initialisers, never destroyed: the lock is used until the very end of the
-// process.
-struct Turns {
-    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-    pthread_cond_t served = PTHREAD_COND_INITIALIZER;
-    unsigned long long nextTicket = 0;  // guarded by mutex
-    unsigned long long serving = 0;     // guarded by mutex
-    std::atomic<void (*)()> entryHook{nullptr};
-    std::atomic<void (*)()> exitHook{nullptr};
-};
-Turns s_Turns;
-
-void TakeTurn()
-{
-    pthread_mutex_lock(&s_Turns.mutex);
-    const unsigned long long ticket = s_Turns.nextTicket++;
-    while (s_Turns.serving != ticket)
-        pthread_cond_wait(&s_Turns.served, &s_Turns.mutex);
-    pthread_mutex_unlock(&s_Turns.mutex);
-}
-
-void PassTurn()
-{
-    pthread_mutex_lock(&s_Turns.mutex);
-    ++s_Turns.serving;
-    pthread_cond_broadcast(&s_Turns.served);
-    pthread_mutex_unlock(&s_Turns.mutex);
-}
-
-}  // namespace
-
-bool GlobalLockHeldHere()
-{
-    return t_Holds.nHolds > 0;
-}
-
-void MarkPriorityThread()
-{
-    t_Holds.priority = true;
-}
-
-void SetGlobalLockEntryHook(void (*hook)())
-{
-    s_Turns.entryHook.store(hook);
-}
-
-void SetGlobalLockExitHook(void (*hook)())
-{
-    s_Turns.exitHook.store(hook);
-}
-
 void CSimpleCriticalSection::Lock()
 {
-    if (this != &g_CriticalSection) {
-        pthread_mutex_lock(&m_Mutex);
-        return;
-    }
-    if (t_Holds.nHolds == 0 && !t_Holds.priority) {
-        TakeTurn();
-        if (void (*hook)() = s_Turns.entryHook.load())
-            hook();
-    }
     pthread_mutex_lock(&m_Mutex);
-    ++t_Holds.nHolds;
 }
 
 void CSimpleCriticalSection::Unlock()
 {
-    if (this != &g_CriticalSection) {
-        pthread_mutex_unlock(&m_Mutex);
+    pthread_mutex_unlock(&m_Mutex);
+}
+
+// ------------------------------------------------------- the simulator's lock
+
+namespace {
+
+// The streaming thread takes a simulator's lock without a turn.
+thread_local bool t_bPriority = false;
+
+// Called around every simulator's lock (set once, at load).
+struct Hooks {
+    std::atomic<void (*)()> entry{nullptr};
+    std::atomic<void (*)()> exit{nullptr};
+};
+Hooks s_Hooks;
+
+unsigned long Self()
+{
+    return static_cast<unsigned long>(pthread_self());
+}
+
+}  // namespace
+
+void MarkPriorityThread()
+{
+    t_bPriority = true;
+}
+
+void SetGlobalLockEntryHook(void (*hook)())
+{
+    s_Hooks.entry.store(hook);
+}
+
+void SetGlobalLockExitHook(void (*hook)())
+{
+    s_Hooks.exit.store(hook);
+}
+
+TurnLock::TurnLock()
+{
+    InitRecursiveMutex(&m_Mutex);
+    pthread_mutex_init(&m_TurnMutex, nullptr);
+    pthread_cond_init(&m_TurnServed, nullptr);
+}
+
+TurnLock::~TurnLock()
+{
+    pthread_cond_destroy(&m_TurnServed);
+    pthread_mutex_destroy(&m_TurnMutex);
+    pthread_mutex_destroy(&m_Mutex);
+}
+
+bool TurnLock::HeldHere() const
+{
+    return m_Owner.load(std::memory_order_relaxed) == Self();
+}
+
+void TurnLock::TakeTurn()
+{
+    pthread_mutex_lock(&m_TurnMutex);
+    const unsigned long long ticket = m_NextTicket++;
+    while (m_Serving != ticket)
+        pthread_cond_wait(&m_TurnServed, &m_TurnMutex);
+    pthread_mutex_unlock(&m_TurnMutex);
+}
+
+void TurnLock::PassTurn()
+{
+    pthread_mutex_lock(&m_TurnMutex);
+    ++m_Serving;
+    pthread_cond_broadcast(&m_TurnServed);
+    pthread_mutex_unlock(&m_TurnMutex);
+}
+
+void TurnLock::Lock()
+{
+    if (HeldHere()) {
+        pthread_mutex_lock(&m_Mutex);
+        ++m_nHolds;
         return;
     }
-    if (t_Holds.nHolds == 1) {
-        if (void (*hook)() = s_Turns.exitHook.load())
+    if (!t_bPriority) {
+        TakeTurn();
+        if (void (*hook)() = s_Hooks.entry.load())
             hook();
     }
-    --t_Holds.nHolds;
+    pthread_mutex_lock(&m_Mutex);
+    m_Owner.store(Self(), std::memory_order_relaxed);
+    m_nHolds = 1;
+}
+
+void TurnLock::Unlock()
+{
+    if (m_nHolds == 1) {
+        if (void (*hook)() = s_Hooks.exit.load())
+            hook();
+    }
+    const bool last = --m_nHolds == 0;
+    if (last)
+        m_Owner.store(0, std::memory_order_relaxed);
     pthread_mutex_unlock(&m_Mutex);
-    if (t_Holds.nHolds == 0 && !t_Holds.priority)
+    if (last && !t_bPriority)
         PassTurn();
 }
 

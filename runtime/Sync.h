@@ -1,13 +1,16 @@
-// Events, the recursive lock and the waits over them; the library's one
-// global lock.
+// Events, the recursive locks and the waits over them; the lock of a
+// simulator.
 #pragma once
 
 #include "hsim_events.hpp"
 
+#include <atomic>
+#include <mutex>
 #include <pthread.h>
 
-// Serialises device traffic and the engine's state; recursive, so a function
-// that holds it may call another that takes it again.
+// The lock of one simulator: serialises its device traffic and its engine's
+// state; recursive, so a function that holds it may call another that takes
+// it again. Each simulator's context holds one (ContextLock()).
 //
 // Who gets it: the streaming thread (marked with MarkPriorityThread) asks for
 // it directly, and, as the lock inherits priority, the thread that holds it
@@ -15,21 +18,47 @@
 // thread takes a turn first: turns are served first come, first served, so a
 // thread that takes the lock again and again cannot keep another waiting.
 // A thread that holds the lock already takes it again at once.
-extern CSimpleCriticalSection g_CriticalSection;
+class TurnLock {
+public:
+    TurnLock();
+    ~TurnLock();
+    TurnLock(const TurnLock&) = delete;
+    TurnLock& operator=(const TurnLock&) = delete;
 
-// True while the calling thread holds g_CriticalSection.
-bool GlobalLockHeldHere();
+    void Lock();
+    void Unlock();
+    // For std::lock_guard.
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
+    // True while the calling thread holds it.
+    bool HeldHere() const;
 
-// Marks the calling thread as the streaming thread: it takes
-// g_CriticalSection without a turn.
+private:
+    void TakeTurn();
+    void PassTurn();
+
+    pthread_mutex_t m_Mutex;  // recursive, inherits priority
+    // The turns: a ticket per thread that asks for the lock, served in order.
+    pthread_mutex_t m_TurnMutex;
+    pthread_cond_t m_TurnServed;
+    unsigned long long m_NextTicket = 0;  // guarded by m_TurnMutex
+    unsigned long long m_Serving = 0;     // guarded by m_TurnMutex
+    std::atomic<unsigned long> m_Owner{0};  // the holding thread, 0 when free
+    int m_nHolds = 0;                     // guarded by m_Mutex
+};
+
+using ContextGuard = std::lock_guard<TurnLock>;
+
+// Marks the calling thread as a streaming thread: it takes its simulator's
+// lock without a turn.
 void MarkPriorityThread();
 
-// Called by a thread that has its turn, right before it takes
-// g_CriticalSection (not by the streaming thread, not when the lock is held
-// already). Set once, at load, by the layer that needs it.
+// Called by a thread that has its turn, right before it takes a simulator's
+// lock (not by the streaming thread, not when it holds the lock already).
+// Set once, at load, by the layer that needs it.
 void SetGlobalLockEntryHook(void (*hook)());
-// Called by the thread that holds g_CriticalSection right before it lets the
-// lock go for the last time (any thread). Set once, at load.
+// Called by the thread that holds a simulator's lock right before it lets it
+// go for the last time (any thread). Set once, at load.
 void SetGlobalLockExitHook(void (*hook)());
 
 // A plain (not recursive) mutex that inherits priority, for the short

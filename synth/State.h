@@ -11,7 +11,7 @@
 //
 // The functions of this layer take the state they work on as their first
 // argument and touch nothing else: no device, no lock, no file. The live
-// engine's state is guarded by g_CriticalSection; a copy may be computed on by
+// engine's state is guarded by the simulator's lock; a copy may be computed on by
 // any one thread (its hooks cleared or replaced first).
 #pragma once
 

@@ -1,6 +1,7 @@
 // Block output and standalone mode end to end: the messages the emulated
 // device receives, the period it stores and plays, the ROM save and its
 // confirmation, and the faults of the upload.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 #include "hsim.hpp"
 
@@ -36,7 +37,7 @@ TEST_F(BlockOutput, UploadedPeriodIsTheRenderedOne)
     ASSERT_EQ(HSIMSetAmplitude(2.0), 0);
     std::vector<short> expect(666);
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_SINE;
         ASSERT_EQ(HSIMRenderOutput(666, nullptr, nullptr, expect.data(), nullptr), 666);
         hsim::CurrentEngine().synth.out.MainOutput = 0;

@@ -1,5 +1,6 @@
 // Configuration commands, byte for byte as the device receives them, and the
 // results the exported functions give for them.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 
 #include "output/Engine.h"
@@ -15,7 +16,7 @@ namespace {
 // SetRelays writes what the engine holds.
 bool SelectAndWriteRelays(int function, int rate)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     hsim::CurrentEngine().synth.out.MainOutput = function;
     hsim::CurrentEngine().synth.out.nSampleRate = rate;
     return !SetRelays(function != 0);

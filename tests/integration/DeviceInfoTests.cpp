@@ -1,4 +1,5 @@
 // Device information, serial number, information block and storage.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 
 #include "protocol/DeviceInformation.h"
@@ -15,7 +16,7 @@ TEST_F(EmulatorTest, InformationBlockUpdateStopsAtTheFlashErase)
     emulator.clearReceived();
     MODEL_INFORMATION info{0x41, 0x42, 0x01, 0x02, 3, 4};
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         EXPECT_NE(hsim::SetHWInfo(0x66, 0x77), hsim::Status::Ok);
         EXPECT_NE(hsim::SetModelInfo(info), hsim::Status::Ok);
     }

@@ -1,6 +1,7 @@
 // ECG data through the exported loaders: round trips through the dumps,
 // which refusals keep the loaded data and which leave nothing, the paths, the
 // recording of the streamed samples, and loads racing a rendering.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 #include "hsim.hpp"
 
@@ -36,7 +37,7 @@ protected:
     static std::vector<short> playedFile(int n)
     {
         {
-            CAutoCriticalSection lock(g_CriticalSection);
+            ContextGuard lock(hsim::ContextLock());
             hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE;
         }
         HSIMEnableLoop(true);
@@ -151,7 +152,7 @@ TEST_F(EcgData, RawDataAreClampedAndDriveTheDcMode)
     ASSERT_EQ(HSIMLoadRawData(&data), 3);
     std::vector<double> acMv(120), dcMv(120);
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
         EXPECT_TRUE(hsim::CurrentEngine().synth.dc.bRawVariableDC);
     }
@@ -163,7 +164,7 @@ TEST_F(EcgData, RawDataAreClampedAndDriveTheDcMode)
     HSIMReset();
     data.dcData = zeros;
     ASSERT_EQ(HSIMLoadRawData(&data), 3);
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     EXPECT_FALSE(hsim::CurrentEngine().synth.dc.bVariableDC);
 }
 
@@ -211,7 +212,7 @@ TEST_F(EcgData, LoadsDuringRenderings)
 {
     std::vector<double> a(4000, 1.0), b(8000, -1.0), zeros(8000, 0.0);
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE;
     }
     RAW_DATA_INFORMATION first{4000.0, int(a.size()), a.data(), zeros.data()};

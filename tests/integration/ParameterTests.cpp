@@ -2,6 +2,7 @@
 // bounds, refusals that store nothing, the couplings between settings, the
 // baseline-reset test, the two scans and the reset to the defaults. Output
 // stays idle or is stopped before the end; no test reads streamed samples.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 
 #include "output/Engine.h"
@@ -19,7 +20,7 @@ namespace {
 template <class Read>
 double Engine(Read read)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     return read(hsim::CurrentEngine().synth);
 }
 
@@ -38,7 +39,7 @@ int WithFunction(int code, const std::function<int()>& set)
 
 std::vector<int> s_Told;  // callback arguments, written with the lock held
 void Tell(int value) { s_Told.push_back(value); }
-std::vector<int> Told() { CAutoCriticalSection lock(g_CriticalSection); return s_Told; }
+std::vector<int> Told() { ContextGuard lock(hsim::ContextLock()); return s_Told; }
 
 struct Reading { const char* what; std::function<double()> get; double value; };
 // The settings HSIMReset restores, with the values the library starts with.
@@ -150,7 +151,7 @@ TEST_F(EmulatorTest, SettersFollowTheirRulesAndCouplings)
     // The drift at 0.05 Hz and 4 mV: a 20 s triangle rising 0.4 mV/s; at
     // 8 mV twice as steep.
     const hsim::TestModes& t = hsim::CurrentEngine().synth.test;
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     for (auto [value, expected] : {std::pair{t.AAMIDriftTestWaveLen, 20.0}, {t.AAMIDriftTestWaveLenQuad, 5.0},
                                    {t.AAMIDriftTestWaveLenQuad3, 15.0}, {t.AAMIDriftTestSlope, 0.4}})
         EXPECT_NEAR(value, expected, 1e-12);

@@ -1,5 +1,6 @@
 // The real-time path end to end: what may delay the streaming thread's
 // answers, and what the application sees of them.
+#include "protocol/Exchange.h"
 #include "Fixture.h"
 #include "hsim.hpp"
 
@@ -149,14 +150,14 @@ TEST_F(Realtime, GettersDoNotWaitForTheLock)
     std::atomic<bool> done{false};
     std::atomic<double> qrs{0.0};
     std::atomic<int> rate{0};
-    g_CriticalSection.Lock();
+    hsim::ContextLock().Lock();
     std::thread reader([&] {
         qrs = HSIMGetQRSDuration();
         rate = HSIMGetPacingRate();
         done = HSIMGetOutputFunction() == 0 && HSIMGetDCOffset() == 0 && !HSIMGetFrequencyScan();
     });
     EXPECT_TRUE(WaitUntil([&] { return done.load(); }, 2000));
-    g_CriticalSection.Unlock();
+    hsim::ContextLock().Unlock();
     reader.join();
     EXPECT_EQ(qrs.load(), 120.0);
     EXPECT_EQ(rate.load(), 90);

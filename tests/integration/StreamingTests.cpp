@@ -124,12 +124,12 @@ TEST_F(StreamedOutput, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheCloc
     ASSERT_EQ(HSIMSetOutputFunction(0), 0);
     EXPECT_FALSE(HSIMIsPlaying());
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         EXPECT_EQ(hsim::CurrentEngine().synth.clock.fOutputTime, 0.0);
     }
     EXPECT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
     // Called with the lock held (as from a callback), it does not pause.
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     const auto start = Clock::now();
     EXPECT_EQ(HSIMSetOutputFunction(0), 0);
     EXPECT_LT(MillisecondsSince(start), 50);
@@ -147,7 +147,7 @@ TEST_F(StreamedOutput, RenderMatchesWhatIsPlayedAndCallbacksFollowTheSamples)
     HSIMRegisterSignalOutputCallback(OnGraph);
     HSIMRegisterPacingOutputCallback(OnPacing);
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_CUSTOM;  // selected, not started
         // As a run stopped within 10 ms of a pulse leaves it: a start paces afresh.
         hsim::CurrentEngine().synth.pulse.MainPulseLatch = true;
@@ -192,7 +192,7 @@ TEST_F(StreamedOutput, ImmediateChangeShowsInTheRunningCycle)
 {
     hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_CUSTOM;
     }
     std::vector<short> before(40000);
@@ -367,7 +367,7 @@ TEST_F(StreamedOutput, OutputThatEndsByItselfIsPlayedToItsEndThenStopped)
             }
         }
         {
-            CAutoCriticalSection lock(g_CriticalSection);
+            ContextGuard lock(hsim::ContextLock());
             EXPECT_EQ(hsim::CurrentEngine().record.RecordIndex, c.endSample) << "nothing recorded past the end";
         }
         std::lock_guard<std::mutex> guard(s_Told.mutex);
@@ -396,7 +396,7 @@ TEST_F(StreamedOutput, FileWithADcChannelRendersBothChannels)
         RAW_DATA_INFORMATION data{100.0, 4, ac, dc};
         ASSERT_EQ(raw ? HSIMLoadRawData(&data) : LoadECGtxt(const_cast<char*>(path.c_str()), 0), 4);
         {
-            CAutoCriticalSection lock(g_CriticalSection);
+            ContextGuard lock(hsim::ContextLock());
             hsim::CurrentEngine().synth.out.MainOutput = OUTPUT_ECG_FILE_WITH_DC;
         }
         std::vector<short> acWords(1600);

@@ -164,24 +164,32 @@ TEST(CriticalSection, IsRecursiveAndKeepsOthersOutUntilTheLastUnlock)
     other.join();
 }
 
-// The global lock is served in turns: a thread that lets it go and asks for
-// it again at once waits behind a thread that was already waiting (a plain
-// mutex favours the thread that takes it again). The hooks run as the lock
-// is taken and let go for the last time, not on a nested take.
-TEST(CriticalSection, TheGlobalLockIsServedInTurns)
+// A simulator's lock is served in turns: a thread that lets it go and asks
+// for it again at once waits behind a thread that was already waiting (a
+// plain mutex favours the thread that takes it again). The hooks run as the
+// lock is taken and let go for the last time, not on a nested take; another
+// simulator's lock is apart.
+TEST(CriticalSection, ASimulatorsLockIsServedInTurns)
 {
+    TurnLock lock, other;
     static std::atomic<int> entries{0}, exits{0};
     SetGlobalLockEntryHook([] { ++entries; });
     SetGlobalLockExitHook([] { ++exits; });
     std::atomic<int> round{0};
     std::atomic<bool> busyHolds{false}, waiterAsks{false};
     std::atomic<int> seen{-1};
-    g_CriticalSection.Lock();
-    g_CriticalSection.Lock();  // nested: no hooks, no turn
-    g_CriticalSection.Unlock();
+    lock.Lock();
+    lock.Lock();  // nested: no hooks, no turn
+    lock.Unlock();
+    EXPECT_TRUE(lock.HeldHere());
+    EXPECT_FALSE(other.HeldHere());
+    std::thread([&] {
+        EXPECT_FALSE(lock.HeldHere());
+        ContextGuard apart(other);  // not held up by the first
+    }).join();
     std::thread busy([&] {
         for (int i = 0; i < 20; ++i) {
-            CAutoCriticalSection guard(g_CriticalSection);
+            ContextGuard guard(lock);
             if (i == 0) {
                 busyHolds = true;
                 while (!waiterAsks.load())
@@ -195,18 +203,19 @@ TEST(CriticalSection, TheGlobalLockIsServedInTurns)
         while (!busyHolds.load())
             std::this_thread::sleep_for(1ms);
         waiterAsks = true;
-        CAutoCriticalSection guard(g_CriticalSection);
+        ContextGuard guard(lock);
         seen = round.load();
     });
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(round.load(), 0) << "busy waits for its turn";
-    g_CriticalSection.Unlock();
+    lock.Unlock();
+    EXPECT_FALSE(lock.HeldHere());
     busy.join();
     waiter.join();
     EXPECT_EQ(seen.load(), 1) << "the waiter's turn came before busy's second";
-    // This thread once, busy's rounds, the waiter.
-    EXPECT_EQ(entries.load(), 1 + 20 + 1);
-    EXPECT_EQ(exits.load(), 1 + 20 + 1);
+    // This thread once, the other lock once, busy's rounds, the waiter.
+    EXPECT_EQ(entries.load(), 1 + 1 + 20 + 1);
+    EXPECT_EQ(exits.load(), 1 + 1 + 20 + 1);
     SetGlobalLockEntryHook(nullptr);
     SetGlobalLockExitHook(nullptr);
 }

@@ -48,7 +48,7 @@ TEST_F(ContextTest, BaselineResetGivesBackTheSettingsOfItsOwnSimulator)
     const struct { hsim::Simulator& sim; double amplitude, f; } rows[] = {{a, 2.0, 3.0}, {b, 4.0, 5.0}};
     for (const auto& r : rows) {
         ContextBinding binding(r.sim);
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         CurrentEngine().synth.out.Amplitude = r.amplitude;
         CurrentEngine().synth.out.F = r.f;
         SetBaselineResetLevel(1);
@@ -56,7 +56,7 @@ TEST_F(ContextTest, BaselineResetGivesBackTheSettingsOfItsOwnSimulator)
     }
     for (const auto& r : rows) {
         ContextBinding binding(r.sim);
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         SetBaselineResetLevel(0);
         EXPECT_EQ(r.sim.engine.synth.out.Amplitude, r.amplitude);
         EXPECT_EQ(r.sim.engine.synth.out.F, r.f);
@@ -70,7 +70,7 @@ TEST_F(ContextTest, TransferReportsTheSampleWhereAChangeApplied)
 {
     hsim::Simulator sim;
     ContextBinding binding(sim);
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     Engine& e = CurrentEngine();
     e.synth.out.F = 100.0;
     e.synth.out.MainOutput = OUTPUT_SINE;

@@ -2,6 +2,7 @@
 // with apnea, the parameter operation, and its three effects on the ECG
 // beats (baseline, amplitude, beat-to-beat rate). Reference breath: 15 per
 // minute with ratio 2, so 4 s per breath, 4/3 s inhale, 8/3 s exhale.
+#include "protocol/Exchange.h"
 #include "transport/PortContext.h"
 #include "SynthTestSupport.h"
 
@@ -127,7 +128,7 @@ TEST_F(RespirationTest, ParameterOperationWaitsForTheGlobalLock)
     ASSERT_GE(device.load(), 0);
     std::thread setter;
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         setter = std::thread([] { EXPECT_EQ(SetRespireAlgorithmParam(20, 3, 0, 10, 10, 5), 1); });
         // Whatever the scheduling, it cannot change the model while the lock
         // is held: a transfer never sees half-written parameters.

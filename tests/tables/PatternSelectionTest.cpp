@@ -1,5 +1,6 @@
 // Selecting standard patterns and leads: the range of each family, the shared
 // index, the loop switches and the end-of-pattern rule.
+#include "protocol/Exchange.h"
 #include "hsim.h"
 #include "output/Engine.h"
 #include "runtime/Sync.h"
@@ -44,7 +45,7 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
 {
     std::thread setter;
     {
-        CAutoCriticalSection lock(g_CriticalSection);
+        ContextGuard lock(hsim::ContextLock());
         S.pattern.nSpecialWaveform = 0;
         setter = std::thread([] { EXPECT_EQ(SetSpecialWave227(7), 0); });
         // Whatever the scheduling, the setter cannot select while we hold the lock.
@@ -57,7 +58,7 @@ TEST(PatternSelection, WaitsForTheGlobalLock)
 
 TEST(StandardLoop, ANonLoopingPatternEndsOnlyPastItsEnd)
 {
-    CAutoCriticalSection lock(g_CriticalSection);
+    ContextGuard lock(hsim::ContextLock());
     S.clock.fTimePeriod = 47.931944;
     S.out.MainOutput = 9;
     // Looping (the default), the pattern repeats; not looping, it plays on up
