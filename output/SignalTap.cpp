@@ -42,18 +42,19 @@ void TapWrite(const TapPoint& point)
 TapReader TapOpen()
 {
     TapReader reader;
-    reader.position = Ring().head.load(std::memory_order_acquire);
+    reader.ring = &Ring();
+    reader.position = reader.ring->head.load(std::memory_order_acquire);
     return reader;
 }
 
 bool TapPending(const TapReader& reader)
 {
-    return Ring().head.load(std::memory_order_acquire) > reader.position;
+    return reader.ring->head.load(std::memory_order_acquire) > reader.position;
 }
 
 int TapRead(TapReader& reader, TapPoint* points, int max)
 {
-    const TapRing& ring = Ring();
+    const TapRing& ring = *reader.ring;
     int n = 0;
     while (n < max) {
         const uint64_t head = ring.head.load(std::memory_order_acquire);

@@ -59,13 +59,15 @@ struct TapRing {
 // The writer's side. Caller holds the simulator's lock.
 void TapWrite(const TapPoint& point);
 
-// A reader's position.
+// A reader's position in the ring of the simulator it was opened on.
 struct TapReader {
+    const TapRing* ring = nullptr;
     uint64_t position = 0;
     uint64_t overruns = 0;  // points lost because the reader fell behind
 };
 
-// A reader that sees what is written from now on.
+// A reader of the calling thread's simulator that sees what is written from
+// now on; it reads that simulator's ring on any thread.
 TapReader TapOpen();
 // Copies up to max points in order; the count copied.
 int TapRead(TapReader& reader, TapPoint* points, int max);

@@ -32,7 +32,7 @@ bool DoFindDevice(int port)
         found = IsTargetDevice();
     }
     if (found)
-        PortSetPath(path);
+        PortSetPath(path, port);
     else
         DeviceClose();
     return found;

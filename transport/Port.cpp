@@ -190,17 +190,26 @@ void DeviceClose()
         return;
     UnlockDevice();
     memset(c.szDevicePath, 0, sizeof c.szDevicePath);
+    c.nPort = -1;
     hsim::CloseCurrentLocked(c);
 }
 
-void PortSetPath(const char* path)
+void PortSetPath(const char* path, int port)
 {
     PortContext& c = CurrentPort();
     std::lock_guard<PiMutex> guard(c.portMutex);
     if (c.nCurrent >= 0) {
         snprintf(c.szDevicePath, sizeof c.szDevicePath, "%s", path);
+        c.nPort = port;
         c.hDevice.store(c.openings[c.nCurrent].fd);
     }
+}
+
+int DevicePort()
+{
+    PortContext& c = CurrentPort();
+    std::lock_guard<PiMutex> guard(c.portMutex);
+    return c.hDevice.load() != -1 ? c.nPort : -1;
 }
 
 bool DeviceCheckPath(const char* path)

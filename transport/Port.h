@@ -61,7 +61,9 @@ void DeviceCancelIO();
 
 // Records the path of the identified device and publishes the port
 // (DeviceDescriptor) once the handshake succeeded; DeviceClose clears both.
-void PortSetPath(const char* path);
+void PortSetPath(const char* path, int port = -1);
+// The port number of the identified device, -1 while none is.
+int DevicePort();
 // True when a device is recorded and path equals its path exactly.
 bool DeviceCheckPath(const char* path);
 void SetDeviceTimeoutSetting(unsigned int readMs, unsigned int writeMs);

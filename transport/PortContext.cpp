@@ -27,6 +27,11 @@ void SetDefaultContext(PortContext* context)
     s_Default.store(context, std::memory_order_release);
 }
 
+void BindThread(PortContext* context)
+{
+    t_Bound = context;
+}
+
 ContextBinding::ContextBinding(PortContext& context) : m_Previous(t_Bound)
 {
     t_Bound = &context;

@@ -49,6 +49,7 @@ struct PortContext {
     int nCurrent = -1;               // slot of the open port, -1 when closed
     unsigned long nGeneration = 0;   // numbers the openings
     char szDevicePath[kDevicePathSize] = "";  // path of the identified device
+    int nPort = -1;                           // its port number
     // The opening on which the device was found to have hung up.
     std::atomic<unsigned long> hungUpOpening{0};
 
@@ -67,6 +68,10 @@ PortContext& CurrentPort();
 // Makes context the default (the one the flat interface drives). Set once,
 // at load, by the layer that owns the default context.
 void SetDefaultContext(PortContext* context);
+
+// Binds a context to the calling thread until it binds another; null gives it
+// back the default.
+void BindThread(PortContext* context);
 
 // Binds a context to the calling thread for the binding's life.
 class ContextBinding {

@@ -273,6 +273,47 @@ HSIM_API int HSIMSetParameter(const char* name, double value);
  * since 1.0.5 */
 HSIM_API int HSIMGetParameter(const char* name, double* value);
 
+/*
+ * Several simulators in one process. The functions of hsim.h and of this
+ * header work on the calling thread's simulator: the default one, which
+ * HSIMInit and HSIMConnect connect, unless HSIMUse gave the thread another.
+ * Each simulator opened here has a context of its own: its port and lock
+ * file, its connect, poll and monitor threads, its lock, its engine, stream
+ * health and signal tap. Two simulators never open the same port (its lock
+ * file refuses the second).
+ */
+typedef struct HSIM_SIMULATOR HSIM_SIMULATOR;
+
+/* Opens the simulator on port n (the n of the device path format), or the
+ * first free one found when port is -1, and waits up to timeoutMs for it to
+ * connect. Null when none connected in time (or out of memory); nothing of
+ * it stays behind. It is kept connected (reconnected after a loss) until
+ * HSIMClose. since 1.0.5 */
+HSIM_API HSIM_SIMULATOR* HSIMOpen(int port, unsigned int timeoutMs);
+/* Stops its output (0 mV), ends its threads, closes its port and releases
+ * it. No other thread may use it any more. Null is ignored. since 1.0.5 */
+HSIM_API void HSIMClose(HSIM_SIMULATOR* simulator);
+/* Makes simulator the calling thread's simulator for the functions of
+ * hsim.h and this header; null gives the thread back the default one.
+ * A simulator's callbacks run on its own threads, which use it. since 1.0.5 */
+HSIM_API void HSIMUse(HSIM_SIMULATOR* simulator);
+/* What these do on a simulator is what the function of the same name
+ * without "Sim" does on the calling thread's: -2 (or null, or false) for a
+ * null simulator. since 1.0.5 */
+HSIM_API bool HSIMSimIsConnected(HSIM_SIMULATOR* simulator);
+HSIM_API int HSIMSimGetPort(HSIM_SIMULATOR* simulator); /* the port it is on, -1 while none */
+HSIM_API const char* HSIMSimGetSerialNumber(HSIM_SIMULATOR* simulator);
+HSIM_API int HSIMSimSetParameter(HSIM_SIMULATOR* simulator, const char* name, double value);
+HSIM_API int HSIMSimGetParameter(HSIM_SIMULATOR* simulator, const char* name, double* value);
+/* Selects the output function (0 stops the output). */
+HSIM_API int HSIMSimSetOutputFunction(HSIM_SIMULATOR* simulator, int outputFunction);
+HSIM_API int HSIMSimGetOutputFunction(HSIM_SIMULATOR* simulator);
+HSIM_API int HSIMSimRenderOutput(HSIM_SIMULATOR* simulator, int count, double* acMv, double* dcMv,
+                                 short* acWords, unsigned short* dcWords);
+HSIM_API int HSIMSimGetStreamHealth(HSIM_SIMULATOR* simulator, HSIM_STREAM_HEALTH* health);
+/* A reader of the simulator's signal tap, read with HSIMTapRead on any thread. */
+HSIM_API HSIM_TAP* HSIMSimTapOpen(HSIM_SIMULATOR* simulator);
+
 #ifdef __cplusplus
 }
 #endif
