@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,16 +31,20 @@ void onSignal(int) {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: hsim-emu --dir DIR [--port N] [--fast] [--realtime] [--late-ms MS] [--threshold N]\n"
-                 "                [--rom-polls N] [--code1 HEX] [--code2 HEX] [--number1 N] [--number2 N]\n"
+                 "usage: hsim-emu --dir DIR [--port N] [--count K] [--fast] [--realtime] [--late-ms MS]\n"
+                 "                [--threshold N] [--rom-polls N] [--code1 HEX] [--code2 HEX] [--number1 N]\n"
+                 "                [--number2 N]\n"
                  "Emulates the simulator device on a pseudo terminal published as DIR/ttyACM<N>\n"
-                 "(port 0..127, default 0). --fast asks for streaming data as fast as the host\n"
+                 "(port 0..127, default 0). --count K publishes K devices (1..16) on the ports\n"
+                 "N..N+K-1, device i with --number1 plus i, so each has its own serial number.\n"
+                 "--fast asks for streaming data as fast as the host\n"
                  "sends it instead of playing at the sample rate; otherwise --threshold asks\n"
                  "for the next transfer when fewer than N samples are queued (default 700).\n"
                  "--rom-polls N: the ROM status query that confirms a save (default 3).\n"
                  "--realtime plays with real-time scheduling where the process may have it,\n"
                  "as hardware is not slowed by the host's load (for measurements under load).\n"
-                 "Commands on stdin, one per line:\n"
+                 "Commands on stdin, one per line, to the first device or, prefixed \"I:\", to\n"
+                 "device I (0..K-1):\n"
                  "  unplug | replug | mute on|off | fault NAME on|off | status | quit | help\n"
                  "  played FILE | played clear\n"
                  "  fault names: mute wrong-magic short-answers late-answers no-stream-reports\n"
@@ -209,6 +214,7 @@ bool command(hsimemu::Emulator& emu, const std::string& line) {
 
 int main(int argc, char** argv) {
     hsimemu::Options options;
+    unsigned long count = 1;
     bool ok = true;
     bool help = false;
     for (int i = 1; i < argc && ok && !help; ++i) {
@@ -223,6 +229,9 @@ int main(int argc, char** argv) {
             options.realtime = true;
         } else if (a == "--dir" && value != nullptr) {
             options.directory = value;
+            ++i;
+        } else if (a == "--count" && parseNumber(value, 10, 16, v) && v >= 1) {
+            count = v;
             ++i;
         } else if (a == "--port" && parseNumber(value, 10, 127, v)) {
             options.port = static_cast<int>(v);
@@ -257,6 +266,11 @@ int main(int argc, char** argv) {
         usage(stdout);
         return 0;
     }
+    if (ok && options.port + count - 1 > 127) {
+        std::fprintf(stderr, "hsim-emu: ports %d..%lu: the last port is 127\n", options.port,
+                     options.port + count - 1);
+        ok = false;
+    }
     if (ok && options.directory.empty()) {
         std::fprintf(stderr, "hsim-emu: --dir is required\n");
         ok = false;
@@ -276,13 +290,28 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    hsimemu::Emulator emu(options);
-    if (!emu.start()) {
-        std::fprintf(stderr, "hsim-emu: cannot start: %s\n", emu.lastError().c_str());
-        return 1;
+    std::vector<std::unique_ptr<hsimemu::Emulator>> devices;
+    for (unsigned long i = 0; i < count; ++i) {
+        hsimemu::Options device = options;
+        device.port = options.port + static_cast<int>(i);
+        device.identity.number1 = static_cast<uint16_t>(options.identity.number1 + i);
+        devices.push_back(std::make_unique<hsimemu::Emulator>(device));
+        if (!devices.back()->start()) {
+            std::fprintf(stderr, "hsim-emu: cannot start: %s\n", devices.back()->lastError().c_str());
+            return 1;
+        }
+        std::printf("%s\n", devices.back()->nodePath().c_str());
     }
-    std::printf("%s\n", emu.nodePath().c_str());
     std::fflush(stdout);
+    // "I:command" goes to device I, a plain command to the first.
+    const auto dispatch = [&](const std::string& line) {
+        const size_t colon = line.find(':');
+        unsigned long index = 0;
+        if (colon != std::string::npos && colon > 0 &&
+            parseNumber(line.substr(0, colon).c_str(), 10, count - 1, index))
+            return command(*devices[index], line.substr(colon + 1));
+        return command(*devices[0], line);
+    };
 
     std::string pending;
     bool running = true;
@@ -298,7 +327,7 @@ int main(int argc, char** argv) {
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) {
                 // End of input ends the program, after a last unterminated line.
-                if (!pending.empty()) command(emu, pending);
+                if (!pending.empty()) dispatch(pending);
                 break;
             }
             pending.append(buf, static_cast<size_t>(n));
@@ -307,12 +336,13 @@ int main(int argc, char** argv) {
                 std::string line = pending.substr(0, eol);
                 pending.erase(0, eol + 1);
                 if (!line.empty() && line.back() == '\r') line.pop_back();
-                running = command(emu, line);
+                running = dispatch(line);
             }
         } else if (fds[1].revents & (POLLERR | POLLNVAL)) {
             stdinOpen = false;
         }
     }
-    emu.stop();
+    for (auto& device : devices)
+        device->stop();
     return 0;
 }
