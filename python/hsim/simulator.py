@@ -27,7 +27,7 @@ from typing import Any, Callable, Optional, Union
 
 import numpy as np
 
-from . import _capi
+from . import _capi, _parameters
 from ._closing import Closing
 from ._tap import TapReader, dispatch
 from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
@@ -67,6 +67,31 @@ def _as_doubles(values: Any, name: str) -> np.ndarray:
 
 def _pointer(array: np.ndarray, ctype) -> Any:
     return array.ctypes.data_as(ctypes.POINTER(ctype))
+
+
+class ParameterAttributes:
+    """The library's parameters as attributes, '-' written '_':
+    ``sim.parameter.qrs_duration = 120`` sets qrs-duration, as
+    :meth:`Simulator.set` does; reading one reads it."""
+
+    __slots__ = ("_sim",)
+
+    def __init__(self, sim: "Simulator"):
+        object.__setattr__(self, "_sim", sim)
+
+    def __getattr__(self, attribute: str) -> Any:
+        if attribute.startswith("_"):
+            raise AttributeError(attribute)
+        try:
+            return self._sim.get(attribute.replace("_", "-"))
+        except ArgumentError as error:
+            raise AttributeError(str(error)) from None
+
+    def __setattr__(self, attribute: str, value: Any) -> None:
+        self._sim.set(attribute.replace("_", "-"), value)
+
+    def __dir__(self) -> list[str]:
+        return [p.name.replace("-", "_") for p in _parameters.parameters()]
 
 
 class Simulator(Closing):
@@ -282,6 +307,25 @@ class Simulator(Closing):
         """Points of the signal tap that the callbacks missed because they fell
         more than about 8 s behind."""
         return self._tap.overruns if self._tap is not None else 0
+
+    # ------------------------------------------------------------ parameters
+
+    def get(self, name: str) -> Any:
+        """The value of the library's parameter ``name`` (:func:`hsim.parameters`
+        lists them), as float, int or bool after its kind."""
+        return _parameters.read(name)
+
+    def set(self, name: str, value: Any) -> None:
+        """Sets the library's parameter ``name``. A value outside its range
+        raises ArgumentError naming the range, a coupling with what runs now
+        StateError, a missing device DeviceError, an unknown name ArgumentError
+        naming the known ones. Nothing is stored then."""
+        _parameters.write(name, value)
+
+    @property
+    def parameter(self) -> ParameterAttributes:
+        """The parameters as attributes: ``sim.parameter.qrs_duration``."""
+        return ParameterAttributes(self)
 
     # -------------------------------------------------------- scalar access
 
