@@ -5,6 +5,8 @@ import pytest
 
 import hsim
 from hsim import _capi
+from hsim.simulator import _TableProperty
+from hsim.values import BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELDS, rate_range
 
 NUMBER, INTEGER, BOOL = 0, 1, 2
 
@@ -52,6 +54,35 @@ def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
                 shared_sim.set(name, value)
             assert (caught.value.code, caught.value.argument) == (-2, name)
             assert shared_sim.get(name) == pytest.approx(READ_BACK.get(name, float)(hi)), name
+    shared_sim.reset()
+
+
+def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
+    shared_sim.reset()
+    shared_sim.output = None
+    table = {name: (unit, kind, lo, hi) for name, unit, kind, lo, hi in library_table()}
+    sim = shared_sim
+    attempts = [(f, n, lambda v, f=f: setattr(sim, "output", hsim.Ecg(custom=True, **{f: v})))
+                for f, n in BEAT_FIELDS.items()]
+    attempts += [(f, n, lambda v, f=f: setattr(sim, "pacing", hsim.Pacing(**{f: v})))
+                 for f, n in PACING_FIELDS.items()]
+    attempts += [(f, n, lambda v, f=f: setattr(sim, "drift", hsim.Drift(**{f: v})))
+                 for f, n in DRIFT_FIELDS.items()]
+    attempts += [(a, d.name, lambda v, a=a: setattr(sim, a, v))
+                 for a, d in vars(hsim.Simulator).items() if isinstance(d, _TableProperty)]
+    wrong = []
+    for field, name, attempt in attempts:
+        unit, kind, lo, hi = table[name]
+        if kind == BOOL:  # a bool property takes any value as true or false
+            continue
+        with pytest.raises(hsim.ArgumentError) as caught:
+            attempt(past(kind, lo, hi)[1])
+        if not re.search(names_range(lo, hi, unit), str(caught.value)):
+            wrong.append((field, str(caught.value)))
+    assert wrong == [] and len(attempts) >= 30
+    frequency = table["frequency"]
+    assert rate_range(hsim.OutputFunction.SINE) == frequency[2:]
+    assert rate_range(hsim.OutputFunction.ECG_CUSTOM)[0] == frequency[2]
     shared_sim.reset()
 
 
