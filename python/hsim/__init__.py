@@ -46,7 +46,8 @@ __version__ = _package_version()
 
 __all__ = [
     "Simulator", "Emulator", "render", "library_version", "table_provenance", "pattern",
-    "records", "Parameter", "parameters", "ParameterKind", "ParameterApply", "HsimError", "DeviceError", "ArgumentError", "StateError", "IOFailure",
+    "records", "Parameter", "parameters", "ParameterKind", "ParameterApply",
+    "HsimError", "DeviceError", "ArgumentError", "StateError", "IOFailure",
     "OutputFunction", "OutputLead", "IEC247Pattern", "Table", "HSIM_ERROR_IO", "SAMPLE_RATE",
     "Output", "Off", "Waveform", "Sine", "Triangle", "Square", "RectangularPulse",
     "TriangularPulse", "Exponential", "BiphasicExponential", "Ecg", "Pattern227", "Pattern251",
