@@ -26,6 +26,7 @@ from pathlib import Path
 from typing import Optional
 
 HSIM_ERROR_IO = -100
+HSIM_ERROR_UNKNOWN_PARAMETER = -20  # HSIMSetParameter / HSIMGetParameter: no such name
 SAMPLE_RATE = 40000          # streamed samples per second
 SAMPLES_PER_TRANSFER = 700   # samples in one transfer to the device
 CHANNELS = 4                 # output channels of the front end
@@ -71,6 +72,20 @@ class IEC247Pattern(enum.IntEnum):
     RR_1500MS_HOUR = 4
 
 
+class ParameterKind(enum.IntEnum):
+    """What values a parameter takes (``HSIM_PARAMETER_KIND``)."""
+    NUMBER = 0
+    INTEGER = 1
+    BOOL = 2
+
+
+class ParameterApply(enum.IntEnum):
+    """When an accepted parameter value takes effect (``HSIM_PARAMETER_APPLY``)."""
+    DEFERRED = 0
+    IMMEDIATE = 1
+    STORED = 2
+
+
 class Table(enum.IntEnum):
     """Built-in sample tables (``HSIM_TABLE``)."""
     IEC227W = 0
@@ -112,6 +127,11 @@ class HSIM_TAP_POINT(Structure):
     _fields_ = [("time", c_double), ("signalMv", c_double), ("dcMv", c_double),
                 ("pacingMv", c_double), ("pacingMs", c_double), ("value", c_double),
                 ("kind", c_int), ("flags", c_int)]
+
+
+class HSIM_PARAMETER_INFO(Structure):
+    _fields_ = [("name", c_char_p), ("unit", c_char_p), ("kind", c_int), ("apply", c_int),
+                ("minimum", c_double), ("maximum", c_double), ("initial", c_double)]
 
 
 class HSIM_STATUS(Structure):
@@ -355,6 +375,10 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMTapWait": (c_int, [c_void_p, c_uint]),
     "HSIMTapOverruns": (c_ulonglong, [c_void_p]),
     "HSIMTapClose": (_V, [c_void_p]),
+    "HSIMGetParameterCount": (c_int, []),
+    "HSIMGetParameterInfo": (c_int, [c_int, _P(HSIM_PARAMETER_INFO)]),
+    "HSIMSetParameter": (c_int, [c_char_p, c_double]),
+    "HSIMGetParameter": (c_int, [c_char_p, _P(c_double)]),
 }
 PROTOTYPES["HSIMRenderOutput"] = (c_int, [c_int] + PROTOTYPES["HSIMRenderOutput"][1])
 
@@ -447,7 +471,7 @@ def free(pointer: Optional[int]) -> None:
 __all__ = ["CApi", "load", "find_library", "find_emulator", "free", "PROTOTYPES", "NOT_BOUND",
            "OutputFunction", "OutputLead", "IEC247Pattern", "Table", "MODEL_INFORMATION",
            "DEVICE_CONTROL_SETTING", "RAW_DATA_INFORMATION", "HSIM_STREAM_HEALTH", "HSIM_TAP_POINT",
-           "HSIM_STATUS", "Cause",
+           "HSIM_STATUS", "HSIM_PARAMETER_INFO", "Cause", "ParameterKind", "ParameterApply",
            "HSIM_CONNECTION_CALLBACK", "HSIM_NOTIFY_CALLBACK", "HSIM_GRAPH_CALLBACK",
            "HSIM_FUNCTION_CALLBACK", "HSIM_FREQUENCY_CALLBACK", "HSIM_LEVEL_CALLBACK",
-           "HSIM_ERROR_IO", "SAMPLE_RATE", "CHANNELS"]
+           "HSIM_ERROR_IO", "HSIM_ERROR_UNKNOWN_PARAMETER", "SAMPLE_RATE", "CHANNELS"]

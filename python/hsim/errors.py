@@ -57,39 +57,20 @@ class _State(str):
     """A code meaning a refusal because of a state, not of an argument."""
 
 
-# For each setter: code -> (argument, accepted range) or _State(reason).
+# For each setter: code -> (argument, accepted range) or _State(reason). The
+# parameters of the library's table are set by name (HSIMSetParameter); their
+# refusals come with the table's range (hsim._parameters.refusal).
 CODES: dict[str, dict[int, object]] = {
-    "HSIMSetAmplitude": {-2: ("mv", "-10..10 mV"), -3: _State("the baseline-reset test runs")},
-    "HSIMSetFrequency": {-2: ("hz", "0.017..500 Hz, at most 5 Hz for the pulse functions"),
-                         -3: _State("a frequency scan runs"),
-                         -4: _State("the baseline-reset test runs")},
-    "HSIMSetPulseWidth": {-2: ("ms", "1..300 ms")},
     "HSIMSetOutputLead": {-2: ("channel", "0..3")},
     "HSIMSetDCOffset": {-2: ("channel or mv", "channel 0..3, -1000..1000 mV")},
     "HSIMSetDCOffsetVariableMode": {-2: ("channel", "0..3")},
     "HSIMSetInputImpedanceMode": {-2: ("channel or mode", "channel 0..3, mode 0..3")},
     "HSIMSetSignalGroundToGNDGround": {-2: ("channel", "0..3")},
-    "HSIMSetPacingAmplitude": {-2: ("mv", "-700..700 mV")},
-    "HSIMSetPacingDuration": {-2: ("ms", "0.1..3 ms")},
-    "HSIMSetPacingRate": {-2: ("per_minute", "10..360 per minute")},
     "HSIMSetPacingRateSynchronized": {-2: ("rate", "a beat rate of 10..360 per minute")},
-    "HSIMSetOvershootTimeConstant": {-2: ("ms", "0..100 ms")},
-    "HSIMSetOvershootAmplitude": {-2: ("mv", "|mv| <= 5")},
-    "HSIMSetQRSDuration": {-2: ("ms", "5..200 ms")},
-    "HSIMSetTWave": {-2: ("mv", "0..5 mV")},
-    "HSIMSetPDuration": {-2: ("ms", "50..100 ms")},
-    "HSIMSetPRInterval": {-2: ("ms", "0..200 ms")},
-    "HSIMSetQTInterval": {-2: ("ms", "100..900 ms")},
-    "HSIMSetPWave": {-2: ("mv", "0..2 mV")},
-    "HSIMSetSTDeviation": {-2: ("mv", "-2..2 mV")},
-    "HSIMSetSTSegment": {-2: ("ms", "100..900 ms")},
-    "HSIMSetTDuration": {-2: ("ms", "100..900 ms")},
     "HSIMSetDynamicRangeTest": {-2: ("amplitude_mv", "0..10 mV"), -3: ("frequency_hz", "1..60 Hz")},
     "HSIMSetFrequencyScan": {-2: ("start_hz", "0.67..500 Hz"), -3: ("stop_hz", "0.67..500 Hz"),
                              -4: ("seconds", "10..180 s")},
     "SetECG2_27_Noise": {-2: ("mv", "0.01..5 mV peak to peak")},
-    "SetECG2_27_AAMIDriftTestAmp": {-2: ("mv", "1..8 mV peak to peak")},
-    "SetECG2_27_AAMIDriftTestFreq": {-2: ("hz", "0.05..2 Hz")},
     "HSIMSetDeviceLocation": {-1: _State("the library is started"),
                               -2: ("device_path", "a path with exactly one %d"),
                               -3: ("lock_dir", "a directory whose lock path fits 127 bytes")},

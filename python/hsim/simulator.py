@@ -27,17 +27,18 @@ from typing import Any, Callable, Optional, Union
 
 import numpy as np
 
-from . import _capi
+from . import _capi, _parameters
 from ._closing import Closing
 from ._tap import TapReader, dispatch
 from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
                     SAMPLE_RATE, OutputFunction, OutputLead)
 from .emulator import Emulator
 from .errors import ArgumentError, DeviceError, HsimError, StateError, check, check_flag
-from .values import (BEAT_FIELDS, CUSTOM_BEAT_FIELDS, STANDARD_BEAT_FIELDS, Ane20000,
-                     DeviceInformation, Drift, DynamicRange, Ecg, FrequencyScan, LoadedData,
-                     Noise, Off, Output, Pacing, Pattern227, Pattern247, Pattern251, Respiration,
-                     StreamHealth, Waveform, amplitude_refusal, rate_refusal)
+from .values import (BEAT_FIELDS, CUSTOM_BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELDS,
+                     STANDARD_BEAT_FIELDS, Ane20000, DeviceInformation, Drift, DynamicRange, Ecg,
+                     FrequencyScan, LoadedData, Noise, Off, Output, Pacing, Pattern227,
+                     Pattern247, Pattern251, Respiration, StreamHealth, Waveform,
+                     amplitude_refusal, rate_refusal)
 
 log = logging.getLogger("hsim")
 
@@ -67,6 +68,62 @@ def _as_doubles(values: Any, name: str) -> np.ndarray:
 
 def _pointer(array: np.ndarray, ctype) -> Any:
     return array.ctypes.data_as(ctypes.POINTER(ctype))
+
+
+class _TableProperty:
+    """A Simulator property over one of the library's parameters: read and
+    set by its name, the value as the parameter's kind; a refusal names the
+    range the library gives. ``refuse(sim, value)`` is a check of this
+    package that is stricter than the range (a text when it refuses)."""
+
+    def __init__(self, name: str, text: str,
+                 refuse: Optional[Callable[["Simulator", Any], Optional[str]]] = None):
+        self.name, self.text, self.refuse = name, text, refuse
+
+    def __get__(self, sim: Optional["Simulator"], owner=None) -> Any:
+        return self if sim is None else sim.get(self.name)
+
+    def __set__(self, sim: "Simulator", value: Any) -> None:
+        parameter = _parameters.find(self.name)
+        reason = self.refuse(sim, value) if self.refuse is not None else None
+        if reason is not None:
+            raise ArgumentError(f"{self.name}: {parameter.argument} = {value!r} refused, {reason}",
+                                -2, "HSIMSetParameter", parameter.argument)
+        if parameter.kind == _capi.ParameterKind.BOOL:
+            value = bool(value)
+        _parameters.write(self.name, value, parameter.argument)
+
+    @property
+    def __doc__(self) -> str:  # the range as the loaded library gives it
+        try:
+            return f"{self.text} The parameter {self.name}: {_parameters.find(self.name).accepted}."
+        except (OSError, HsimError):
+            return f"{self.text} The parameter {self.name}."
+
+
+class ParameterAttributes:
+    """The library's parameters as attributes, '-' written '_':
+    ``sim.parameter.qrs_duration = 120`` sets qrs-duration, as
+    :meth:`Simulator.set` does; reading one reads it."""
+
+    __slots__ = ("_sim",)
+
+    def __init__(self, sim: "Simulator"):
+        object.__setattr__(self, "_sim", sim)
+
+    def __getattr__(self, attribute: str) -> Any:
+        if attribute.startswith("_"):
+            raise AttributeError(attribute)
+        try:
+            return self._sim.get(attribute.replace("_", "-"))
+        except ArgumentError as error:
+            raise AttributeError(str(error)) from None
+
+    def __setattr__(self, attribute: str, value: Any) -> None:
+        self._sim.set(attribute.replace("_", "-"), value)
+
+    def __dir__(self) -> list[str]:
+        return [p.name.replace("-", "_") for p in _parameters.parameters()]
 
 
 class Simulator(Closing):
@@ -283,6 +340,29 @@ class Simulator(Closing):
         more than about 8 s behind."""
         return self._tap.overruns if self._tap is not None else 0
 
+    # ------------------------------------------------------------ parameters
+
+    def get(self, name: str) -> Any:
+        """The value of the library's parameter ``name`` (:func:`hsim.parameters`
+        lists them), as float, int or bool after its kind."""
+        return _parameters.read(name)
+
+    def set(self, name: str, value: Any) -> None:
+        """Sets the library's parameter ``name``. A value outside its range
+        raises ArgumentError naming the range, a coupling with what runs now
+        StateError, a missing device DeviceError, an unknown name ArgumentError
+        naming the known ones. Nothing is stored then."""
+        _parameters.write(name, value)
+
+    def _set_parameter(self, name: str, value: Any) -> None:
+        # As the exported setter: the refusal names the value after its unit.
+        _parameters.write(name, value, _parameters.find(name).argument)
+
+    @property
+    def parameter(self) -> ParameterAttributes:
+        """The parameters as attributes: ``sim.parameter.qrs_duration``."""
+        return ParameterAttributes(self)
+
     # -------------------------------------------------------- scalar access
 
     def _set(self, function: str, *args) -> None:
@@ -295,68 +375,40 @@ class Simulator(Closing):
         return property(lambda self: self._get(getter),
                         lambda self, value: self._set(setter, value), doc=doc)
 
-    @property
-    def amplitude_mv(self) -> float:
-        """Amplitude, -10..10 mV: peak to peak for the test waveforms, the QRS
-        (R crest to S trough) for the ECG beats, which play -5..5 mV. A value
-        the selected output cannot play raises ArgumentError."""
-        return self._get("HSIMGetAmplitude")
-
-    @amplitude_mv.setter
-    def amplitude_mv(self, mv: float) -> None:
-        refusal = amplitude_refusal(self._selected.function, mv)
-        if refusal is not None:
-            raise ArgumentError(f"HSIMSetAmplitude: mv = {mv!r} refused, {refusal}", -2,
-                                "HSIMSetAmplitude", "mv")
-        self._set("HSIMSetAmplitude", mv)
-
-    @property
-    def frequency_hz(self) -> float:
-        """Frequency, Hz (the ECG beats: beats per second). The selected output
-        plays only its own range (:func:`hsim.values.rate_range`: 0.017..500 Hz,
-        the pulse and exponential functions at most 5 Hz, the ECG beats at most
-        6 Hz = 360 bpm, the biphasic exponential 1 Hz only); a value outside it
-        raises ArgumentError."""
-        return self._get("HSIMGetFrequency")
-
-    @frequency_hz.setter
-    def frequency_hz(self, hz: float) -> None:
-        refusal = rate_refusal(self._selected.function, hz)
-        if refusal is not None:
-            raise ArgumentError(f"HSIMSetFrequency: hz = {hz!r} refused, {refusal}", -2,
-                                "HSIMSetFrequency", "hz")
-        self._set("HSIMSetFrequency", hz)
-
-    pulse_width_ms = _scalar("HSIMSetPulseWidth", "HSIMGetPulseWidth", "Pulse width, 1..300 ms.")
-    qrs_ms = _scalar("HSIMSetQRSDuration", "HSIMGetQRSDuration",
-                     "QRS width of both ECG beats, 5..200 ms.")
-    t_wave_mv = _scalar("HSIMSetTWave", "HSIMGetTWave", "T wave of both ECG beats, 0..5 mV.")
-    p_width_ms = _scalar("HSIMSetPDuration", "HSIMGetPDuration", "P wave width, 50..100 ms.")
-    pr_ms = _scalar("HSIMSetPRInterval", "HSIMGetPRInterval", "PR interval, 0..200 ms.")
-    qt_ms = _scalar("HSIMSetQTInterval", "HSIMGetQTInterval", "QT interval, 100..900 ms.")
-    p_wave_mv = _scalar("HSIMSetPWave", "HSIMGetPWave", "P wave, 0..2 mV.")
-    st_mv = _scalar("HSIMSetSTDeviation", "HSIMGetSTDeviation", "ST deviation, -2..2 mV.")
-    st_segment_ms = _scalar("HSIMSetSTSegment", "HSIMGetSTSegment", "ST weight, 100..900 ms.")
-    t_duration_ms = _scalar("HSIMSetTDuration", "HSIMGetTDuration", "T weight, 100..900 ms.")
-    pacing_mode = _scalar("HSIMSetPacingPulseMode", "HSIMGetPacingPulseMode", "Pacing pulse mode.")
-    pacing_amplitude_mv = _scalar("HSIMSetPacingAmplitude", "HSIMGetPacingAmplitude",
-                                  "Pacing amplitude, -700..700 mV; 0 is off.")
-    pacing_width_ms = _scalar("HSIMSetPacingDuration", "HSIMGetPacingDuration",
-                              "Pacing pulse width, 0.1..3 ms.")
-    pacing_rate_ppm = _scalar("HSIMSetPacingRate", "HSIMGetPacingRate",
-                              "Fixed pacing rate, 10..360 per minute.")
-    overshoot_ms = _scalar("HSIMSetOvershootTimeConstant", "HSIMGetOvershootTimeConstant",
-                           "Overshoot time constant, 0..100 ms.")
-    overshoot_mv = _scalar("HSIMSetOvershootAmplitude", "HSIMGetOvershootAmplitude",
-                           "Overshoot amplitude |mv| <= 5, kept as its magnitude.")
+    amplitude_mv = _TableProperty(
+        "amplitude", "Amplitude: peak to peak for the test waveforms, the QRS (R crest to S"
+        " trough) for the ECG beats, which play -5..5 mV. A value the selected output cannot"
+        " play raises ArgumentError.",
+        lambda self, mv: amplitude_refusal(self._selected.function, mv))
+    frequency_hz = _TableProperty(
+        "frequency", "Frequency (the ECG beats: beats per second). The selected output plays"
+        " only its own range (:func:`hsim.values.rate_range`: the pulse and exponential"
+        " functions at most 5 Hz, the ECG beats at most 6 Hz = 360 bpm, the biphasic"
+        " exponential 1 Hz only); a value outside it raises ArgumentError.",
+        lambda self, hz: rate_refusal(self._selected.function, hz))
+    pulse_width_ms = _TableProperty("pulse-width", "Pulse width.")
+    qrs_ms = _TableProperty("qrs-duration", "QRS width of both ECG beats.")
+    t_wave_mv = _TableProperty("t-wave", "T wave of both ECG beats.")
+    p_width_ms = _TableProperty("p-duration", "P wave width.")
+    pr_ms = _TableProperty("pr-interval", "PR interval.")
+    qt_ms = _TableProperty("qt-interval", "QT interval.")
+    p_wave_mv = _TableProperty("p-wave", "P wave.")
+    st_mv = _TableProperty("st-deviation", "ST deviation.")
+    st_segment_ms = _TableProperty("st-segment", "ST weight in the rest of the QT interval.")
+    t_duration_ms = _TableProperty("t-duration", "T weight in the rest of the QT interval.")
+    pacing_mode = _TableProperty("pacing-mode", "Pacing pulse mode.")
+    pacing_amplitude_mv = _TableProperty("pacing-amplitude", "Pacing amplitude; 0 is off.")
+    pacing_width_ms = _TableProperty("pacing-width", "Pacing pulse width.")
+    pacing_rate_ppm = _TableProperty("pacing-rate", "Fixed pacing rate per minute.")
+    overshoot_ms = _TableProperty("overshoot-time-constant", "Overshoot time constant.")
+    overshoot_mv = _TableProperty("overshoot-amplitude",
+                                  "Overshoot amplitude, kept as its magnitude.")
     noise_mode = property(lambda self: self._get("GetECG2_27_NoiseFreq"),
                           doc="Noise mode in force (0 off, 1 50 Hz, 3 random, else 60 Hz).")
     noise_mv = property(lambda self: self._get("GetECG2_27_NoiseAmp"), doc="Noise, mV p-p.")
-    drift_mv = _scalar("SetECG2_27_AAMIDriftTestAmp", "GetECG2_27_AAMIDriftTestAmp",
-                       "Drift amplitude, 1..8 mV peak to peak.")
-    drift_hz = _scalar("SetECG2_27_AAMIDriftTestFreq", "GetECG2_27_AAMIDriftTestFreq",
-                       "Drift frequency, 0.05..2 Hz.")
-    drift_on = _scalar("SetECG2_27_AAMIDriftTest", "GetECG2_27_AAMIDriftTest", "Drift on.")
+    drift_mv = _TableProperty("drift-amplitude", "Drift amplitude, peak to peak.")
+    drift_hz = _TableProperty("drift-frequency", "Drift frequency.")
+    drift_on = _TableProperty("drift", "Drift on.")
     baseline_reset = _scalar("SetBaselineResetTest", "GetBaselineResetTest",
                              "Baseline-reset level: 1..4 plays a 1000 mV sine of 50, 60, 80,"
                              " 100 Hz on the DC channel; 0 off.")
@@ -379,7 +431,7 @@ class Simulator(Closing):
         if isinstance(selected, Ecg):
             custom = function == OutputFunction.ECG_CUSTOM
             names = STANDARD_BEAT_FIELDS + (CUSTOM_BEAT_FIELDS if custom else ())
-            beat = {name: self._get(BEAT_FIELDS[name][1]) for name in names}
+            beat = {name: self.get(BEAT_FIELDS[name]) for name in names}
             return Ecg(rate_bpm=self.frequency_hz * 60.0, amplitude_mv=self.amplitude_mv,
                        custom=custom, **beat)
         if isinstance(selected, Waveform):
@@ -404,13 +456,13 @@ class Simulator(Closing):
         # them directly, not through the properties, which check them against
         # the output selected before.
         if isinstance(value, Ecg):
-            self._set("HSIMSetAmplitude", value.amplitude_mv)
+            self._set_parameter("amplitude", value.amplitude_mv)
             self._set_rate(value.function, value.rate_bpm / 60.0)
-            for name, (setter, _) in BEAT_FIELDS.items():
-                if getattr(value, name) is not None:
-                    self._set(setter, getattr(value, name))
+            for field, name in BEAT_FIELDS.items():
+                if getattr(value, field) is not None:
+                    self._set_parameter(name, getattr(value, field))
         elif isinstance(value, Waveform):
-            self._set("HSIMSetAmplitude", value.amplitude_mv)
+            self._set_parameter("amplitude", value.amplitude_mv)
             if value.width_ms is not None:
                 self.pulse_width_ms = value.width_ms
             self._set_rate(value.function, value.frequency_hz)
@@ -435,7 +487,7 @@ class Simulator(Closing):
         if hz > 5.0 and self._get("HSIMGetOutputFunction") in (
                 OutputFunction.RECTANGULAR_PULSE, OutputFunction.TRIANGULAR_PULSE):
             self._set("HSIMSetOutputFunction", int(function))
-        self._set("HSIMSetFrequency", hz)
+        self._set_parameter("frequency", hz)
 
     def _select(self, value: Output) -> None:
         self._set("HSIMSetOutputFunction", int(value.function))
@@ -487,31 +539,27 @@ class Simulator(Closing):
     @property
     def pacing(self) -> Optional[Pacing]:
         """Pacing in force, None when off. Assign a :class:`Pacing` or None."""
-        amplitude = self.pacing_amplitude_mv
-        if amplitude == 0:
+        values = {field: self.get(name) for field, name in PACING_FIELDS.items()}
+        if values["amplitude_mv"] == 0:
             return None
-        rate = None if self._pacing_synchronized else self.pacing_rate_ppm
-        return Pacing(amplitude, self.pacing_width_ms, rate, self.pacing_mode,
-                      self.overshoot_ms, self.overshoot_mv)
+        if self._pacing_synchronized:
+            values["rate_ppm"] = None
+        return Pacing(**values)
 
     @pacing.setter
     def pacing(self, value: Optional[Pacing]) -> None:
         if value is None:
-            self.pacing_amplitude_mv = 0.0
+            self._set_parameter(PACING_FIELDS["amplitude_mv"], 0.0)
             return
-        self.pacing_width_ms = value.width_ms
-        if value.rate_ppm is None:
-            self._set("HSIMSetPacingRateSynchronized")
-            self._pacing_synchronized = True
-        else:
-            self.pacing_rate_ppm = value.rate_ppm
-            self._pacing_synchronized = False
-        if value.overshoot_ms is not None:
-            self.overshoot_ms = value.overshoot_ms
-        if value.overshoot_mv is not None:
-            self.overshoot_mv = value.overshoot_mv
-        self.pacing_mode = value.mode
-        self.pacing_amplitude_mv = value.amplitude_mv
+        for field, name in PACING_FIELDS.items():
+            given = getattr(value, field)
+            if field == "rate_ppm" and given is None:  # one pulse per beat
+                self._set("HSIMSetPacingRateSynchronized")
+                self._pacing_synchronized = True
+            elif given is not None:
+                self._set_parameter(name, given)
+                if field == "rate_ppm":
+                    self._pacing_synchronized = False
 
     # ------------------------------------------------- respiration and tests
 
@@ -548,13 +596,15 @@ class Simulator(Closing):
 
     @property
     def drift(self) -> Optional[Drift]:
-        return Drift(self.drift_mv, self.drift_hz) if self.drift_on else None
+        if not self.drift_on:
+            return None
+        return Drift(**{field: self.get(name) for field, name in DRIFT_FIELDS.items()})
 
     @drift.setter
     def drift(self, value: Optional[Drift]) -> None:
         if value is not None:
-            self.drift_mv = value.mv
-            self.drift_hz = value.hz
+            for field, name in DRIFT_FIELDS.items():
+                self._set_parameter(name, getattr(value, field))
         self.drift_on = value is not None
 
     @property

@@ -8,6 +8,11 @@ QRS from R crest to S trough: the R wave peaks at 0.875 x amplitude, the S wave
 at -0.125 x amplitude. An output function plays only the rates of its range
 (:func:`rate_range`); a value outside it is refused with ValueError, as the
 library would cap it without saying so.
+
+The fields that are parameters of the library (:func:`hsim.parameters`) take
+the range the library gives for them: the maps below name the parameter of
+each field, and a value outside its range is refused when the value is
+assigned to the Simulator, with that range in the message.
 """
 from __future__ import annotations
 
@@ -15,18 +20,20 @@ from dataclasses import dataclass, fields
 from typing import ClassVar, Optional
 
 from ._capi import IEC247Pattern, OutputFunction
+from ._parameters import find
 
 _F = OutputFunction
 
-# The rates (Hz) each output function plays. When a function starts, the
-# library caps a higher rate to the function's maximum without saying so, and
-# the biphasic exponential always plays at 1 Hz.
-_RATE_RANGES_HZ = {
-    _F.SINE: (0.017, 500.0), _F.TRIANGLE: (0.017, 500.0), _F.SQUARE: (0.017, 500.0),
-    _F.RECTANGULAR_PULSE: (0.017, 5.0), _F.TRIANGULAR_PULSE: (0.017, 5.0),
-    _F.EXPONENTIAL: (0.017, 5.0), _F.ECG_STANDARD: (0.017, 6.0), _F.ECG_CUSTOM: (0.017, 6.0),
-    _F.BIPHASIC_EXPONENTIAL: (1.0, 1.0),
+# The output functions whose rate is the frequency parameter; where one plays
+# less than the library's range, its highest rate. When a function starts,
+# the library caps a higher rate to the function's maximum without saying so,
+# and the biphasic exponential always plays at 1 Hz.
+_RATE_CAPS_HZ: dict[OutputFunction, Optional[float]] = {
+    _F.SINE: None, _F.TRIANGLE: None, _F.SQUARE: None,
+    _F.RECTANGULAR_PULSE: 5.0, _F.TRIANGULAR_PULSE: 5.0, _F.EXPONENTIAL: 5.0,
+    _F.ECG_STANDARD: 6.0, _F.ECG_CUSTOM: 6.0,
 }
+_FIXED_RATES_HZ = {_F.BIPHASIC_EXPONENTIAL: 1.0}
 
 # The ECG beats clamp their amplitude to this (mV, either sign).
 ECG_MAX_AMPLITUDE_MV = 5.0
@@ -35,8 +42,16 @@ ECG_MAX_AMPLITUDE_MV = 5.0
 def rate_range(function: OutputFunction) -> Optional[tuple[float, float]]:
     """(lowest, highest) rate in Hz that ``function`` plays, or None where the
     rate plays no part (the standard patterns and loaded data run at their own
-    rates)."""
-    return _RATE_RANGES_HZ.get(function)
+    rates): the library's frequency range, capped where the function plays
+    less."""
+    if function in _FIXED_RATES_HZ:
+        return _FIXED_RATES_HZ[function], _FIXED_RATES_HZ[function]
+    if function not in _RATE_CAPS_HZ:
+        return None
+    frequency = find("frequency")
+    cap = _RATE_CAPS_HZ[function]
+    highest = frequency.maximum if cap is None else min(cap, frequency.maximum)
+    return frequency.minimum, highest
 
 
 def rate_refusal(function: OutputFunction, hz: float) -> Optional[str]:
@@ -79,11 +94,11 @@ class Off(Output):
 
 @dataclass(frozen=True)
 class Waveform(Output):
-    """A test waveform of frequency_hz and amplitude_mv (peak to peak,
-    -10..10 mV); width_ms is the pulse width, 1..300 ms, used by the
-    rectangular and triangular pulses (None keeps the width set). Each
-    function's rate range is in its own class; a rate outside it raises
-    ValueError."""
+    """A test waveform of frequency_hz and amplitude_mv (peak to peak; the
+    parameters frequency and amplitude); width_ms is the pulse width
+    (pulse-width), used by the rectangular and triangular pulses (None keeps
+    the width set). A rate outside what the function plays
+    (:func:`rate_range`) raises ValueError."""
     frequency_hz: float = 1.0
     amplitude_mv: float = 1.0
     width_ms: Optional[float] = None
@@ -96,34 +111,34 @@ class Waveform(Output):
 
 @dataclass(frozen=True)
 class Sine(Waveform):
-    """Sine of 0.017..500 Hz; a 1.0 mV amplitude plays +-0.5 mV."""
+    """Sine over the whole frequency range; a 1.0 mV amplitude plays +-0.5 mV."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.SINE
 
 
 @dataclass(frozen=True)
 class Triangle(Waveform):
-    """Triangle of 0.017..500 Hz, from 0 up to +amplitude/2, down to
+    """Triangle over the whole frequency range, from 0 up to +amplitude/2, down to
     -amplitude/2 and back; a 1.0 mV amplitude plays +-0.5 mV."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.TRIANGLE
 
 
 @dataclass(frozen=True)
 class Square(Waveform):
-    """Square of 0.017..500 Hz, +amplitude/2 for the first half of the cycle
+    """Square over the whole frequency range, +amplitude/2 for the first half of the cycle
     and -amplitude/2 for the second; a 1.0 mV amplitude plays +-0.5 mV."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.SQUARE
 
 
 @dataclass(frozen=True)
 class RectangularPulse(Waveform):
-    """Rectangular pulse of 0.017..5 Hz: amplitude for width_ms at the start
+    """Rectangular pulse of at most 5 Hz: amplitude for width_ms at the start
     of each cycle, 0 for the rest (a 1.0 mV amplitude is a 1.0 mV pulse)."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.RECTANGULAR_PULSE
 
 
 @dataclass(frozen=True)
 class TriangularPulse(Waveform):
-    """Triangular pulse of 0.017..5 Hz: rises from 0 to amplitude in
+    """Triangular pulse of at most 5 Hz: rises from 0 to amplitude in
     width_ms / 2 and falls back in as long, 0 for the rest of the cycle; it
     starts 10 ms into the cycle while a pacing amplitude is set."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.TRIANGULAR_PULSE
@@ -131,7 +146,7 @@ class TriangularPulse(Waveform):
 
 @dataclass(frozen=True)
 class Exponential(Waveform):
-    """Exponential decay of 0.017..5 Hz: amplitude at the start of each cycle,
+    """Exponential decay of at most 5 Hz: amplitude at the start of each cycle,
     falling towards 0 with a 50 ms time constant."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.EXPONENTIAL
 
@@ -144,18 +159,18 @@ class BiphasicExponential(Waveform):
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.BIPHASIC_EXPONENTIAL
 
 
-# Beat fields of Ecg -> (C setter, C getter). The standard beat uses the first
-# two; the custom beat all of them.
+# Beat fields of Ecg -> the library's parameter. The standard beat uses the
+# first two; the custom beat all of them.
 BEAT_FIELDS = {
-    "qrs_ms": ("HSIMSetQRSDuration", "HSIMGetQRSDuration"),
-    "t_wave_mv": ("HSIMSetTWave", "HSIMGetTWave"),
-    "p_width_ms": ("HSIMSetPDuration", "HSIMGetPDuration"),
-    "pr_ms": ("HSIMSetPRInterval", "HSIMGetPRInterval"),
-    "qt_ms": ("HSIMSetQTInterval", "HSIMGetQTInterval"),
-    "p_wave_mv": ("HSIMSetPWave", "HSIMGetPWave"),
-    "st_mv": ("HSIMSetSTDeviation", "HSIMGetSTDeviation"),
-    "st_segment_ms": ("HSIMSetSTSegment", "HSIMGetSTSegment"),
-    "t_duration_ms": ("HSIMSetTDuration", "HSIMGetTDuration"),
+    "qrs_ms": "qrs-duration",
+    "t_wave_mv": "t-wave",
+    "p_width_ms": "p-duration",
+    "pr_ms": "pr-interval",
+    "qt_ms": "qt-interval",
+    "p_wave_mv": "p-wave",
+    "st_mv": "st-deviation",
+    "st_segment_ms": "st-segment",
+    "t_duration_ms": "t-duration",
 }
 STANDARD_BEAT_FIELDS = ("qrs_ms", "t_wave_mv")
 CUSTOM_BEAT_FIELDS = tuple(name for name in BEAT_FIELDS if name not in STANDARD_BEAT_FIELDS)
@@ -163,7 +178,8 @@ CUSTOM_BEAT_FIELDS = tuple(name for name in BEAT_FIELDS if name not in STANDARD_
 
 @dataclass(frozen=True)
 class Ecg(Output):
-    """An ECG at rate_bpm beats per minute, 1.02..360 (0.017..6 Hz).
+    """An ECG at rate_bpm beats per minute: 60 x the lowest frequency the
+    library takes, up to 360 (6 Hz).
 
     amplitude_mv is the QRS from R crest to S trough, -5..5 mV: the R wave
     peaks at 0.875 x amplitude and the S wave at -0.125 x amplitude (1.0 mV
@@ -171,12 +187,12 @@ class Ecg(Output):
     ValueError (the library would play 360 bpm or 5 mV instead).
 
     The standard beat (function 7) plays unless ``custom`` is True. Both
-    beats take qrs_ms (5..200 ms) and t_wave_mv (0..5 mV); the custom beat
-    (function 8, ``custom=True``) also takes the P wave (p_width_ms
-    50..100 ms, p_wave_mv 0..2 mV), pr_ms (0..200 ms), qt_ms (100..900 ms),
-    st_mv (ST deviation, -2..2 mV) and the weights of the ST segment and T
-    wave in the rest of the QT interval (st_segment_ms, t_duration_ms,
-    100..900). Giving one of those without ``custom=True`` raises
+    beats take qrs_ms and t_wave_mv; the custom beat (function 8,
+    ``custom=True``) also takes the P wave (p_width_ms, p_wave_mv), pr_ms,
+    qt_ms, st_mv (ST deviation) and the weights of the ST segment and T wave
+    in the rest of the QT interval (st_segment_ms, t_duration_ms). Each is a
+    parameter of the library (:data:`BEAT_FIELDS` names it) and takes its
+    range. Giving one of the custom beat's without ``custom=True`` raises
     ValueError. A field left None keeps what is set.
     """
     rate_bpm: float = 60.0
@@ -257,16 +273,29 @@ class LoadedData(Output):
 
 @dataclass(frozen=True)
 class Pacing:
-    """Pacemaker pulses on the DC channel: amplitude -700..700 mV (0 is off),
-    width 0.1..3 ms, rate 10..360 per minute or None for one pulse per beat,
-    overshoot time constant 0..100 ms and amplitude |mv| <= 5 (None keeps
-    what is set), pulse mode any value."""
+    """Pacemaker pulses on the DC channel: amplitude (0 is off), width, rate
+    per minute or None for one pulse per beat, pulse mode, overshoot time
+    constant and amplitude (None keeps what is set; the overshoot's sign
+    follows the pulse). Each is a parameter of the library
+    (:data:`PACING_FIELDS` names it) and takes its range."""
     amplitude_mv: float = 2.0
     width_ms: float = 1.0
     rate_ppm: Optional[int] = 70
     mode: int = 0
     overshoot_ms: Optional[int] = None
     overshoot_mv: Optional[float] = None
+
+
+# Fields of Pacing -> the library's parameter, in the order they are set: the
+# amplitude, which switches the pulses on, last.
+PACING_FIELDS = {
+    "width_ms": "pacing-width",
+    "rate_ppm": "pacing-rate",
+    "overshoot_ms": "overshoot-time-constant",
+    "overshoot_mv": "overshoot-amplitude",
+    "mode": "pacing-mode",
+    "amplitude_mv": "pacing-amplitude",
+}
 
 
 @dataclass(frozen=True)
@@ -293,9 +322,13 @@ class Noise:
 
 @dataclass(frozen=True)
 class Drift:
-    """Triangular baseline drift: 1..8 mV peak to peak, 0.05..2 Hz."""
+    """Triangular baseline drift, mv peak to peak at hz: the parameters
+    drift-amplitude and drift-frequency (:data:`DRIFT_FIELDS`)."""
     mv: float = 1.0
     hz: float = 0.1
+
+
+DRIFT_FIELDS = {"mv": "drift-amplitude", "hz": "drift-frequency"}
 
 
 @dataclass(frozen=True)

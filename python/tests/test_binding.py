@@ -20,14 +20,16 @@ def test_every_exported_c_function_is_bound_or_deliberately_left_out():
     assert all(callable(getattr(api, n)) for n in _capi.PROTOTYPES)
 
 
-@pytest.mark.parametrize("c_enum, py_enum, prefix", [
-    ("OutputFunction", _capi.OutputFunction, "OUTPUT_"),
-    ("OutputLead", _capi.OutputLead, "OUTPUT_LEAD_"),
-    ("IEC247_PATTERN", _capi.IEC247Pattern, "IEC247_"),
-    ("HSIM_TABLE", _capi.Table, "HSIM_TABLE_"),
+@pytest.mark.parametrize("c_enum, py_enum, prefix, header", [
+    ("OutputFunction", _capi.OutputFunction, "OUTPUT_", "hsim_types.h"),
+    ("OutputLead", _capi.OutputLead, "OUTPUT_LEAD_", "hsim_types.h"),
+    ("IEC247_PATTERN", _capi.IEC247Pattern, "IEC247_", "hsim_types.h"),
+    ("HSIM_TABLE", _capi.Table, "HSIM_TABLE_", "hsim_types.h"),
+    ("HSIM_PARAMETER_KIND", _capi.ParameterKind, "HSIM_PARAMETER_", "hsim_ext.h"),
+    ("HSIM_PARAMETER_APPLY", _capi.ParameterApply, "HSIM_APPLY_", "hsim_ext.h"),
 ])
-def test_enumerations_match_the_header(c_enum, py_enum, prefix):
-    text = (REPO / "include/hsim/hsim_types.h").read_text()
+def test_enumerations_match_the_header(c_enum, py_enum, prefix, header):
+    text = (REPO / "include/hsim" / header).read_text()
     body = re.search(r"typedef enum %s \{(.*?)\}" % c_enum, text, re.S).group(1)
     pairs = {name[len(prefix):]: int(value)
              for name, value in re.findall(r"(\w+)\s*=\s*(-?\d+)", body)}
@@ -41,7 +43,8 @@ def test_causes_match_the_header():
 
 
 @pytest.mark.parametrize("record, size", [
-    (_capi.MODEL_INFORMATION, 12), (_capi.DEVICE_CONTROL_SETTING, 64)])
+    (_capi.MODEL_INFORMATION, 12), (_capi.DEVICE_CONTROL_SETTING, 64),
+    (_capi.HSIM_PARAMETER_INFO, 48)])  # two pointers, two ints, three doubles
 def test_records_have_the_documented_size(record, size):
     assert ctypes.sizeof(record) == size
 

@@ -1,0 +1,100 @@
+import ctypes
+import re
+
+import pytest
+
+import hsim
+from hsim import _capi
+from hsim.simulator import _TableProperty
+from hsim.values import BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELDS, rate_range
+
+NUMBER, INTEGER, BOOL = 0, 1, 2
+
+# Ranges hsim.h documents for some parameters, checked apart from the table.
+DOCUMENTED = {"amplitude": (-10, 10, "mV"), "qrs-duration": (5, 200, "ms"),
+              "pacing-rate": (10, 360, "/min"), "drift-frequency": (0.05, 2, "Hz")}
+# How a value reads back other than as set: the overshoot keeps its magnitude.
+READ_BACK = {"overshoot-amplitude": abs}
+
+
+def library_table():
+    """(name, unit, kind, minimum, maximum) of every row, straight from the C table."""
+    api, rows = _capi.load(), []
+    for index in range(api.HSIMGetParameterCount()):
+        info = _capi.HSIM_PARAMETER_INFO()
+        assert api.HSIMGetParameterInfo(index, ctypes.byref(info)) == 0
+        rows.append((info.name.decode(), info.unit.decode(), info.kind, info.minimum, info.maximum))
+    return rows
+
+
+def names_range(lo, hi, unit):
+    shown = [re.escape(f"{x:.10g}") for x in (lo, hi)]
+    return rf"accepted {shown[0]}(\.\.| or ){shown[1]} ?{re.escape(unit)}"
+
+
+def past(kind, lo, hi):
+    step = (hi - lo) / 100 if kind == NUMBER else 1
+    return lo - step, hi + step
+
+
+def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
+    shared_sim.reset()
+    shared_sim.output = None
+    rows = library_table()
+    assert [(p.name, p.unit, p.kind, p.minimum, p.maximum) for p in hsim.parameters()] == rows
+    assert {n: (lo, hi, unit) for n, unit, _, lo, hi in rows if n in DOCUMENTED} == DOCUMENTED
+    for name, unit, kind, lo, hi in rows:
+        for value in (lo, hi):
+            shared_sim.set(name, value)
+            got = shared_sim.get(name)
+            assert isinstance(got, (float, int, bool)[kind]), name
+            assert got == pytest.approx(READ_BACK.get(name, float)(value), rel=1e-12), name
+        for value in past(kind, lo, hi):
+            with pytest.raises(hsim.ArgumentError, match=names_range(lo, hi, unit)) as caught:
+                shared_sim.set(name, value)
+            assert (caught.value.code, caught.value.argument) == (-2, name)
+            assert shared_sim.get(name) == pytest.approx(READ_BACK.get(name, float)(hi)), name
+    shared_sim.reset()
+
+
+def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
+    shared_sim.reset()
+    shared_sim.output = None
+    table = {name: (unit, kind, lo, hi) for name, unit, kind, lo, hi in library_table()}
+    sim = shared_sim
+    attempts = [(f, n, lambda v, f=f: setattr(sim, "output", hsim.Ecg(custom=True, **{f: v})))
+                for f, n in BEAT_FIELDS.items()]
+    attempts += [(f, n, lambda v, f=f: setattr(sim, "pacing", hsim.Pacing(**{f: v})))
+                 for f, n in PACING_FIELDS.items()]
+    attempts += [(f, n, lambda v, f=f: setattr(sim, "drift", hsim.Drift(**{f: v})))
+                 for f, n in DRIFT_FIELDS.items()]
+    attempts += [(a, d.name, lambda v, a=a: setattr(sim, a, v))
+                 for a, d in vars(hsim.Simulator).items() if isinstance(d, _TableProperty)]
+    wrong = []
+    for field, name, attempt in attempts:
+        unit, kind, lo, hi = table[name]
+        if kind == BOOL:  # a bool property takes any value as true or false
+            continue
+        with pytest.raises(hsim.ArgumentError) as caught:
+            attempt(past(kind, lo, hi)[1])
+        if not re.search(names_range(lo, hi, unit), str(caught.value)):
+            wrong.append((field, str(caught.value)))
+    assert wrong == [] and len(attempts) >= 30
+    frequency = table["frequency"]
+    assert rate_range(hsim.OutputFunction.SINE) == frequency[2:]
+    assert rate_range(hsim.OutputFunction.ECG_CUSTOM)[0] == frequency[2]
+    shared_sim.reset()
+
+
+def test_names_unknown_to_the_library_are_refused_with_the_known_ones(shared_sim):
+    with pytest.raises(hsim.ArgumentError, match="did you mean qrs-duration") as caught:
+        shared_sim.set("qrs_duration", 100)
+    assert caught.value.code == -20
+    with pytest.raises(hsim.ArgumentError) as caught:
+        shared_sim.get("heart-rate")
+    assert all(name in str(caught.value) for name, *_ in library_table())
+    with pytest.raises(AttributeError):
+        shared_sim.parameter.heart_rate
+    shared_sim.parameter.qrs_duration = 120
+    assert (shared_sim.parameter.qrs_duration, shared_sim.qrs_ms) == (120.0, 120.0)
+    assert "overshoot_time_constant" in dir(shared_sim.parameter)
