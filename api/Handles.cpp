@@ -7,7 +7,9 @@
 #include "lifecycle/Lifecycle.h"
 #include "transport/Port.h"
 
+#include <cstring>
 #include <new>
+#include <vector>
 
 struct HSIM_SIMULATOR {
     hsim::Simulator simulator;
@@ -42,6 +44,29 @@ extern "C" HSIM_SIMULATOR* HSIMOpen(int port, unsigned int timeoutMs)
         return nullptr;
     }
     return s;
+}
+
+extern "C" HSIM_SIMULATOR* HSIMOpenSerial(const char* serial, unsigned int timeoutMs)
+{
+    if (serial == nullptr)
+        return nullptr;
+    // The ones that are not it stay open until the search ends, so that the
+    // next search passes over their ports.
+    std::vector<HSIM_SIMULATOR*> others;
+    HSIM_SIMULATOR* found = nullptr;
+    while (found == nullptr) {
+        HSIM_SIMULATOR* s = HSIMOpen(-1, timeoutMs);
+        if (s == nullptr)
+            break;
+        const char* number = HSIMSimGetSerialNumber(s);
+        if (number != nullptr && std::strcmp(number, serial) == 0)
+            found = s;
+        else
+            others.push_back(s);
+    }
+    for (HSIM_SIMULATOR* s : others)
+        HSIMClose(s);
+    return found;
 }
 
 extern "C" void HSIMClose(HSIM_SIMULATOR* s)

@@ -145,6 +145,8 @@ int main(int argc, char** argv)
     app.add_flag("--emulator", connect.emulator, "use the built-in emulator instead of a simulator");
     app.add_option("--port", connect.port, "the simulator's port number N of /dev/ttyACM<N> (default: search 0..127)")
         ->check(CLI::Range(-1, 127));
+    app.add_option("--serial", connect.serial,
+                   "the simulator with this serial number (as 'hsimctl info' shows it), whichever port it is on");
     app.add_option("--device-format", connect.deviceFormat, "device path pattern with %d for the port")
         ->default_str("/dev/ttyACM%d");
     app.add_option("--lock-dir", connect.lockDirectory, "directory of the port lock files");

@@ -143,7 +143,16 @@ std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::strin
         }
     }
     const double timeout = std::max(0.0, std::min(options.timeoutSeconds, 3600.0));
-    if (!HSIMConnect(port, unsigned(timeout * 1000))) {
+    if (!options.serial.empty()) {
+        session->m_Simulator = HSIMOpenSerial(options.serial.c_str(), unsigned(timeout * 1000));
+        if (session->m_Simulator == nullptr) {
+            why = "no simulator with serial number " + options.serial + " found within " +
+                  std::to_string(int(timeout * 1000)) + " ms";
+            code = kExitNoDevice;
+            return nullptr;
+        }
+        HSIMUse(session->m_Simulator);
+    } else if (!HSIMConnect(port, unsigned(timeout * 1000))) {
         why = port < 0 ? "no simulator found on ports 0..127" : "no simulator found on port " + std::to_string(port);
         why += " within " + std::to_string(int(timeout * 1000)) + " ms" +
                (options.emulator ? "" : " (plugged in, and your user in the group of /dev/ttyACM*? "
@@ -166,7 +175,12 @@ Session::~Session()
 {
     if (!m_KeepOutput)
         StopOutput();
-    HSIMFree();
+    if (m_Simulator != nullptr) {
+        HSIMUse(nullptr);
+        HSIMClose(m_Simulator);
+    } else {
+        HSIMFree();
+    }
     if (m_Emulator)
         m_Emulator->stop();
     if (!m_Directory.empty()) {

@@ -4,6 +4,8 @@
 // command ends (done, failed, Ctrl-C or SIGTERM).
 #pragma once
 
+#include "hsim_ext.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -28,6 +30,7 @@ enum ExitCode {
 struct ConnectOptions {
     bool emulator = false;      // start the built-in emulator and use it
     int port = -1;              // -1: scan ports 0..127
+    std::string serial;         // non-empty: the simulator with this serial number
     std::string deviceFormat;   // e.g. "/tmp/dir/ttyACM%d" (empty: the library's default)
     std::string lockDirectory;  // empty: the library's default
     double timeoutSeconds = 5.0;
@@ -71,6 +74,9 @@ private:
     Session() = default;
     std::unique_ptr<hsimemu::Emulator> m_Emulator;
     std::string m_Directory;  // the emulator's private directory
+    // The simulator found by its serial number, which this program's thread
+    // drives (null: the library's default one).
+    HSIM_SIMULATOR* m_Simulator = nullptr;
     bool m_KeepOutput = false;
 };
 

@@ -290,6 +290,11 @@ typedef struct HSIM_SIMULATOR HSIM_SIMULATOR;
  * it stays behind. It is kept connected (reconnected after a loss) until
  * HSIMClose. since 1.0.5 */
 HSIM_API HSIM_SIMULATOR* HSIMOpen(int port, unsigned int timeoutMs);
+/* Opens the simulator whose serial number (HSIMGetSerialNumber) is serial:
+ * the free simulators are opened one after the other until it is found, the
+ * others closed again. Null when it is not found within timeoutMs of the
+ * last one found. since 1.0.5 */
+HSIM_API HSIM_SIMULATOR* HSIMOpenSerial(const char* serial, unsigned int timeoutMs);
 /* Stops its output (0 mV), ends its threads, closes its port and releases
  * it. No other thread may use it any more. Null is ignored. since 1.0.5 */
 HSIM_API void HSIMClose(HSIM_SIMULATOR* simulator);

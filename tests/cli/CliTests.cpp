@@ -232,6 +232,34 @@ protected:
     std::unique_ptr<hsimemu::Emulator> emulator_;
 };
 
+// --serial finds the simulator wherever it is: of two, only the one with the
+// serial number asked for plays, and the other is left free.
+TEST_F(Hsimctl, SerialNumberChoosesTheSimulator)
+{
+    std::unique_ptr<hsimemu::Emulator> others[2];
+    for (int i = 0; i < 2; ++i) {
+        hsimemu::Options options;
+        options.directory = dir_;
+        options.port = 1 + i;
+        options.identity.number1 = uint16_t(200 + i);
+        others[i] = std::make_unique<hsimemu::Emulator>(options);
+        ASSERT_TRUE(others[i]->start());
+    }
+    // Model characters "SE", codes 01 AB, number2 07, number1 201.
+    const std::vector<std::string> args = {"--device-format", dir_ + "/ttyACM%d", "--lock-dir", dir_ + "/lock",
+                                           "--serial",        "HSE01AB-070201",   "play",       "sine",
+                                           "--for",           "0.5s"};
+    EXPECT_EQ(Run(args), 0) << Read("stderr");
+    EXPECT_EQ(others[0]->streamStats().transfers, 0u);
+    EXPECT_GT(others[1]->streamStats().transfers, 10u);
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/lock")) << "every port released";
+    std::vector<std::string> missing = args;
+    missing[5] = "HSE01AB-070999";
+    missing.insert(missing.begin(), {"--timeout", "1"});
+    EXPECT_EQ(Run(missing), 3);
+    EXPECT_NE(Read("stderr").find("HSE01AB-070999"), std::string::npos);
+}
+
 // However play ends, the device is left at 0 mV and the port released: Ctrl-C
 // ends an open-ended play normally, a signal before the time is up is an
 // interruption, and a refused setting is a failure.
