@@ -15,7 +15,9 @@
 #include "protocol/StreamPackets.h"
 #include "runtime/Platform.h"
 #include "runtime/Sync.h"
+#include "transport/Port.h"
 
+#include <cstdio>
 #include <pthread.h>
 #include <sched.h>
 
@@ -39,7 +41,10 @@ bool AskForRealtime()
 void* USBDataPollThread(void* context)
 {
     ContextBinding binding(*static_cast<DeviceContext*>(context));
-    pthread_setname_np(pthread_self(), "hsim-poll");
+    // "hsim-poll-<port>": each simulator's stands apart in a thread list.
+    char name[16];
+    snprintf(name, sizeof name, "hsim-poll-%d", DevicePort());
+    pthread_setname_np(pthread_self(), name);
     NoteRealtime(AskForRealtime());
     MarkPriorityThread();
     // The time of one transfer at the streaming rate. Not read from the

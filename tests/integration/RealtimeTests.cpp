@@ -33,6 +33,7 @@ protected:
 };
 
 // The kernel's id of this process's thread of that name, 0 when none.
+// The thread whose name starts with name.
 pid_t ThreadNamed(const std::string& name)
 {
     DIR* dir = opendir("/proc/self/task");
@@ -40,7 +41,7 @@ pid_t ThreadNamed(const std::string& name)
     while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
         std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
         std::string text;
-        if (std::getline(comm, text) && text == name)
+        if (std::getline(comm, text) && text.rfind(name, 0) == 0)
             found = pid_t(atoi(entry->d_name));
     }
     if (dir != nullptr)
