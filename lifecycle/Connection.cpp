@@ -26,9 +26,11 @@
 #include "transport/DeviceLocation.h"
 #include "transport/Port.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <pthread.h>
+#include <vector>
 
 namespace hsim {
 
@@ -171,12 +173,18 @@ void RequestStop()
     }
 }
 
-// An application that exits without HSIMFree has its connect thread stopped
-// and its lock file removed. Registered at the first start, so it runs
-// before the destructors of the library's objects.
-void ShutdownConnectionAtExit()
+// The simulators that were started and not destroyed since: at the
+// process's exit each has its threads stopped and its lock file removed.
+struct Started {
+    std::mutex mutex;
+    std::vector<DeviceContext*> contexts;
+    std::once_flag exitHook;
+};
+Started s_Started;
+
+void ShutdownContext(DeviceContext& d)
 {
-    DeviceContext& d = CurrentDevice();
+    ContextBinding binding(d);
     if (!IsLibraryThread()) {
         std::unique_lock<std::mutex> guard(d.lifecycleMutex, std::try_to_lock);
         if (guard.owns_lock()) {
@@ -188,6 +196,24 @@ void ShutdownConnectionAtExit()
     d.monitor.End();
 }
 
+// An application that exits without HSIMFree (or HSIMClose) has its
+// simulators stopped. Registered at the first start, so it runs before the
+// destructors of the library's objects.
+void ShutdownAtExit()
+{
+    std::lock_guard<std::mutex> guard(s_Started.mutex);
+    for (DeviceContext* d : s_Started.contexts)
+        ShutdownContext(*d);
+}
+
+void NoteStarted(DeviceContext& d)
+{
+    std::lock_guard<std::mutex> guard(s_Started.mutex);
+    if (std::find(s_Started.contexts.begin(), s_Started.contexts.end(), &d) == s_Started.contexts.end())
+        s_Started.contexts.push_back(&d);
+    std::call_once(s_Started.exitHook, [] { atexit(ShutdownAtExit); });
+}
+
 }  // namespace
 
 DeviceContext::DeviceContext() = default;
@@ -195,6 +221,11 @@ DeviceContext::DeviceContext() = default;
 // A context that goes away takes its threads with it.
 DeviceContext::~DeviceContext()
 {
+    {
+        std::lock_guard<std::mutex> guard(s_Started.mutex);
+        s_Started.contexts.erase(std::remove(s_Started.contexts.begin(), s_Started.contexts.end(), this),
+                                 s_Started.contexts.end());
+    }
     ContextBinding binding(*this);
     StopConnection();
     monitor.End();
@@ -232,7 +263,7 @@ bool DoInit(HSIM_CONNECTION_CALLBACK callback)
         running = CreateThread(&thread, ConnectDeviceThread, &d);
         if (running) {
             d.connectThread.store(thread);
-            std::call_once(d.exitHookOnce, [] { atexit(ShutdownConnectionAtExit); });
+            NoteStarted(d);
         } else {
             DeviceLocationSetLocked(false);
         }

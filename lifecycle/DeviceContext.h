@@ -34,8 +34,6 @@ struct DeviceContext : OutputContext {
     // a running one.
     std::mutex exitMutex;
     bool bConnectThreadEnded = false;
-    // The shutdown at the process's exit is registered once.
-    std::once_flag exitHookOnce;
 
     // Started with the first connection, ended with the context.
     PresenceMonitor monitor;

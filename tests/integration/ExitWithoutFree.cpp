@@ -1,6 +1,7 @@
-// Connects to an emulated device and exits without HSIMFree. Exit status 0
-// when the connection was made; the test checks that the exit is clean and
-// the lock file is gone.
+// Connects to an emulated device on the port given, opens a second simulator
+// on the port after it, and exits without HSIMFree or HSIMClose. Exit status
+// 0 when both connected; the test checks that the exit is clean and both
+// lock files are gone.
 #include "Emulator.h"
 #include "hsim.h"
 #include "hsim_ext.h"
@@ -11,7 +12,7 @@
 
 // Deliberately never destroyed: exit() must cope with the library's threads
 // still running. Held in a global so that leak checkers see it reachable.
-static hsimemu::Emulator* s_emulator = nullptr;
+static hsimemu::Emulator* s_emulators[2] = {};
 
 int main(int argc, char** argv)
 {
@@ -23,13 +24,17 @@ int main(int argc, char** argv)
     std::string locks = dir + "/lock";
     if (HSIMSetDeviceLocation(format.c_str(), locks.c_str()) != 0)
         return 3;
-    hsimemu::Options options;
-    options.directory = dir;
-    options.port = port;
-    s_emulator = new hsimemu::Emulator(options);
-    if (!s_emulator->start())
-        return 4;
+    for (int i = 0; i < 2; ++i) {
+        hsimemu::Options options;
+        options.directory = dir;
+        options.port = port + i;
+        s_emulators[i] = new hsimemu::Emulator(options);
+        if (!s_emulators[i]->start())
+            return 4;
+    }
     if (!HSIMConnect(port, 10000))
         return 5;
+    if (HSIMOpen(port + 1, 10000) == nullptr)
+        return 6;
     std::exit(0);
 }

@@ -26,7 +26,7 @@ TEST_F(EmulatorTest, BusyPortIsNeverProbed)
 
 TEST_F(EmulatorTest, ProcessExitingWithoutFreeRemovesItsLock)
 {
-    // The child runs its own emulator, on port 5 of the same directory.
+    // The child runs its own emulators, on ports 5 and 6 of the same directory.
     pid_t child;
     std::string program = HSIM_EXIT_PROGRAM;
     const char* argv[] = {program.c_str(), dir_.c_str(), "5", nullptr};
@@ -39,7 +39,8 @@ TEST_F(EmulatorTest, ProcessExitingWithoutFreeRemovesItsLock)
     }
     ASSERT_TRUE(ended) << "the process hung at exit";
     ASSERT_TRUE(WIFEXITED(status)) << "the process crashed at exit";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "0 = connected, then exited";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "0 = both connected, then exited";
     struct stat st;
-    EXPECT_NE(stat(lockPath(5).c_str(), &st), 0) << "lock file left behind";
+    EXPECT_NE(stat(lockPath(5).c_str(), &st), 0) << "the default simulator's lock file left behind";
+    EXPECT_NE(stat(lockPath(6).c_str(), &st), 0) << "an opened simulator's lock file left behind";
 }
