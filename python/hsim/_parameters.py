@@ -147,8 +147,8 @@ def read(name: str, api=None) -> Value:
     ``api`` (a Simulator's, else the library's default simulator); needs no
     device."""
     value = c_double()
-    code = (_capi.load() if api is None else api).HSIMGetParameter(name.encode() if isinstance(name, str) else None,
-                                         byref(value))
+    api = _capi.load() if api is None else api
+    code = api.HSIMGetParameter(name.encode() if isinstance(name, str) else None, byref(value))
     if code != 0:
         raise _unknown(name, "HSIMGetParameter")
     return find(name).python(value.value)
@@ -157,8 +157,8 @@ def read(name: str, api=None) -> Value:
 def write(name: str, value: Value, argument: Optional[str] = None, api=None) -> None:
     """Sets a parameter (HSIMSetParameter) through ``api`` (as :func:`read`);
     a refusal raises :func:`refusal`'s exception and stores nothing."""
-    code = (_capi.load() if api is None else api).HSIMSetParameter(name.encode() if isinstance(name, str) else None,
-                                         float(value))
+    api = _capi.load() if api is None else api
+    code = api.HSIMSetParameter(name.encode() if isinstance(name, str) else None, float(value))
     if code != 0:
         raise refusal(name, code, value, argument)
 
