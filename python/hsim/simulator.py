@@ -20,8 +20,7 @@ package, ``hsim-tap``, which reads the library's signal tap: no Python code
 runs on the library's streaming thread, so a busy interpreter may delay a
 callback (by some tens of milliseconds) but never the device's data. They may
 call the library. The connection callback runs on the library's connect
-thread, without its lock; it may use any Simulator but close none of its
-own (closing waits for the thread it runs on). An exception raised in a callback never reaches the
+thread, without its lock. An exception raised in a callback never reaches the
 library: it is logged on the ``hsim`` logger and kept in
 :attr:`Simulator.callback_errors`.
 """
@@ -191,6 +190,7 @@ class Simulator(Closing):
     def __init__(self, port: Optional[int] = None, timeout: float = 5.0, *,
                  device_path: Optional[str] = None, lock_dir: Optional[str] = None,
                  resume: bool = True, _emulator: Optional[Emulator] = None):
+        self._release_lock = threading.Lock()  # close() and a closing thread may race
         self._api = _BoundApi(_capi.load())
         self._handle: Optional[int] = None  # kept after close, for the connect thread
         self._callbacks: dict[str, Any] = {}      # the ctypes objects the library holds
@@ -287,10 +287,8 @@ class Simulator(Closing):
     def close(self) -> None:
         """Stops the output, unregisters the callbacks and closes this
         simulator; ends the emulator this Simulator started. Safe to call
-        twice; not from this Simulator's own connection callback."""
-        if self._connect_thread == threading.get_ident():
-            raise StateError("a Simulator cannot close from its own connection callback", -1,
-                             "HSIMClose")
+        twice. From this Simulator's own connection callback the rest is
+        done on a thread of its own (closing waits for the callback's thread)."""
         try:
             if not self._closed:
                 self._closed = True
@@ -298,7 +296,10 @@ class Simulator(Closing):
                 self._api.HSIMSetOutputFunction(0)
                 self._api.DisableRecordRaw()
         finally:
-            self._release()
+            if self._connect_thread == threading.get_ident():
+                threading.Thread(target=self._release, name="hsim-close").start()
+            else:
+                self._release()
 
     def _close_tap(self) -> None:
         with self._tap_lock:
@@ -308,15 +309,16 @@ class Simulator(Closing):
             self._tap = None
 
     def _release(self) -> None:
-        self._closed = True
-        self._close_tap()  # before its simulator goes
-        handle, self._api.handle = self._api.handle, None
-        if handle:
-            self._api.raw.HSIMClose(handle)  # ends its threads: no callback runs after
-        self._unlocate()
-        self._callbacks.clear()
-        if self.emulator is not None:
-            self.emulator.close()
+        with self._release_lock:
+            self._closed = True
+            self._close_tap()  # before its simulator goes
+            handle, self._api.handle = self._api.handle, None
+            if handle:
+                self._api.raw.HSIMClose(handle)  # ends its threads: no callback runs after
+            self._unlocate()
+            self._callbacks.clear()
+            if self.emulator is not None:
+                self.emulator.close()
 
     @property
     def closed(self) -> bool:

@@ -78,3 +78,14 @@ def test_simulators_never_share_a_port():
     with hsim.Simulator.emulated(fast=True) as sim:
         with pytest.raises(hsim.StateError, match="has an emulator already"):
             hsim.Simulator.emulated(sim.port, fast=True)
+
+
+def test_a_simulator_closed_from_its_own_connection_callback_closes():
+    sim = hsim.Simulator.emulated(fast=True)
+    sim.on_connection = lambda connected: sim.close()
+    sim.output = hsim.Sine(frequency_hz=5.0)
+    sim.emulator.unplug()
+    assert wait_until(lambda: sim.emulator._process.poll() is not None, 10)
+    assert sim.closed and sim.port is None and not sim.callback_errors
+    with hsim.Simulator.emulated(fast=True) as again:
+        assert again.port == 0  # the port, location and directory were given back
