@@ -3,7 +3,9 @@
 Compiles bench_calls.c against the library (cc, the headers in include/hsim/ and
 the build's include/hsim/), then compares, each against its own emulator:
   - a setter (HSIMSetPacingPulseMode) from C, through the raw ctypes binding
-    and through a Simulator property: median per call in microseconds;
+    (the Simulator's simulator bound to the thread once), through the
+    Simulator's binding (which binds it around each call) and through a
+    Simulator property: median per call in microseconds;
   - HSIMRenderOutput of 60 s from C and Simulator.render(seconds=60).
 usage: python3 python/bench/bench_binding.py [BUILD_DIR]   (default: build)
 """
@@ -37,11 +39,17 @@ def per_call_us(call) -> float:
 
 def python_figures():
     with hsim.Simulator.emulated(fast=True) as sim:
-        raw = sim._api.HSIMSetPacingPulseMode
+        raw = sim._api.raw
+        raw.HSIMUse(sim._api.handle)
+        try:
+            figures = {"ctypes": per_call_us(raw.HSIMSetPacingPulseMode)}
+        finally:
+            raw.HSIMUse(None)
 
         def through_property(value):
             sim.pacing_mode = value
-        figures = {"ctypes": per_call_us(raw), "property": per_call_us(through_property)}
+        figures["bound"] = per_call_us(sim._api.HSIMSetPacingPulseMode)
+        figures["property"] = per_call_us(through_property)
         sim.output = hsim.Ecg(rate_bpm=75)
         renders = []
         for _ in range(RENDERS):
@@ -70,7 +78,8 @@ if __name__ == "__main__":
     c = c_figures()
     p = python_figures()
     print(f"setter, median per call: C {c['setter_us']:.3f} us, ctypes {p['ctypes']:.3f} us "
-          f"(+{p['ctypes'] - c['setter_us']:.3f}), Simulator property {p['property']:.3f} us "
+          f"(+{p['ctypes'] - c['setter_us']:.3f}), bound {p['bound']:.3f} us "
+          f"(+{p['bound'] - c['setter_us']:.3f}), Simulator property {p['property']:.3f} us "
           f"(+{p['property'] - c['setter_us']:.3f})")
     print(f"render 60 s (2.4 M samples, mV), median of {RENDERS}: C {c['render60_s'] * 1e3:.1f} ms, "
           f"Simulator.render {p['render60'] * 1e3:.1f} ms "

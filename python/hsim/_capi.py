@@ -379,6 +379,21 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMGetParameterInfo": (c_int, [c_int, _P(HSIM_PARAMETER_INFO)]),
     "HSIMSetParameter": (c_int, [c_char_p, c_double]),
     "HSIMGetParameter": (c_int, [c_char_p, _P(c_double)]),
+    # several simulators: a simulator is a void pointer (HSIM_SIMULATOR*)
+    "HSIMOpen": (c_void_p, [c_int, c_uint]),
+    "HSIMClose": (_V, [c_void_p]),
+    "HSIMUse": (_V, [c_void_p]),
+    "HSIMSimIsConnected": (c_bool, [c_void_p]),
+    "HSIMSimGetPort": (c_int, [c_void_p]),
+    "HSIMSimGetSerialNumber": (c_char_p, [c_void_p]),
+    "HSIMSimSetParameter": (c_int, [c_void_p, c_char_p, c_double]),
+    "HSIMSimGetParameter": (c_int, [c_void_p, c_char_p, _P(c_double)]),
+    "HSIMSimSetOutputFunction": (c_int, [c_void_p, c_int]),
+    "HSIMSimGetOutputFunction": (c_int, [c_void_p]),
+    "HSIMSimRenderOutput": (c_int, [c_void_p, c_int, _P(c_double), _P(c_double), _P(c_short),
+                                    _P(c_ushort)]),
+    "HSIMSimGetStreamHealth": (c_int, [c_void_p, _P(HSIM_STREAM_HEALTH)]),
+    "HSIMSimTapOpen": (c_void_p, [c_void_p]),
 }
 PROTOTYPES["HSIMRenderOutput"] = (c_int, [c_int] + PROTOTYPES["HSIMRenderOutput"][1])
 

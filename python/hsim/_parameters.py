@@ -142,21 +142,23 @@ def refusal(name: str, code: int, value: object, argument: Optional[str] = None)
     return StateError(f"{shown} refused: {why} (code {code})", code, function, argument or name)
 
 
-def read(name: str) -> Value:
-    """The value of a parameter, as its kind (HSIMGetParameter); needs no device."""
+def read(name: str, api=None) -> Value:
+    """The value of a parameter, as its kind (HSIMGetParameter), read through
+    ``api`` (a Simulator's, else the library's default simulator); needs no
+    device."""
     value = c_double()
-    code = _capi.load().HSIMGetParameter(name.encode() if isinstance(name, str) else None,
-                                         byref(value))
+    api = _capi.load() if api is None else api
+    code = api.HSIMGetParameter(name.encode() if isinstance(name, str) else None, byref(value))
     if code != 0:
         raise _unknown(name, "HSIMGetParameter")
     return find(name).python(value.value)
 
 
-def write(name: str, value: Value, argument: Optional[str] = None) -> None:
-    """Sets a parameter (HSIMSetParameter); a refusal raises :func:`refusal`'s
-    exception and stores nothing."""
-    code = _capi.load().HSIMSetParameter(name.encode() if isinstance(name, str) else None,
-                                         float(value))
+def write(name: str, value: Value, argument: Optional[str] = None, api=None) -> None:
+    """Sets a parameter (HSIMSetParameter) through ``api`` (as :func:`read`);
+    a refusal raises :func:`refusal`'s exception and stores nothing."""
+    api = _capi.load() if api is None else api
+    code = api.HSIMSetParameter(name.encode() if isinstance(name, str) else None, float(value))
     if code != 0:
         raise refusal(name, code, value, argument)
 

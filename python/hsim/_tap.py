@@ -28,18 +28,18 @@ _WAIT_MS = 20
 
 
 class TapReader:
-    """Reads the tap from now on and calls ``handle(points)`` with each batch
-    (a numpy array of TAP_DTYPE), on a thread named ``hsim-tap``. ``lock`` is
-    held around each call, so that whoever takes it knows no batch is being
-    handled."""
+    """Reads the tap of ``simulator`` (an HSIM_SIMULATOR handle) from now on
+    and calls ``handle(points)`` with each batch (a numpy array of
+    TAP_DTYPE), on a thread named ``hsim-tap``. ``lock`` is held around each
+    call, so that whoever takes it knows no batch is being handled."""
 
-    def __init__(self, api: _capi.CApi, handle: Callable[[np.ndarray], None],
+    def __init__(self, api: _capi.CApi, simulator: int, handle: Callable[[np.ndarray], None],
                  lock: threading.RLock):
         self._api = api
         self._handle = handle
         self._lock = lock
         self._stop = threading.Event()
-        self._tap = api.HSIMTapOpen()
+        self._tap = api.HSIMSimTapOpen(simulator)
         if not self._tap:
             raise MemoryError("no memory for a reader of the signal tap")
         self._thread = threading.Thread(target=self._run, name="hsim-tap", daemon=True)

@@ -3,6 +3,10 @@
 The emulator publishes ``<dir>/ttyACM<port>``, a pseudo terminal that speaks
 the device side of the wire protocol, and takes commands on its standard
 input (``unplug``, ``replug``, ``played FILE``, ...; see ``hsim-emu --help``).
+
+Where the library looks for ports is the same for every simulator of the
+process, so the emulators of emulated Simulators open at the same time share
+one directory (:func:`start_shared`), each on a port of its own.
 """
 from __future__ import annotations
 
@@ -22,15 +26,25 @@ PLAYED_DTYPE = np.dtype([("dc", "<u2"), ("ac", "<i2")])
 
 
 class Emulator(Closing):
-    """A running ``hsim-emu`` in a private directory, removed on :meth:`close`."""
+    """A running ``hsim-emu`` in a private directory, removed on :meth:`close`,
+    or in ``directory`` when given, which is then left in place.
+
+    ``count`` devices are published, on the ports ``port`` .. ``port + count -
+    1`` with serial numbers of their own (``nodes``); the commands and
+    :meth:`played` go to the first, a command prefixed ``"I:"`` to device I."""
 
     def __init__(self, port: int = 0, fast: bool = False, program: Optional[str] = None,
-                 extra_args: tuple[str, ...] = ()):
+                 extra_args: tuple[str, ...] = (), *, count: int = 1,
+                 directory: Optional[Path] = None):
         self.port = port
         self._lock = threading.Lock()  # one command and its answer at a time
         program = program or find_emulator()
-        self.directory = Path(tempfile.mkdtemp(prefix="hsim-emu-"))
+        self._own_directory = directory is None
+        self.directory = Path(tempfile.mkdtemp(prefix="hsim-emu-") if directory is None
+                              else directory)
         args = [program, "--dir", str(self.directory), "--port", str(port)]
+        if count != 1:
+            args += ["--count", str(count)]
         if fast:
             args.append("--fast")
         args += list(extra_args)
@@ -38,13 +52,14 @@ class Emulator(Closing):
             self._process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                              text=True, bufsize=1)
         except OSError:
-            shutil.rmtree(self.directory, ignore_errors=True)
+            if self._own_directory:
+                shutil.rmtree(self.directory, ignore_errors=True)
             raise
-        first = self._process.stdout.readline().strip()
-        if not first:
+        self.nodes = [self._process.stdout.readline().strip() for _ in range(max(1, count))]
+        if not all(self.nodes):
             self.close()
             raise RuntimeError(f"hsim-emu did not start ({' '.join(args)})")
-        self.node = first
+        self.node = self.nodes[0]
 
     @property
     def device_path(self) -> str:
@@ -106,7 +121,7 @@ class Emulator(Closing):
     def played(self) -> np.ndarray:
         """The samples played so far (at most the last 10 s), oldest first, as a
         structured array of words: fields ``dc`` (uint16) and ``ac`` (int16)."""
-        path = self.directory / "played.bin"
+        path = self.directory / f"played{self.port}.bin"  # the directory may be shared
         self.command(f"played {path}")
         data = np.fromfile(path, dtype=PLAYED_DTYPE)
         path.unlink()
@@ -136,8 +151,62 @@ class Emulator(Closing):
                     stream.close()
                 except (BrokenPipeError, OSError):
                     pass
-        if self.directory.exists():
+        if self._own_directory and self.directory.exists():
             shutil.rmtree(self.directory, ignore_errors=True)
 
     def __repr__(self) -> str:
         return f"Emulator(node={getattr(self, 'node', None)!r}, pid={self._process.pid})"
+
+
+class _SharedEmulator(Emulator):
+    """An emulator in the shared directory; closing it gives its port back."""
+
+    def close(self) -> None:
+        try:
+            super().close()
+        finally:
+            _release_shared(self)
+
+
+_shared_lock = threading.RLock()  # a failed start closes, which releases
+_shared_directory: Optional[Path] = None
+_shared_ports: dict[int, _SharedEmulator] = {}
+
+
+def start_shared(port: Optional[int] = None, fast: bool = False,
+                 extra_args: tuple[str, ...] = ()) -> Emulator:
+    """An emulator in the directory the emulators of this process share
+    (made by the first, removed when the last closes), on ``port`` or, for
+    None, the lowest port none of them has. A port another has raises
+    ValueError."""
+    global _shared_directory
+    with _shared_lock:
+        if port is None:
+            port = next((p for p in range(128) if p not in _shared_ports), None)
+            if port is None:
+                raise ValueError("all 128 ports have an emulator already")
+        elif port in _shared_ports:
+            raise ValueError(f"port {port} has an emulator already")
+        if _shared_directory is None:
+            _shared_directory = Path(tempfile.mkdtemp(prefix="hsim-emu-"))
+        try:
+            emulator = _SharedEmulator(port, fast, extra_args=extra_args,
+                                       directory=_shared_directory)
+        except BaseException:
+            if not _shared_ports:
+                shutil.rmtree(_shared_directory, ignore_errors=True)
+                _shared_directory = None
+            raise
+        _shared_ports[port] = emulator
+        return emulator
+
+
+def _release_shared(emulator: _SharedEmulator) -> None:
+    global _shared_directory
+    with _shared_lock:
+        if _shared_ports.get(emulator.port) is not emulator:
+            return  # released already (or never started)
+        del _shared_ports[emulator.port]
+        if not _shared_ports and _shared_directory is not None:
+            shutil.rmtree(_shared_directory, ignore_errors=True)
+            _shared_directory = None

@@ -1,9 +1,18 @@
 """The Pythonic layer over libhsim: :class:`Simulator`.
 
-The library drives one device per process, so one Simulator is open at a time.
-A Simulator connects on construction and, on :meth:`Simulator.close` (or the
-end of its ``with`` block), stops the output, unregisters its callbacks, frees
-the library and ends the emulator it started.
+Each Simulator is a simulator of the library's own (HSIMOpen), so several may
+be open at once, each on its own port with its own settings, threads and
+callbacks. A Simulator connects on construction and, on
+:meth:`Simulator.close` (or the end of its ``with`` block), stops the output,
+unregisters its callbacks, closes its simulator (HSIMClose) and ends the
+emulator it started. Where the library looks for ports (``device_path``,
+``lock_dir``) is the same for every simulator of the process: the Simulators
+open at one time share it.
+
+Every library call a Simulator makes binds its simulator to the calling
+thread for the call (HSIMUse) and gives the thread back its binding after, so
+a thread may use several Simulators in turn, and the flat functions of
+:mod:`hsim._capi` called directly stay on the library's default simulator.
 
 Callbacks are plain Python callables. The output callbacks (signal, pacing,
 output function, frequency, baseline reset, DC level) run on a thread of this
@@ -32,7 +41,7 @@ from ._closing import Closing
 from ._tap import TapReader, dispatch
 from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
                     SAMPLE_RATE, OutputFunction, OutputLead)
-from .emulator import Emulator
+from .emulator import Emulator, start_shared
 from .errors import ArgumentError, DeviceError, HsimError, StateError, check, check_flag
 from .values import (BEAT_FIELDS, CUSTOM_BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELDS,
                      STANDARD_BEAT_FIELDS, Ane20000, DeviceInformation, Drift, DynamicRange, Ecg,
@@ -42,8 +51,48 @@ from .values import (BEAT_FIELDS, CUSTOM_BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELD
 
 log = logging.getLogger("hsim")
 
-_open_lock = threading.Lock()
-_open_simulator: Optional["Simulator"] = None
+# Where the library looks for ports, as the open Simulators asked for it
+# (device_path, lock_dir), and how many are open.
+_location_lock = threading.Lock()
+_location: tuple[Optional[str], Optional[str]] = (None, None)
+_location_users = 0
+
+# The simulator this package bound to each thread (None: the default one).
+_binding = threading.local()
+
+
+class _BoundApi:
+    """The library as one simulator sees it: its functions, under their C
+    names, each run with ``handle`` bound to the calling thread and the
+    thread's binding before given back after. Nested calls (a callback that
+    uses another Simulator) reach their own simulator each. ``handle`` None
+    is the library's default simulator."""
+
+    def __init__(self, api: _capi.CApi, handle: Optional[int] = None):
+        self.raw = api
+        self.handle = handle
+
+    def __getattr__(self, name: str) -> Any:
+        function = getattr(self.raw, name)
+        if name not in _capi.PROTOTYPES:
+            return function  # data, the path
+        use = self.raw.HSIMUse
+
+        def call(*args):
+            handle = self.handle
+            previous = getattr(_binding, "handle", None)
+            if handle == previous:
+                return function(*args)
+            use(handle)
+            _binding.handle = handle
+            try:
+                return function(*args)
+            finally:
+                use(previous)
+                _binding.handle = previous
+        call.__name__ = name
+        setattr(self, name, call)  # found directly from now on
+        return call
 
 _WAVEFORMS = {cls.FUNCTION: cls for cls in Waveform.__subclasses__()}
 
@@ -91,7 +140,7 @@ class _TableProperty:
                                 -2, "HSIMSetParameter", parameter.argument)
         if parameter.kind == _capi.ParameterKind.BOOL:
             value = bool(value)
-        _parameters.write(self.name, value, parameter.argument)
+        _parameters.write(self.name, value, parameter.argument, sim._api)
 
     @property
     def __doc__(self) -> str:  # the range as the loaded library gives it
@@ -127,20 +176,23 @@ class ParameterAttributes:
 
 
 class Simulator(Closing):
-    """A connected simulator.
+    """A connected simulator, one of several a process may have open.
 
-    ``port`` None searches ports 0..127; ``timeout`` is in seconds.
-    ``device_path`` (printf-style with one ``%d``) and ``lock_dir`` point the
-    library at other device nodes than /dev/ttyACM<n> (the emulator's).
-    With ``resume`` the output that was playing when the device went away is
+    ``port`` None takes the first of ports 0..127 that answers and that no
+    other simulator holds; ``timeout`` is in seconds. ``device_path``
+    (printf-style with one ``%d``) and ``lock_dir`` point the library at
+    other device nodes than /dev/ttyACM<n> (the emulator's); the Simulators
+    open at one time must agree on them (StateError otherwise). With
+    ``resume`` the output that was playing when the device went away is
     started again when it comes back.
     """
 
     def __init__(self, port: Optional[int] = None, timeout: float = 5.0, *,
                  device_path: Optional[str] = None, lock_dir: Optional[str] = None,
                  resume: bool = True, _emulator: Optional[Emulator] = None):
-        global _open_simulator
-        self._api = _capi.load()
+        self._release_lock = threading.Lock()  # close() and a closing thread may race
+        self._api = _BoundApi(_capi.load())
+        self._handle: Optional[int] = None  # kept after close, for the connect thread
         self._callbacks: dict[str, Any] = {}      # the ctypes objects the library holds
         self._user_callbacks: dict[str, Optional[Callable]] = {}
         # The output callbacks, served from the signal tap on a thread of ours.
@@ -158,25 +210,18 @@ class Simulator(Closing):
         self._device_underruns_base = 0  # the emulator's count at the last reset
         self._located = False
         self._closed = True
+        self._connect_thread: Optional[int] = None  # while it runs on_connection
         self._connection_events: list[bool] = []
         self._connection_changed = threading.Condition()
-        with _open_lock:
-            if _open_simulator is not None:
-                raise StateError("a Simulator is open already: the library drives one device"
-                                 " per process; close it first", -1, "HSIMConnect")
-            _open_simulator = self
         try:
-            if device_path is not None or lock_dir is not None:
-                code = self._api.HSIMSetDeviceLocation(
-                    device_path.encode() if device_path else None,
-                    lock_dir.encode() if lock_dir else None)
-                check("HSIMSetDeviceLocation", code)
-                self._located = True
+            self._locate(device_path, lock_dir)
             timeout_ms = int(max(0.0, timeout) * 1000)
-            if not self._api.HSIMConnect(-1 if port is None else int(port), timeout_ms):
+            handle = self._api.raw.HSIMOpen(-1 if port is None else int(port), timeout_ms)
+            if not handle:
                 where = "ports 0..127" if port is None else f"port {port}"
-                raise DeviceError(f"no simulator answered on {where} within {timeout} s", -1,
-                                  "HSIMConnect", None)
+                raise DeviceError(f"no simulator answered on {where} within {timeout} s"
+                                  " (or another simulator holds it)", -1, "HSIMOpen", None)
+            self._api.handle = self._handle = handle
             self._closed = False
             # Hear losses and returns (the library's own handler stays in the chain).
             self._set_callback("connection", _capi.HSIM_CONNECTION_CALLBACK,
@@ -185,38 +230,76 @@ class Simulator(Closing):
             self._release()
             raise
 
+    def _locate(self, device_path: Optional[str], lock_dir: Optional[str]) -> None:
+        """Points the library at the ports asked for, or checks that the
+        Simulators open now were pointed at the same."""
+        global _location, _location_users
+        wanted = (device_path, lock_dir)
+        with _location_lock:
+            if _location_users == 0:
+                if wanted != (None, None):
+                    check("HSIMSetDeviceLocation", self._api.raw.HSIMSetDeviceLocation(
+                        device_path.encode() if device_path else None,
+                        lock_dir.encode() if lock_dir else None))
+                _location = wanted
+            elif wanted != _location:
+                raise StateError(
+                    f"device_path, lock_dir = {wanted!r} refused: where the library looks for"
+                    f" ports is the same for every simulator of the process, and the Simulators"
+                    f" open now use {_location!r}", -1, "HSIMSetDeviceLocation", "device_path")
+            _location_users += 1
+            self._located = True
+
+    def _unlocate(self) -> None:
+        global _location, _location_users
+        with _location_lock:
+            if not self._located:
+                return
+            self._located = False
+            _location_users -= 1
+            if _location_users == 0 and _location != (None, None):
+                self._api.raw.HSIMSetDeviceLocation(None, None)
+                _location = (None, None)
+
     # ------------------------------------------------------------ lifecycle
 
     @classmethod
-    def emulated(cls, port: int = 0, timeout: float = 5.0, *, fast: bool = False,
+    def emulated(cls, port: Optional[int] = None, timeout: float = 5.0, *, fast: bool = False,
                  resume: bool = True, emulator_args: tuple[str, ...] = ()) -> "Simulator":
-        """Starts hsim-emu in a temporary directory and connects to it. The
-        emulator ends and its directory goes when the Simulator closes.
-        ``fast`` makes the emulator take data as fast as it is sent instead of
-        at 40000 samples per second."""
-        emulator = Emulator(port=port, fast=fast, extra_args=emulator_args)
+        """Starts hsim-emu and connects to it; the emulator ends when the
+        Simulator closes. The emulators of the emulated Simulators open at one
+        time share a temporary directory (removed when the last closes), each
+        on a port of its own: ``port``, or for None the lowest one none of them
+        has (StateError when another has ``port``). ``fast`` makes the emulator
+        take data as fast as it is sent instead of at 40000 samples per
+        second."""
         try:
-            return cls(port, timeout, device_path=emulator.device_path,
+            emulator = start_shared(port, fast=fast, extra_args=emulator_args)
+        except ValueError as error:
+            raise StateError(str(error), -1, "emulated", "port") from None
+        try:
+            return cls(emulator.port, timeout, device_path=emulator.device_path,
                        lock_dir=emulator.lock_dir, resume=resume, _emulator=emulator)
         except BaseException:
             emulator.close()
             raise
 
     def close(self) -> None:
-        """Stops the output, unregisters the callbacks and frees the library;
-        ends the emulator this Simulator started. Safe to call twice."""
+        """Stops the output, unregisters the callbacks and closes this
+        simulator; ends the emulator this Simulator started. Safe to call
+        twice. From this Simulator's own connection callback the rest is
+        done on a thread of its own (closing waits for the callback's thread)."""
         try:
             if not self._closed:
                 self._closed = True
                 self._want_playing = False
-                try:
-                    self._api.HSIMSetOutputFunction(0)
-                    self._api.DisableRecordRaw()
-                    self._close_tap()
-                finally:
-                    self._api.HSIMFree()
+                self._api.HSIMSetOutputFunction(0)
+                self._api.DisableRecordRaw()
         finally:
-            self._release()
+            if self._connect_thread == threading.get_ident():
+                threading.Thread(target=self._release, name="hsim-close").start()
+            else:
+                self._release()
 
     def _close_tap(self) -> None:
         with self._tap_lock:
@@ -226,18 +309,16 @@ class Simulator(Closing):
             self._tap = None
 
     def _release(self) -> None:
-        global _open_simulator
-        self._close_tap()
-        if self._located:
-            self._api.HSIMSetDeviceLocation(None, None)
-            self._located = False
-        self._callbacks.clear()
-        if self.emulator is not None:
-            self.emulator.close()
-        with _open_lock:
-            if _open_simulator is self:
-                _open_simulator = None
-
+        with self._release_lock:
+            self._closed = True
+            self._close_tap()  # before its simulator goes
+            handle, self._api.handle = self._api.handle, None
+            if handle:
+                self._api.raw.HSIMClose(handle)  # ends its threads: no callback runs after
+            self._unlocate()
+            self._callbacks.clear()
+            if self.emulator is not None:
+                self.emulator.close()
 
     @property
     def closed(self) -> bool:
@@ -283,17 +364,26 @@ class Simulator(Closing):
         self._callbacks[name] = holder
 
     def _on_connection_change(self, connected: bool) -> None:
-        self._api.ConnectedHandler(connected)
-        with self._connection_changed:
-            self._connection_events.append(bool(connected))
-            self._connection_changed.notify_all()
-        if connected and self.resume and self._want_playing and not self._closed:
-            code = self._api.HSIMSetOutputFunction(int(self._selected.function))
-            if code != 0:
-                log.warning("output not resumed after the device came back (code %d)", code)
-        user = self._user_callbacks.get("connection")
-        if user is not None:
-            user(bool(connected))
+        # The connect thread works on this simulator, before and after: say
+        # so, so that the calls below (and a Simulator used by on_connection)
+        # give it back this binding.
+        self._api.raw.HSIMUse(self._handle)
+        _binding.handle = self._handle
+        self._connect_thread = threading.get_ident()
+        try:
+            self._api.ConnectedHandler(connected)
+            with self._connection_changed:
+                self._connection_events.append(bool(connected))
+                self._connection_changed.notify_all()
+            if connected and self.resume and self._want_playing and not self._closed:
+                code = self._api.HSIMSetOutputFunction(int(self._selected.function))
+                if code != 0:
+                    log.warning("output not resumed after the device came back (code %d)", code)
+            user = self._user_callbacks.get("connection")
+            if user is not None:
+                user(bool(connected))
+        finally:
+            self._connect_thread = None
 
     @property
     def on_connection(self) -> Optional[Callable[[bool], None]]:
@@ -318,7 +408,8 @@ class Simulator(Closing):
                     self._tapped[name] = self._guard(name, function)
                 self._user_callbacks[name] = function
             if function is not None and self._tap is None and not self._closed:
-                self._tap = TapReader(self._api, lambda points: dispatch(points, self._tapped),
+                self._tap = TapReader(self._api.raw, self._handle,
+                                      lambda points: dispatch(points, self._tapped),
                                       self._tap_lock)
         return property(getter, setter, doc=doc)
 
@@ -345,18 +436,18 @@ class Simulator(Closing):
     def get(self, name: str) -> Any:
         """The value of the library's parameter ``name`` (:func:`hsim.parameters`
         lists them), as float, int or bool after its kind."""
-        return _parameters.read(name)
+        return _parameters.read(name, self._api)
 
     def set(self, name: str, value: Any) -> None:
         """Sets the library's parameter ``name``. A value outside its range
         raises ArgumentError naming the range, a coupling with what runs now
         StateError, a missing device DeviceError, an unknown name ArgumentError
         naming the known ones. Nothing is stored then."""
-        _parameters.write(name, value)
+        _parameters.write(name, value, api=self._api)
 
     def _set_parameter(self, name: str, value: Any) -> None:
         # As the exported setter: the refusal names the value after its unit.
-        _parameters.write(name, value, _parameters.find(name).argument)
+        _parameters.write(name, value, _parameters.find(name).argument, self._api)
 
     @property
     def parameter(self) -> ParameterAttributes:
@@ -692,7 +783,15 @@ class Simulator(Closing):
     # ------------------------------------------------------------- device info
 
     @property
+    def port(self) -> Optional[int]:
+        """The port of the device this Simulator has open; None while none is
+        (the device went away, or the Simulator is closed)."""
+        port = self._api.raw.HSIMSimGetPort(self._api.handle) if self._api.handle else -1
+        return port if port >= 0 else None
+
+    @property
     def serial_number(self) -> str:
+        """The device's serial number, as it read it on connecting."""
         raw = self._api.HSIMGetSerialNumber() or b""
         return raw.split(b"\0")[0].decode("ascii", "replace")
 
@@ -741,7 +840,7 @@ class Simulator(Closing):
         ``(ac, dc)`` in mV at 40000 samples per second, or with ``words`` the
         words the device receives (ac int16, dc uint16). Shorter when the
         output ends by itself first. Idle levels while no output is selected."""
-        return render(seconds, samples=samples, words=words)
+        return _render(self._api, seconds, samples, words)
 
     def record(self, seconds: float) -> tuple[np.ndarray, np.ndarray]:
         """Records the streamed samples for ``seconds`` (output must be
@@ -832,9 +931,13 @@ class Simulator(Closing):
 
 def render(seconds: Optional[float] = None, *, samples: Optional[int] = None,
            words: bool = False):
-    """HSIMRenderOutput of the library's present settings (see
-    :meth:`Simulator.render`); needs no device."""
-    api = _capi.load()
+    """HSIMRenderOutput of the present settings of the library's default
+    simulator (see :meth:`Simulator.render`, which renders a Simulator's);
+    needs no device."""
+    return _render(_capi.load(), seconds, samples, words)
+
+
+def _render(api: Any, seconds: Optional[float], samples: Optional[int], words: bool):
     n = _count(seconds, samples)
     if words:
         ac, dc = np.empty(n, np.int16), np.empty(n, np.uint16)

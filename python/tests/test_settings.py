@@ -99,9 +99,10 @@ def test_frequency_refused_while_a_scan_runs(shared_sim):
     assert shared_sim.frequency_scan is None and not shared_sim.playing
 
 
-def test_a_second_simulator_is_refused(shared_sim):
-    with pytest.raises(hsim.StateError, match="one device per process"):
-        hsim.Simulator(port=0, timeout=0.1)
+def test_a_second_simulator_looking_elsewhere_for_ports_is_refused(shared_sim):
+    with pytest.raises(hsim.StateError, match="same for every simulator of the process"):
+        hsim.Simulator(port=0, timeout=0.1)  # /dev/ttyACM0, not the emulator's directory
+    assert shared_sim.connected
 
 
 def rising_edges(ac, level):
