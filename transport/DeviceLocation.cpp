@@ -26,7 +26,7 @@ struct Location {
     char prefix[kDevicePathSize] = "/dev/ttyACM";  // format before "%d"
     char suffix[kDevicePathSize] = "";             // format after "%d"
     char lockDirectory[kLockPathSize] = "/var/lock";
-    bool locked = false;
+    int started = 0;  // simulators whose connect thread runs: the location is fixed
 };
 Location s_Location;
 
@@ -143,8 +143,10 @@ bool FormatPresenceCommand(char* out, size_t size)
 
 void DeviceLocationSetLocked(bool locked)
 {
+    // One count for all the simulators of the process: the location stays
+    // fixed until the last one has stopped.
     std::lock_guard<std::mutex> guard(s_Location.mutex);
-    s_Location.locked = locked;
+    s_Location.started += locked ? 1 : (s_Location.started > 0 ? -1 : 0);
 }
 
 int DeviceLocationSet(const char* devicePathFormat, const char* lockDirectory)
@@ -159,7 +161,7 @@ int DeviceLocationSet(const char* devicePathFormat, const char* lockDirectory)
     size_t longestName = strlen("norvale.ACM127.lock");
 
     std::lock_guard<std::mutex> guard(s_Location.mutex);
-    if (s_Location.locked)
+    if (s_Location.started > 0)
         result = -1;
     else if (!SplitFormat(format, prefix, suffix))
         result = -2;

@@ -17,7 +17,9 @@ bool CopyLockDirectory(char* out, size_t size);
 // The shell command that lists the port nodes, one per line.
 bool FormatPresenceCommand(char* out, size_t size);
 
-// Set by the connection lifecycle: while started, the location is fixed.
+// Set by the connection lifecycle, once per simulator that starts (true) and
+// once when it has stopped (false): while any is started, the location is
+// fixed.
 void DeviceLocationSetLocked(bool locked);
 
 // The device path format (one "%d") and the lock directory; null restores a

@@ -72,8 +72,12 @@ TEST_F(EmulatorTest, SimulatorsStreamTheirOwnSettingsAndSurviveEachOthersLoss)
     EXPECT_TRUE(HSIMSimIsConnected(benches[1].simulator));
     EXPECT_EQ(HSIMSimGetOutputFunction(benches[1].simulator), OUTPUT_SQUARE);
 
-    for (Bench& b : benches)
-        HSIMClose(b.simulator);
+    // Where the ports are stays fixed while any simulator runs.
+    const std::string format = dir_ + "/ttyACM%d";
+    HSIMClose(benches[0].simulator);
+    EXPECT_EQ(HSIMSetDeviceLocation(format.c_str(), lockDir_.c_str()), -1);
+    HSIMClose(benches[1].simulator);
+    EXPECT_EQ(HSIMSetDeviceLocation(format.c_str(), lockDir_.c_str()), 0);
     EXPECT_FALSE(benches[1].emulator->streamStats().outputOn) << "output off (relays off) when closed";
 }
 
