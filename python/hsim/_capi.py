@@ -381,6 +381,7 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMGetParameter": (c_int, [c_char_p, _P(c_double)]),
     # several simulators: a simulator is a void pointer (HSIM_SIMULATOR*)
     "HSIMOpen": (c_void_p, [c_int, c_uint]),
+    "HSIMOpenSerial": (c_void_p, [c_char_p, c_uint]),
     "HSIMClose": (_V, [c_void_p]),
     "HSIMUse": (_V, [c_void_p]),
     "HSIMSimIsConnected": (c_bool, [c_void_p]),

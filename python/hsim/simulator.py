@@ -179,7 +179,9 @@ class Simulator(Closing):
     """A connected simulator, one of several a process may have open.
 
     ``port`` None takes the first of ports 0..127 that answers and that no
-    other simulator holds; ``timeout`` is in seconds. ``device_path``
+    other simulator holds; ``serial`` takes the one with that serial number
+    (as ``serial_number`` reads it), whichever port it is on; ``timeout`` is
+    in seconds. ``device_path``
     (printf-style with one ``%d``) and ``lock_dir`` point the library at
     other device nodes than /dev/ttyACM<n> (the emulator's); the Simulators
     open at one time must agree on them (StateError otherwise). With
@@ -188,6 +190,7 @@ class Simulator(Closing):
     """
 
     def __init__(self, port: Optional[int] = None, timeout: float = 5.0, *,
+                 serial: Optional[str] = None,
                  device_path: Optional[str] = None, lock_dir: Optional[str] = None,
                  resume: bool = True, _emulator: Optional[Emulator] = None):
         self._release_lock = threading.Lock()  # close() and a closing thread may race
@@ -216,9 +219,13 @@ class Simulator(Closing):
         try:
             self._locate(device_path, lock_dir)
             timeout_ms = int(max(0.0, timeout) * 1000)
-            handle = self._api.raw.HSIMOpen(-1 if port is None else int(port), timeout_ms)
+            if serial is not None:
+                handle = self._api.raw.HSIMOpenSerial(str(serial).encode(), timeout_ms)
+            else:
+                handle = self._api.raw.HSIMOpen(-1 if port is None else int(port), timeout_ms)
             if not handle:
-                where = "ports 0..127" if port is None else f"port {port}"
+                where = (f"serial number {serial}" if serial is not None
+                         else "ports 0..127" if port is None else f"port {port}")
                 raise DeviceError(f"no simulator answered on {where} within {timeout} s"
                                   " (or another simulator holds it)", -1, "HSIMOpen", None)
             self._api.handle = self._handle = handle

@@ -75,6 +75,14 @@ def test_simulators_never_share_a_port():
             with pytest.raises(hsim.DeviceError):
                 hsim.Simulator(first.port, **dict(where, timeout=0.5))
             assert first.connected and second.connected
+        # By serial number, whichever port it is on.
+        wanted = None
+        with hsim.Simulator(1, **where) as on_one:
+            wanted = on_one.serial_number
+        with hsim.Simulator(serial=wanted, **where) as by_serial:
+            assert by_serial.port == 1 and by_serial.serial_number == wanted
+        with pytest.raises(hsim.DeviceError, match="serial number"):
+            hsim.Simulator(serial="HSE00-000000", **dict(where, timeout=0.5))
     with hsim.Simulator.emulated(fast=True) as sim:
         with pytest.raises(hsim.StateError, match="has an emulator already"):
             hsim.Simulator.emulated(sim.port, fast=True)
