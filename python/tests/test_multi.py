@@ -5,17 +5,9 @@ import pytest
 
 import hsim
 from hsim import _capi
+from waiting import wait_until
 
 WORDS_PER_MV = 6400  # the device's AC scale
-
-
-def wait_until(condition, timeout):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.02)
-    return True
 
 
 def played_ac(sim, seconds=0.5):

@@ -7,15 +7,7 @@ import pytest
 
 import hsim
 from hsim.plot import ecg_paper, find_pacing_pulses
-
-
-def wait_until(condition, timeout):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.02)
-    return True
+from waiting import wait_until
 
 
 def threads():
