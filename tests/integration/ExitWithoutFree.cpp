@@ -13,6 +13,8 @@
 // Deliberately never destroyed: exit() must cope with the library's threads
 // still running. Held in a global so that leak checkers see it reachable.
 static hsimemu::Emulator* s_emulators[2] = {};
+// Never closed either, as an application that exits without HSIMClose.
+static HSIM_SIMULATOR* s_simulator = nullptr;
 
 int main(int argc, char** argv)
 {
@@ -34,7 +36,8 @@ int main(int argc, char** argv)
     }
     if (!HSIMConnect(port, 10000))
         return 5;
-    if (HSIMOpen(port + 1, 10000) == nullptr)
+    s_simulator = HSIMOpen(port + 1, 10000);
+    if (s_simulator == nullptr)
         return 6;
     std::exit(0);
 }
