@@ -201,8 +201,14 @@ void ShutdownContext(DeviceContext& d)
 // destructors of the library's objects.
 void ShutdownAtExit()
 {
-    std::lock_guard<std::mutex> guard(s_Started.mutex);
-    for (DeviceContext* d : s_Started.contexts)
+    // Taken out of the list first: a start notes itself there with its
+    // simulator's lock held, which the shutdown takes.
+    std::vector<DeviceContext*> contexts;
+    {
+        std::lock_guard<std::mutex> guard(s_Started.mutex);
+        contexts = s_Started.contexts;
+    }
+    for (DeviceContext* d : contexts)
         ShutdownContext(*d);
 }
 
