@@ -3,6 +3,7 @@
 // A channel outside 0..3 is refused with -2 before anything is sent; a device
 // that does not complete the exchange gives HSIM_ERROR_IO.
 #include "api/Frame.h"
+#include "api/ParameterTable.h"
 #include "hsim.h"
 #include "output/Engine.h"
 #include "output/Output.h"
@@ -11,8 +12,6 @@
 using namespace hsim;
 
 namespace {
-
-constexpr int kMaxDcOffsetMv = 1000;
 
 // The frame, the argument checks and the result of a per-channel setter.
 template <class Operation>
@@ -45,7 +44,7 @@ extern "C" int HSIMSetOutputLead(int channel, OutputLead lead)
 
 extern "C" int HSIMSetInputImpedanceMode(int channel, int mode)
 {
-    return ChannelSetter(channel, mode >= 0 && mode <= 3,
+    return ChannelSetter(channel, Accepts(Parameter::Impedance, mode),
                          [&] { return hsim::SetInputImpedanceMode(channel, mode); });
 }
 
@@ -78,7 +77,7 @@ extern "C" int HSIMGetSignalGroundToGNDGround(int channel)
 
 extern "C" int HSIMSetDCOffset(int channel, int mv)
 {
-    return ChannelSetter(channel, mv >= -kMaxDcOffsetMv && mv <= kMaxDcOffsetMv,
+    return ChannelSetter(channel, Accepts(Parameter::DcOffset, mv),
                          [&] { return SetChannelDcOffset(channel, mv); });
 }
 

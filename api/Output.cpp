@@ -1,14 +1,13 @@
 // Exported control of what the simulator outputs: the output function, the
 // respiration modulation and the standard pattern selection.
 #include "api/Frame.h"
+#include "api/ParameterTable.h"
 #include "hsim.h"
 #include "output/ChangeScheduler.h"
 #include "output/Engine.h"
 #include "output/Output.h"
 #include "runtime/Platform.h"
 #include "synth/Respiration.h"
-#include "synth/WorkingValues.h"
-#include "synth/tables/StandardTables.h"
 #include "transport/Port.h"
 
 using namespace hsim;
@@ -19,44 +18,14 @@ namespace {
 // Only a call that holds the lock no more pauses.
 constexpr unsigned int kSettleMs = 100;
 
-// One index serves the three pattern families (codes 9, 10 and 16), which
-// have 10, 16 and 5 patterns; the function generator indexes the tables with
-// it directly. Each family's setter therefore accepts only its own indexes
-// and refuses anything else with -1, changing nothing; so does the ANE20000
-// lead. A new selection applies from the next sample (an immediate change).
-// Builds the pattern that a selection will play before the lock is taken
-// (the hour-long IEC 60601-2-47 pattern takes tens of milliseconds), so that
-// the change applied under the lock finds it built.
-void PreparePattern(int code, int index)
+// The three pattern families (codes 9, 10 and 16) share one index, which the
+// function generator uses on their tables directly; each family's setter
+// accepts only its own indexes and refuses anything else with -1, changing
+// nothing; so does the ANE20000 lead. A new selection applies from the next
+// sample. The rows of the parameter table hold the ranges.
+int Select(Parameter p, int value)
 {
-    SynthState s;
-    s.out.MainOutput = code;
-    s.pattern.nSpecialWaveform = index;
-    _PrepareStandardPattern(s);
-}
-
-int Select(int PatternSelection::*field, int value, int count)
-{
-    int result = -1;
-    if (value >= 0 && value < count) {
-        if (field == &PatternSelection::nSpecialWaveform)
-            PreparePattern(CurrentSettings().out.MainOutput, value);
-        ContextGuard lock(hsim::ContextLock());
-        CurrentEngine().synth.pattern.*field = value;
-        _Change();
-        result = 0;
-    }
-    return result;
-}
-
-int SelectPattern(int index, int patterns)
-{
-    return Select(&PatternSelection::nSpecialWaveform, index, patterns);
-}
-
-int SelectedPattern()
-{
-    return CurrentSettings().pattern.nSpecialWaveform;
+    return SetParameter(p, value) == kSetterOk ? kSetterOk : -1;
 }
 
 }  // namespace
@@ -86,7 +55,7 @@ extern "C" int HSIMSetOutputFunction(int outputFunction)
 
 extern "C" int HSIMGetOutputFunction(void)
 {
-    return CurrentSettings().out.MainOutput;
+    return static_cast<int>(GetParameter(Parameter::OutputFunction));
 }
 
 // 1 when the model was set; 0 without a device or without a breath.
@@ -102,54 +71,50 @@ extern "C" int SetRespireAlgorithmParam(int breathsPerMinute, int ratio, int apn
 
 extern "C" int SetSpecialWave227(int index)
 {
-    return SelectPattern(index, kIEC227Patterns);
+    return Select(Parameter::Pattern227, index);
 }
 
 extern "C" int SetSpecialWave251(int index)
 {
-    return SelectPattern(index, kIEC251Patterns);
+    return Select(Parameter::Pattern251, index);
 }
 
 extern "C" int SetSpecialWave247(int index)
 {
-    return SelectPattern(index, kIEC247Patterns);
+    return Select(Parameter::Pattern247, index);
 }
 
 extern "C" int GetSpecialWave227(void)
 {
-    return SelectedPattern();
+    return static_cast<int>(GetParameter(Parameter::Pattern227));
 }
 
 extern "C" int GetSpecialWave251(void)
 {
-    return SelectedPattern();
+    return static_cast<int>(GetParameter(Parameter::Pattern251));
 }
 
 extern "C" int GetSpecialWave247(void)
 {
-    return SelectedPattern();
+    return static_cast<int>(GetParameter(Parameter::Pattern247));
 }
 
 extern "C" int SetANE20000Lead(int lead)
 {
-    return Select(&PatternSelection::nANE20000ChannelNumber, lead, kANE20000Leads);
+    return Select(Parameter::AneLead, lead);
 }
 
 extern "C" int GetANE20000Lead(void)
 {
-    return CurrentSettings().pattern.nANE20000ChannelNumber;
+    return static_cast<int>(GetParameter(Parameter::AneLead));
 }
 
-// The loop flags are read on the poll thread with the lock held, so they are
-// written under it too.
 extern "C" void SetStandardWaveformLoop(bool loop)
 {
-    ContextGuard lock(hsim::ContextLock());
-    CurrentEngine().synth.pattern.loopPlay = loop;
+    SetParameter(Parameter::PatternLoop, loop);
 }
 
 extern "C" void HSIMEnableLoop(bool loop)
 {
-    ContextGuard lock(hsim::ContextLock());
-    CurrentEngine().synth.pattern.loopFile = loop;
+    SetParameter(Parameter::FileLoop, loop);
 }

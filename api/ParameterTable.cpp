@@ -1,9 +1,13 @@
 #include "api/ParameterTable.h"
 
 #include "api/Setter.h"
+#include "hsim.h"
 #include "hsim_ext.h"
 #include "output/ChangeScheduler.h"
 #include "output/Output.h"
+#include "output/TestModes.h"
+#include "synth/WorkingValues.h"
+#include "synth/tables/StandardTables.h"
 
 #include <climits>
 #include <cmath>
@@ -95,6 +99,139 @@ void StoreDriftFrequency(Engine& e, double hz)
     ChangeIfDrifting(e);
 }
 
+
+// The dynamic-range test plays its overlay as a triangle (1) or a square (2);
+// 0 switches it off, which stops the output.
+void StoreDynamicRange(Engine& e, double shape)
+{
+    SynthState& s = e.synth;
+    s.out.MainOutput = shape == 0 ? OUTPUT_OFF : shape == 1 ? OUTPUT_TRIANGLE : OUTPUT_SQUARE;
+    s.test.DynamicRangeTest = shape != 0;
+}
+
+double ReadDynamicRange(const Settings& s)
+{
+    return !s.test.DynamicRangeTest ? 0 : s.out.MainOutput == OUTPUT_TRIANGLE ? 1 : 2;
+}
+
+// The overlay's amplitude and frequency apply while the test runs; while it is
+// off they are only kept.
+void StoreDynamicRangeAmplitude(Engine& e, double mv)
+{
+    e.synth.test.ADynamicRange = mv;
+    if (e.synth.test.DynamicRangeTest)
+        _ChangeRequested();
+}
+
+void StoreDynamicRangeFrequency(Engine& e, double hz)
+{
+    e.synth.test.FDynamicRange = hz;
+    if (e.synth.test.DynamicRangeTest)
+        _ChangeRequested();
+}
+
+// 1 starts the sine scan with the kept start, stop and duration, 2 the ECG
+// scan; 0 ends a running scan, which stops the output.
+void StoreScan(Engine& e, double kind)
+{
+    if (kind == 1)
+        StartFrequencyScan(ScanKind::Sine);
+    else if (kind == 2)
+        StartFrequencyScan(ScanKind::Ecg);
+    else if (e.synth.scan.FreqScanOn)
+        EndFrequencyScan();
+}
+
+double ReadScan(const Settings& s)
+{
+    return !s.scan.FreqScanOn ? 0 : s.scan.FreqScan3 ? 2 : 1;
+}
+
+// The pattern a selection will play is built before the lock is taken.
+void PrepareSelectedPattern(double index)
+{
+    PreparePattern(CurrentSettings().out.MainOutput, static_cast<int>(index));
+}
+
+// The rows whose setters talk to the device go through the exported setters,
+// which hold the frame, the exchange and the result codes.
+int SetOutputFunctionRow(int, double code)
+{
+    return HSIMSetOutputFunction(static_cast<int>(code));
+}
+
+int SetDcOffsetRow(int channel, double mv)
+{
+    return HSIMSetDCOffset(channel, static_cast<int>(mv));
+}
+
+int GetDcOffsetRow(int, double& mv)
+{
+    mv = CurrentSettings().dc.DCSetting;  // one offset for every channel
+    return 0;
+}
+
+int SetDcVariableRow(int channel, double on)
+{
+    return HSIMSetDCOffsetVariableMode(channel, on != 0);
+}
+
+int GetDcVariableRow(int channel, double& on)
+{
+    on = CurrentSettings().dc.bTestVariableDC[channel];
+    return 0;
+}
+
+int SetDcCommonModeRow(int, double on)
+{
+    return SetDCOffsetCommonMode(on != 0);
+}
+
+int SetImpedanceRow(int channel, double mode)
+{
+    return HSIMSetInputImpedanceMode(channel, static_cast<int>(mode));
+}
+
+int GetImpedanceRow(int channel, double& mode)
+{
+    const int result = HSIMGetInputImpedanceMode(channel);
+    if (result < 0)
+        return result;
+    mode = result;
+    return 0;
+}
+
+int SetSignalGroundRow(int channel, double on)
+{
+    return HSIMSetSignalGroundToGNDGround(channel, on != 0);
+}
+
+int GetSignalGroundRow(int channel, double& on)
+{
+    const int result = HSIMGetSignalGroundToGNDGround(channel);
+    if (result < 0)
+        return result;
+    on = result;
+    return 0;
+}
+
+int SetLeadRow(int channel, double lead)
+{
+    return HSIMSetOutputLead(channel, static_cast<OutputLead>(static_cast<int>(lead)));
+}
+
+// The names hsimctl, the bindings and panels show for the choices.
+constexpr const char* kFunctionNames[] = {
+    "off",      "sine",     "triangle", "square",   "rect-pulse", "tri-pulse",     "exponential",
+    "ecg",      "ecg-custom", "iec-2-27", "iec-2-51", nullptr,     nullptr,         "biphasic",
+    "file",     "dynamic-range", "iec-2-47", "ane20000", "file-dc"};
+static_assert(std::size(kFunctionNames) == OUTPUT_ECG_FILE_WITH_DC + 1);
+constexpr const char* kNoiseNames[] = {"off", "50hz", "60hz", "random"};
+constexpr const char* kBaselineResetNames[] = {"off", "50hz", "60hz", "80hz", "100hz"};
+constexpr const char* kDynamicRangeNames[] = {"off", "triangle", "square"};
+constexpr const char* kScanNames[] = {"off", "sine", "ecg"};
+constexpr const char* kLeadNames[] = {"primary", "secondary"};
+
 constexpr double kIntMin = INT_MIN;
 constexpr double kIntMax = INT_MAX;
 
@@ -138,13 +275,62 @@ const ParameterRow kRows[kParameterCount] = {
      [](const Settings& s) { return s.test.AAMIDriftTestAmp; }},
     {"drift-frequency", "Hz", K::Number, 0.05, 2.0, 0.1, A::None, F::Lock, nullptr, StoreDriftFrequency,
      [](const Settings& s) { return 1.0 / s.test.AAMIDriftTestWaveLen; }},
+    // Mains noise of 50 or 60 Hz, or random noise, on the ECG.
+    {"noise", "", K::Choice, 0, 3, 0, A::Deferred, F::Lock, HSIM_FIELD(test, MainNoise), kNoiseNames},
+    {"noise-amplitude", "mV", K::Number, 0.01, 5.0, 0.1, A::Deferred, F::Lock, HSIM_FIELD(test, MainsNoiseAmp)},
+    // A 1000 mV sine on the DC channel, at once.
+    {"baseline-reset", "", K::Choice, 0, 4, 0, A::None, F::Lock, nullptr,
+     [](Engine&, double v) { SetBaselineResetLevel(static_cast<int>(v)); },
+     [](const Settings& s) { return double(s.test.BaseLineOverload); }, kBaselineResetNames},
+    {"dynamic-range", "", K::Choice, 0, 2, 0, A::Deferred, F::Device, nullptr, StoreDynamicRange, ReadDynamicRange,
+     kDynamicRangeNames},
+    {"dynamic-range-amplitude", "mV", K::Number, 0.0, 10.0, 1.0, A::None, F::Device, nullptr,
+     StoreDynamicRangeAmplitude, [](const Settings& s) { return s.test.ADynamicRange; }},
+    {"dynamic-range-frequency", "Hz", K::Number, 1.0, 60.0, 40.0, A::None, F::Device, nullptr,
+     StoreDynamicRangeFrequency, [](const Settings& s) { return s.test.FDynamicRange; }},
+    {"scan", "", K::Choice, 0, 2, 0, A::None, F::Device, nullptr, StoreScan, ReadScan, kScanNames},
+    // The sine scan's start, stop and duration apply when it starts (the ECG
+    // scan sets start and stop of its own).
+    {"scan-start", "Hz", K::Number, 0.67, 500.0, 0.67, A::None, F::Device, HSIM_FIELD(scan, Fstart)},
+    {"scan-stop", "Hz", K::Number, 0.67, 500.0, 150.0, A::None, F::Device, HSIM_FIELD(scan, Ffinal)},
+    {"scan-duration", "s", K::Integer, 10, 180, 30, A::None, F::Device, HSIM_FIELD(scan, Fduration)},
+    // One index serves the three pattern families, each with its own range.
+    {"pattern-227", "", K::Integer, 0, kIEC227Patterns - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
+    {"pattern-251", "", K::Integer, 0, kIEC251Patterns - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
+    {"pattern-247", "", K::Integer, 0, kIEC247Patterns - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
+    {"ane-lead", "", K::Integer, 0, kANE20000Leads - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nANE20000ChannelNumber)},
+    {"pattern-loop", "", K::Bool, 0, 1, 1, A::None, F::Unchecked, HSIM_FIELD(pattern, loopPlay)},
+    {"file-loop", "", K::Bool, 0, 1, 1, A::None, F::Unchecked, HSIM_FIELD(pattern, loopFile)},
+    // Selecting a function starts or stops the output.
+    {"output-function", "", K::Choice, 0, OUTPUT_ECG_FILE_WITH_DC, 0, A::Immediate, F::Device, nullptr, nullptr,
+     [](const Settings& s) { return double(s.out.MainOutput); }, kFunctionNames, 0, SetOutputFunctionRow},
+    // The front end, channel by channel. The DC offset is one value that each
+    // channel's write takes.
+    {"dc-offset", "mV", K::Integer, -1000, 1000, 0, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr,
+     kChannels, SetDcOffsetRow, GetDcOffsetRow},
+    {"dc-variable", "", K::Bool, 0, 1, 1, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr, kChannels,
+     SetDcVariableRow, GetDcVariableRow},
+    {"dc-common-mode", "", K::Bool, 0, 1, 0, A::Immediate, F::Device, nullptr, nullptr,
+     [](const Settings& s) { return double(s.dc.bCommonMode); }, nullptr, 0, SetDcCommonModeRow},
+    {"impedance", "", K::Integer, 0, 3, 0, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr, kChannels,
+     SetImpedanceRow, GetImpedanceRow},
+    {"signal-ground", "", K::Bool, 0, 1, 1, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr, kChannels,
+     SetSignalGroundRow, GetSignalGroundRow},
+    // The device cannot report its leads.
+    {"lead", "", K::Choice, 0, 1, 0, A::Immediate, F::Device, nullptr, nullptr, nullptr, kLeadNames, kChannels,
+     SetLeadRow},
 };
 
 #undef HSIM_FIELD
 
 static_assert(static_cast<int>(ParameterKind::Number) == HSIM_PARAMETER_NUMBER &&
               static_cast<int>(ParameterKind::Integer) == HSIM_PARAMETER_INTEGER &&
-              static_cast<int>(ParameterKind::Bool) == HSIM_PARAMETER_BOOL);
+              static_cast<int>(ParameterKind::Bool) == HSIM_PARAMETER_BOOL &&
+              static_cast<int>(ParameterKind::Choice) == HSIM_PARAMETER_CHOICE);
 static_assert(static_cast<int>(ParameterApply::Deferred) == HSIM_APPLY_DEFERRED &&
               static_cast<int>(ParameterApply::Immediate) == HSIM_APPLY_IMMEDIATE &&
               static_cast<int>(ParameterApply::None) == HSIM_APPLY_STORED);
@@ -153,8 +339,22 @@ bool Accepted(const ParameterRow& row, double value)
 {
     if (!InRange(value, row.minimum, row.maximum))
         return false;
-    return row.kind == ParameterKind::Number || value == std::trunc(value);
+    if (row.kind == ParameterKind::Number)
+        return true;
+    if (value != std::trunc(value))
+        return false;
+    return row.kind != ParameterKind::Choice || row.choices[static_cast<int>(value - row.minimum)] != nullptr;
 }
+
+// The frame of the settings that need no device: the lock alone.
+class LockAlone {
+public:
+    LockAlone() : m_Lock(ContextLock()) {}
+    bool open() const { return true; }
+
+private:
+    ContextGuard m_Lock;
+};
 
 template <class Frame>
 int Set(const ParameterRow& row, double value)
@@ -191,15 +391,70 @@ int FindParameter(const char* name)
     return -1;
 }
 
+bool SelectsOutput(Parameter p)
+{
+    return p == Parameter::OutputFunction || p == Parameter::BaselineReset || p == Parameter::DynamicRange ||
+           p == Parameter::Scan;
+}
+
+bool Accepts(Parameter p, double value)
+{
+    return Accepted(RowOf(p), value);
+}
+
 int SetParameter(Parameter p, double value)
 {
+    return SetChannelParameter(p, -1, value);
+}
+
+int SetChannelParameter(Parameter p, int channel, double value)
+{
     const ParameterRow& row = RowOf(p);
-    return row.frame == ParameterFrame::Device ? Set<DeviceFrame>(row, value) : Set<DeviceLock>(row, value);
+    if (channel < -1 || channel >= row.channels)
+        return kSetterBadArgument;
+    if (row.channels > 0 && channel == -1) {
+        for (int c = 0; c < row.channels; ++c) {
+            if (const int result = SetChannelParameter(p, c, value))
+                return result;
+        }
+        return kSetterOk;
+    }
+    if (row.set != nullptr)
+        return Accepted(row, value) ? row.set(channel, value) : kSetterBadArgument;
+    if (row.prepare != nullptr && Accepted(row, value))
+        row.prepare(value);
+    switch (row.frame) {
+    case ParameterFrame::Device: return Set<DeviceFrame>(row, value);
+    case ParameterFrame::Lock: return Set<DeviceLock>(row, value);
+    case ParameterFrame::Unchecked: return Set<LockAlone>(row, value);
+    }
+    return kSetterBadArgument;
 }
 
 double GetParameter(Parameter p)
 {
     return RowOf(p).read(CurrentSettings());
+}
+
+int GetChannelParameter(Parameter p, int channel, double& value)
+{
+    const ParameterRow& row = RowOf(p);
+    if (channel < -1 || channel >= row.channels || (row.channels > 0 && channel == -1))
+        return kSetterBadArgument;
+    if (row.get != nullptr)
+        return row.get(channel, value);
+    if (row.read == nullptr)
+        return kParameterUnreadable;
+    value = row.read(CurrentSettings());
+    return kSetterOk;
+}
+
+void PreparePattern(int code, int index)
+{
+    SynthState s;
+    s.out.MainOutput = code;
+    s.pattern.nSpecialWaveform = index;
+    _PrepareStandardPattern(s);
 }
 
 }  // namespace hsim
@@ -221,24 +476,37 @@ extern "C" int HSIMGetParameterInfo(int index, HSIM_PARAMETER_INFO* info)
     info->minimum = row.minimum;
     info->maximum = row.maximum;
     info->initial = row.initial;
+    info->channels = row.channels;
+    info->flags = (row.get != nullptr || row.read != nullptr ? HSIM_PARAMETER_READABLE : 0) |
+                  (hsim::SelectsOutput(static_cast<hsim::Parameter>(index)) ? HSIM_PARAMETER_SELECTS_OUTPUT : 0);
+    info->choices = row.choices;
     return 0;
 }
 
-extern "C" int HSIMSetParameter(const char* name, double value)
+extern "C" int HSIMSetChannelParameter(const char* name, int channel, double value)
 {
     const int index = hsim::FindParameter(name);
     if (index < 0)
         return HSIM_ERROR_UNKNOWN_PARAMETER;
-    return hsim::SetParameter(static_cast<hsim::Parameter>(index), value);
+    return hsim::SetChannelParameter(static_cast<hsim::Parameter>(index), channel, value);
 }
 
-extern "C" int HSIMGetParameter(const char* name, double* value)
+extern "C" int HSIMGetChannelParameter(const char* name, int channel, double* value)
 {
     const int index = hsim::FindParameter(name);
     if (index < 0)
         return HSIM_ERROR_UNKNOWN_PARAMETER;
     if (value == nullptr)
         return kSetterBadArgument;
-    *value = hsim::GetParameter(static_cast<hsim::Parameter>(index));
-    return 0;
+    return hsim::GetChannelParameter(static_cast<hsim::Parameter>(index), channel, *value);
+}
+
+extern "C" int HSIMSetParameter(const char* name, double value)
+{
+    return HSIMSetChannelParameter(name, -1, value);
+}
+
+extern "C" int HSIMGetParameter(const char* name, double* value)
+{
+    return HSIMGetChannelParameter(name, -1, value);
 }

@@ -240,9 +240,9 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
 {
     return FramedSetter(
         [&] {
-            if (!InRange(amplitudeMv, 0.0, 10.0))
+            if (!Accepts(Parameter::DynamicRangeAmplitude, amplitudeMv))
                 return -2;
-            return Code(InRange(frequencyHz, 1.0, 60.0), -3);
+            return Code(Accepts(Parameter::DynamicRangeFrequency, frequencyHz), -3);
         },
         [&] {
             SynthState& s = Synth();
@@ -256,7 +256,7 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
 
 extern "C" bool HSIMGetDynamicRangeTest(void)
 {
-    return CurrentSettings().test.DynamicRangeTest;
+    return GetParameter(Parameter::DynamicRange) != 0;
 }
 
 // Every argument is checked before anything changes, so a refused call
@@ -266,11 +266,11 @@ extern "C" int HSIMSetFrequencyScan(bool enable, int seconds, double startHz, do
 {
     return FramedSetter(
         [&] {
-            if (!InRange(startHz, 0.67, 500.0))
+            if (!Accepts(Parameter::ScanStart, startHz))
                 return -2;
-            if (!InRange(stopHz, 0.67, 500.0))
+            if (!Accepts(Parameter::ScanStop, stopHz))
                 return -3;
-            return Code(seconds >= 10 && seconds <= 180, -4);
+            return Code(Accepts(Parameter::ScanDuration, seconds), -4);
         },
         [&] {
             FrequencyScan& scan = Synth().scan;

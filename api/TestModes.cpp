@@ -34,14 +34,14 @@ extern "C" int SetBaselineResetTest(int level)
 
 extern "C" int GetBaselineResetTest(void)
 {
-    return CurrentSettings().test.BaseLineOverload;
+    return static_cast<int>(GetParameter(Parameter::BaselineReset));
 }
 
 // Mode 1 = 50 Hz, 3 = random, any other non-zero mode 60 Hz; amplitude
 // 0.01..5 mV peak to peak (else -2).
 extern "C" int SetECG2_27_Noise(int mode, double mv)
 {
-    return FramedSetter<DeviceLock>([&] { return InRange(mv, 0.01, 5.0) ? 0 : -2; },
+    return FramedSetter<DeviceLock>([&] { return Accepts(Parameter::NoiseAmplitude, mv) ? 0 : -2; },
                                     [&] {
                                         Tests().MainNoise = mode;
                                         Tests().MainsNoiseAmp = mv;
@@ -51,12 +51,12 @@ extern "C" int SetECG2_27_Noise(int mode, double mv)
 
 extern "C" int GetECG2_27_NoiseFreq(void)
 {
-    return CurrentSettings().test.MainNoise;
+    return static_cast<int>(GetParameter(Parameter::Noise));
 }
 
 extern "C" double GetECG2_27_NoiseAmp(void)
 {
-    return CurrentSettings().test.MainsNoiseAmp;
+    return GetParameter(Parameter::NoiseAmplitude);
 }
 
 extern "C" int SetECG2_27_AAMIDriftTest(bool on)
@@ -91,27 +91,27 @@ extern "C" double GetECG2_27_AAMIDriftTestFreq(void)
 
 extern "C" double GetDynamicRangeTestAmp(void)
 {
-    return CurrentSettings().test.ADynamicRange;
+    return GetParameter(Parameter::DynamicRangeAmplitude);
 }
 
 extern "C" double GetDynamicRangeTestFreq(void)
 {
-    return CurrentSettings().test.FDynamicRange;
+    return GetParameter(Parameter::DynamicRangeFrequency);
 }
 
 extern "C" double GetFreqScanSineStartFreq(void)
 {
-    return CurrentSettings().scan.Fstart;
+    return GetParameter(Parameter::ScanStart);
 }
 
 extern "C" double GetFreqScanSineStopFreq(void)
 {
-    return CurrentSettings().scan.Ffinal;
+    return GetParameter(Parameter::ScanStop);
 }
 
 extern "C" int GetFreqScanSineDuration(void)
 {
-    return CurrentSettings().scan.Fduration;
+    return static_cast<int>(GetParameter(Parameter::ScanDuration));
 }
 
 // The standard beat from 3 to 30 beats per minute in 30 s; false stops the

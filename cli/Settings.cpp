@@ -22,30 +22,6 @@ using Reader = std::function<Action(std::string_view, Function, std::string&)>;
 
 constexpr int kChannels = 4;
 
-struct NamedFunction {
-    const char* name;
-    int number;
-};
-constexpr NamedFunction kFunctions[] = {
-    {"off", OUTPUT_OFF},
-    {"sine", OUTPUT_SINE},
-    {"triangle", OUTPUT_TRIANGLE},
-    {"square", OUTPUT_SQUARE},
-    {"rect-pulse", OUTPUT_RECTANGULAR_PULSE},
-    {"tri-pulse", OUTPUT_TRIANGULAR_PULSE},
-    {"exponential", OUTPUT_EXPONENTIAL},
-    {"ecg", OUTPUT_ECG_STANDARD},
-    {"ecg-custom", OUTPUT_ECG_CUSTOM},
-    {"iec-2-27", OUTPUT_IEC_2_27},
-    {"iec-2-51", OUTPUT_IEC_2_51},
-    {"biphasic", OUTPUT_BIPHASIC_EXPONENTIAL},
-    {"file", OUTPUT_ECG_FILE},
-    {"dynamic-range", OUTPUT_INPUT_DYNAMIC_RANGE},
-    {"iec-2-47", OUTPUT_IEC_2_47},
-    {"ane20000", OUTPUT_ANE20000},
-    {"file-dc", OUTPUT_ECG_FILE_WITH_DC},
-};
-
 bool IsEcg(Function f) { return f == OUTPUT_ECG_STANDARD || f == OUTPUT_ECG_CUSTOM; }
 // The pulses and the exponential play at most 5 Hz.
 bool IsSlow(Function f)
@@ -146,18 +122,6 @@ Reader WholeScalar(Dimension dimension, Range range, int (*setter)(Int))
     };
 }
 
-Reader Switch(void (*setter)(bool))
-{
-    return [=](std::string_view text, Function, std::string& why) -> Action {
-        const auto on = ParseSwitch(text);
-        if (!on) {
-            why = "'" + Text(text) + "' is not on or off";
-            return nullptr;
-        }
-        return [=] { setter(*on); return 0; };
-    };
-}
-
 // The library's description of a parameter by name (the library's own names,
 // "qrs-duration"); the program cannot run without the ones it names.
 HSIM_PARAMETER_INFO TableInfo(const char* name)
@@ -192,42 +156,108 @@ bool AnyInteger(const HSIM_PARAMETER_INFO& info)
     return info.minimum <= INT_MIN && info.maximum >= INT_MAX;
 }
 
+// The name of a choice's value; null when it is none.
+const char* ChoiceName(const HSIM_PARAMETER_INFO& info, double value)
+{
+    if (info.choices == nullptr || !(value >= info.minimum && value <= info.maximum))
+        return nullptr;
+    return info.choices[int(value - info.minimum)];
+}
+
+std::string ChoiceList(const HSIM_PARAMETER_INFO& info, bool numbered = false)
+{
+    std::string list;
+    for (double v = info.minimum; v <= info.maximum; ++v)
+        if (const char* name = ChoiceName(info, v))
+            list += (list.empty() ? "" : ", ") + std::string(name) +
+                    (numbered ? " (" + std::to_string(int(v)) + ")" : std::string());
+    return list;
+}
+
+// A choice by its name (in any case) or by the number of a named value.
+std::optional<int> Choice(const HSIM_PARAMETER_INFO& info, std::string_view text)
+{
+    for (double v = info.minimum; v <= info.maximum; ++v) {
+        const char* name = ChoiceName(info, v);
+        if (name && text.size() == std::strlen(name) &&
+            std::equal(text.begin(), text.end(), name, [](char a, char b) { return std::tolower(a) == b; }))
+            return int(v);
+    }
+    int number = 0;
+    std::string why;
+    if (WholeNumber(text, Dimension::Number, {info.minimum, info.maximum}, number, why) && ChoiceName(info, number))
+        return number;
+    return std::nullopt;
+}
+
+const HSIM_PARAMETER_INFO& Functions()
+{
+    static const HSIM_PARAMETER_INFO info = TableInfo("output-function");
+    return info;
+}
+
 // The range as help texts and refusals give it.
 std::string TableRangeText(const HSIM_PARAMETER_INFO& info)
 {
     if (info.kind == HSIM_PARAMETER_BOOL)
         return "on or off";
+    if (info.kind == HSIM_PARAMETER_CHOICE)
+        return ChoiceList(info);
     if (AnyInteger(info))
         return "any whole number";
     return RangeText(info.minimum, info.maximum, info.unit);
 }
 
 // A value of a table parameter, read in its unit and range (on/off for a
-// bool, whole numbers for an integer) and set by its name.
+// bool, whole numbers for an integer, a name for a choice).
+bool TableValue(const HSIM_PARAMETER_INFO& info, std::string_view text, double& v, std::string& why)
+{
+    const Dimension dimension = DimensionOfUnit(info.unit);
+    if (info.kind == HSIM_PARAMETER_BOOL) {
+        const auto on = ParseSwitch(text);
+        if (!on)
+            why = "'" + Text(text) + "' is not on or off";
+        v = on.value_or(false) ? 1 : 0;
+        return bool(on);
+    }
+    if (info.kind == HSIM_PARAMETER_CHOICE) {
+        const auto choice = Choice(info, text);
+        if (!choice)
+            why = "'" + Text(text) + "' is not one of: " + ChoiceList(info);
+        v = choice.value_or(0);
+        return bool(choice);
+    }
+    if (info.kind == HSIM_PARAMETER_INTEGER) {
+        int whole = 0;
+        if (!WholeNumber(text, dimension, {info.minimum, info.maximum}, whole, why))
+            return false;
+        v = whole;
+        return true;
+    }
+    return Checked(text, dimension, {info.minimum, info.maximum}, v, why);
+}
+
+// A table parameter set by its name; one of each channel takes
+// "CHANNEL:VALUE" for one channel or "VALUE" for all of them.
 Reader TableScalar(const HSIM_PARAMETER_INFO& info)
 {
     const std::string name = info.name;
-    const Dimension dimension = DimensionOfUnit(info.unit);
-    const Range range{info.minimum, info.maximum};
-    const int kind = info.kind;
     return [=](std::string_view text, Function, std::string& why) -> Action {
-        double v = 0;
-        if (kind == HSIM_PARAMETER_BOOL) {
-            const auto on = ParseSwitch(text);
-            if (!on) {
-                why = "'" + Text(text) + "' is not on or off";
+        int channel = -1;
+        const auto parts = Split(text, ':');
+        if (info.channels > 0 && parts.size() == 2) {
+            if (!WholeNumber(parts[0], Dimension::Number, {0, double(info.channels - 1)}, channel, why))
                 return nullptr;
-            }
-            v = *on ? 1 : 0;
-        } else if (kind == HSIM_PARAMETER_INTEGER) {
-            int whole = 0;
-            if (!WholeNumber(text, dimension, range, whole, why))
-                return nullptr;
-            v = whole;
-        } else if (!Checked(text, dimension, range, v, why)) {
+            text = parts[1];
+        } else if (info.channels > 0 && parts.size() > 2) {
+            why = "'" + Text(text) + "': expected CHANNEL:VALUE with a channel 0.." +
+                  std::to_string(info.channels - 1) + ", or VALUE";
             return nullptr;
         }
-        return [=] { return HSIMSetParameter(name.c_str(), v); };
+        double v = 0;
+        if (!TableValue(info, text, v, why))
+            return nullptr;
+        return [=] { return HSIMSetChannelParameter(name.c_str(), channel, v); };
     };
 }
 
@@ -258,6 +288,16 @@ constexpr TableOption kTableOptions[] = {
     {"overshoot", "overshoot-amplitude", "0.5mV", "pacing overshoot amplitude", " (played as its magnitude)"},
     {"overshoot-tau", "overshoot-time-constant", "10ms", "pacing overshoot time constant", ""},
     {"drift-rate", "drift-frequency", "0.1Hz", "baseline drift frequency", ""},
+    {"pattern-227", "pattern-227", "0", "IEC 60601-2-27 test pattern", ""},
+    {"pattern-251", "pattern-251", "0", "IEC 60601-2-51 calibration pattern", ""},
+    {"pattern-247", "pattern-247", "0", "IEC 60601-2-47 pattern", ""},
+    {"ane-lead", "ane-lead", "0", "lead of the ANE20000 test ECG", ""},
+    {"baseline-reset", "baseline-reset", "50hz", "baseline-reset test: a sine of 1000 mV on DC", ""},
+    {"dc-offset", "dc-offset", "0:300mV", "fixed DC offset of a channel (CH:VALUE) or all", ""},
+    {"dc-variable", "dc-variable", "0:off", "variable DC (pacing pulses, files) of a channel (CH:VALUE) or all", ""},
+    {"lead", "lead", "0:secondary", "output lead of a channel (CH:VALUE) or all", ""},
+    {"impedance", "impedance", "0:1", "input impedance mode of a channel (CH:VALUE) or all", ""},
+    {"signal-ground", "signal-ground", "0:on", "signal ground to GND of a channel (CH:VALUE) or all", ""},
 };
 // Parameters that hand-written options below cover with more than one value
 // or with the output function's own range.
@@ -266,13 +306,33 @@ struct ComposedOption {
     const char* option;
 };
 constexpr ComposedOption kComposedParameters[] = {
-    {"amplitude", "amplitude"}, {"frequency", "rate"}, {"pacing-rate", "pacing-rate"},
-    {"drift", "drift"},         {"drift-amplitude", "drift"}};
+    {"amplitude", "amplitude"},
+    {"frequency", "rate"},
+    {"pacing-rate", "pacing-rate"},
+    {"drift", "drift"},
+    {"drift-amplitude", "drift"},
+    {"noise", "noise"},
+    {"noise-amplitude", "noise"},
+    {"dynamic-range", "dynamic-range"},
+    {"dynamic-range-amplitude", "dynamic-range"},
+    {"dynamic-range-frequency", "dynamic-range"},
+    {"scan", "scan"},
+    {"scan-start", "scan"},
+    {"scan-stop", "scan"},
+    {"scan-duration", "scan"},
+    {"pattern-loop", "loop"},
+    {"file-loop", "loop"},
+    {"output-function", "function"}};
+
+bool SelectsOutput(const HSIM_PARAMETER_INFO& info)
+{
+    return (info.flags & HSIM_PARAMETER_SELECTS_OUTPUT) != 0;
+}
 
 Parameter TableParameter(const TableOption& o)
 {
     const HSIM_PARAMETER_INFO info = TableInfo(o.parameter);
-    return {o.option, o.valueHint, std::string(o.help) + ", " + TableRangeText(info) + o.note, false,
+    return {o.option, o.valueHint, std::string(o.help) + ", " + TableRangeText(info) + o.note, SelectsOutput(info),
             TableScalar(info)};
 }
 
@@ -289,8 +349,12 @@ void AddOtherTableParameters(std::vector<Parameter>& p)
             std::any_of(std::begin(kComposedParameters), std::end(kComposedParameters),
                         [&](const ComposedOption& c) { return named(c.parameter); }))
             continue;
-        const std::string hint = info.kind == HSIM_PARAMETER_BOOL ? "on" : Number(info.initial) + info.unit;
-        p.push_back({info.name, hint, std::string(info.name) + ", " + TableRangeText(info), false,
+        const char* choice = ChoiceName(info, info.initial);
+        const std::string hint = (info.channels > 0 ? "0:" : "") +
+                                 (info.kind == HSIM_PARAMETER_BOOL ? std::string("on")
+                                  : choice                         ? std::string(choice)
+                                                                   : Number(info.initial) + info.unit);
+        p.push_back({info.name, hint, std::string(info.name) + ", " + TableRangeText(info), SelectsOutput(info),
                      TableScalar(info)});
     }
 }
@@ -350,60 +414,6 @@ Action ReadRate(std::string_view text, Function function, std::string& why)
     return [=] { return HSIMSetFrequency(hz); };
 }
 
-// "CH:VALUE" for one channel (0..3) or "VALUE" for every channel.
-Reader PerChannel(std::function<bool(std::string_view, int&, std::string&)> value,
-                  std::function<int(int, int)> setter)
-{
-    return [=](std::string_view text, Function, std::string& why) -> Action {
-        const auto parts = Split(text, ':');
-        int channel = -1;
-        if (parts.size() > 2 ||
-            (parts.size() == 2 && !WholeNumber(parts[0], Dimension::Number, {0, kChannels - 1}, channel, why))) {
-            why = "'" + Text(text) + "': expected CHANNEL:VALUE with a channel 0..3, or VALUE";
-            return nullptr;
-        }
-        int v = 0;
-        if (!value(parts.back(), v, why))
-            return nullptr;
-        return [=] {
-            for (int ch = 0; ch < kChannels; ++ch)
-                if (channel < 0 || ch == channel)
-                    if (const int result = setter(ch, v))
-                        return result;
-            return 0;
-        };
-    };
-}
-
-bool ChannelImpedance(std::string_view text, int& v, std::string& why)
-{
-    return WholeNumber(text, Dimension::Number, {0, 3}, v, why);
-}
-bool ChannelMillivolts(std::string_view text, int& v, std::string& why)
-{
-    return WholeNumber(text, Dimension::Voltage, {-1000, 1000}, v, why);
-}
-bool ChannelSwitch(std::string_view text, int& v, std::string& why)
-{
-    const auto on = ParseSwitch(text);
-    if (!on)
-        why = "'" + Text(text) + "' is not on or off";
-    v = on.value_or(false);
-    return bool(on);
-}
-bool ChannelLead(std::string_view text, int& v, std::string& why)
-{
-    if (text == "primary" || text == "0")
-        v = OUTPUT_LEAD_PRIMARY;
-    else if (text == "secondary" || text == "1")
-        v = OUTPUT_LEAD_SECONDARY;
-    else {
-        why = "'" + Text(text) + "' is not primary or secondary";
-        return false;
-    }
-    return true;
-}
-
 // Several values separated by ':', each of its dimension and range.
 struct Field {
     Dimension dimension;
@@ -445,28 +455,28 @@ std::vector<Parameter> MakeParameters()
                  return [] { return HSIMSetPacingRateSynchronized(); };
              return TableScalar(TableInfo("pacing-rate"))(text, function, why);
          }},
-        {"noise", "50Hz:0.1mV", "mains or random noise: 50Hz|60Hz|random:AMPLITUDE (0.01..5 mV p-p), or off", false,
+        {"noise", "50Hz:0.1mV",
+         "mains or random noise: " + ChoiceList(TableInfo("noise")) + ":AMPLITUDE (" +
+             TableRangeText(TableInfo("noise-amplitude")) + " p-p), or off",
+         false,
          [](std::string_view text, Function, std::string& why) -> Action {
-             if (text == "off")
-                 return [] { return SetECG2_27_Noise(0, 0.0); };
+             if (ParseSwitch(text) == false)
+                 return [] { return HSIMSetParameter("noise", 0); };
              const auto parts = Split(text, ':');
-             int mode = -1;
-             if (parts.size() == 2) {
-                 if (parts[0] == "50Hz" || parts[0] == "50hz" || parts[0] == "50")
-                     mode = 1;
-                 else if (parts[0] == "60Hz" || parts[0] == "60hz" || parts[0] == "60")
-                     mode = 2;
-                 else if (parts[0] == "random")
-                     mode = 3;
-             }
+             // "50" and "60" name the mains frequencies too.
+             const std::string kind = parts.size() == 2 && (parts[0] == "50" || parts[0] == "60")
+                                          ? Text(parts[0]) + "hz"
+                                          : Text(parts[0]);
+             const auto mode = parts.size() == 2 ? Choice(TableInfo("noise"), kind) : std::nullopt;
              double mv = 0;
-             if (mode < 0) {
-                 why = "'" + Text(text) + "': expected 50Hz:AMPLITUDE, 60Hz:AMPLITUDE, random:AMPLITUDE or off";
+             if (!mode || *mode == 0) {
+                 why = "'" + Text(text) + "': expected KIND:AMPLITUDE with a kind of " +
+                       ChoiceList(TableInfo("noise")) + " other than off, or off";
                  return nullptr;
              }
-             if (!Checked(parts[1], D::Voltage, {0.01, 5}, mv, why))
+             if (!TableValue(TableInfo("noise-amplitude"), parts[1], mv, why))
                  return nullptr;
-             return [=] { return SetECG2_27_Noise(mode, mv); };
+             return [=] { return SetECG2_27_Noise(*mode, mv); };
          }},
         {"drift", "4mV", "baseline drift (triangle), " + TableRangeText(TableInfo("drift-amplitude")) + " p-p, or off", false,
          [](std::string_view text, Function, std::string& why) -> Action {
@@ -480,15 +490,17 @@ std::vector<Parameter> MakeParameters()
                  return result ? result : SetECG2_27_AAMIDriftTest(true);
              };
          }},
-        {"pattern-227", "0", "IEC 60601-2-27 test pattern, 0..9", false,
-         WholeScalar<int>(D::Number, {0, 9}, SetSpecialWave227)},
-        {"pattern-251", "0", "IEC 60601-2-51 calibration pattern, 0..15", false,
-         WholeScalar<int>(D::Number, {0, 15}, SetSpecialWave251)},
-        {"pattern-247", "0", "IEC 60601-2-47 pattern, 0..4", false,
-         WholeScalar<int>(D::Number, {0, 4}, SetSpecialWave247)},
-        {"ane-lead", "0", "lead of the ANE20000 test ECG, 0..8", false,
-         WholeScalar<int>(D::Number, {0, 8}, SetANE20000Lead)},
-        {"loop", "on", "loop patterns and loaded files (on/off)", false, Switch(HSIMEnableLoop)},
+        {"loop", "on", "loop patterns and loaded files (on/off)", false,
+         [](std::string_view text, Function function, std::string& why) -> Action {
+             const Action patterns = TableScalar(TableInfo("pattern-loop"))(text, function, why);
+             const Action files = TableScalar(TableInfo("file-loop"))(text, function, why);
+             if (!patterns || !files)
+                 return nullptr;
+             return [=] {
+                 const int result = patterns();
+                 return result ? result : files();
+             };
+         }},
         {"respiration", "15:1:0:100:100:100",
          "respiration: BREATHS/MIN (1..200):EXHALE/INHALE RATIO (1..100):APNEA_S per minute (0..60):"
          "BASELINE%:AMPLITUDE%:FREQUENCY% (each 0..1000)",
@@ -506,49 +518,49 @@ std::vector<Parameter> MakeParameters()
                                                  int(v[5]));
              };
          }},
-        {"dc-offset", "0:300mV", "fixed DC offset of a channel (or all), -1000..1000 mV", false,
-         PerChannel(ChannelMillivolts, HSIMSetDCOffset)},
-        {"lead", "0:secondary", "output lead of a channel (or all): primary|secondary", false,
-         PerChannel(ChannelLead, [](int ch, int lead) { return HSIMSetOutputLead(ch, OutputLead(lead)); })},
-        {"impedance", "0:1", "input impedance mode of a channel (or all), 0..3", false,
-         PerChannel(ChannelImpedance, HSIMSetInputImpedanceMode)},
-        {"signal-ground", "0:on", "signal ground to GND of a channel (or all)", false,
-         PerChannel(ChannelSwitch, [](int ch, int on) { return HSIMSetSignalGroundToGNDGround(ch, on != 0); })},
         // Test modes: they select or start the output themselves.
         {"dynamic-range", "triangle:2mV:10Hz",
-         "input dynamic-range test: triangle|square:AMPLITUDE (0..10 mV):FREQUENCY (1..60 Hz)", true,
+         "input dynamic-range test: triangle|square:AMPLITUDE (" +
+             TableRangeText(TableInfo("dynamic-range-amplitude")) + "):FREQUENCY (" +
+             TableRangeText(TableInfo("dynamic-range-frequency")) + "), or off",
+         true,
          [](std::string_view text, Function, std::string& why) -> Action {
+             if (ParseSwitch(text) == false)
+                 return [] { return HSIMSetParameter("dynamic-range", 0); };
              const auto parts = Split(text, ':');
+             const auto shape = parts.size() == 3 ? Choice(TableInfo("dynamic-range"), parts[0]) : std::nullopt;
              double v[2];
-             if (parts.size() != 3 || (parts[0] != "triangle" && parts[0] != "square")) {
+             if (!shape || *shape == 0) {
                  why = "'" + Text(text) + "': expected triangle|square:AMPLITUDE:FREQUENCY";
                  return nullptr;
              }
-             if (!Checked(parts[1], D::Voltage, {0, 10}, v[0], why) ||
-                 !Checked(parts[2], D::Frequency, {1, 60}, v[1], why))
+             if (!TableValue(TableInfo("dynamic-range-amplitude"), parts[1], v[0], why) ||
+                 !TableValue(TableInfo("dynamic-range-frequency"), parts[2], v[1], why))
                  return nullptr;
-             const bool triangle = parts[0] == "triangle";
+             const bool triangle = std::string_view(ChoiceName(TableInfo("dynamic-range"), *shape)) == "triangle";
              return [=] { return HSIMSetDynamicRangeTest(true, triangle, v[0], v[1]); };
          }},
         {"scan", "0.67Hz:40Hz:60s",
-         "frequency scan of a sine START:STOP (0.67..500 Hz):DURATION (10..180 s), or 'ecg' (0.05..0.5 beats/s "
-         "in 30 s)",
+         "frequency scan of a sine START:STOP (" + TableRangeText(TableInfo("scan-start")) + "):DURATION (" +
+             TableRangeText(TableInfo("scan-duration")) + "), 'ecg' (0.05..0.5 beats/s in 30 s), or off",
          true,
          [](std::string_view text, Function, std::string& why) -> Action {
              if (text == "ecg")
                  return [] { return SetFreqScanECG(true); };
+             if (ParseSwitch(text) == false)
+                 return [] { return HSIMSetParameter("scan", 0); };
+             const auto parts = Split(text, ':');
              double v[3];
-             if (!Fields(text, {{D::Frequency, {0.67, 500}}, {D::Frequency, {0.67, 500}}, {D::Duration, {10, 180}}},
-                         v, why))
-                 return nullptr;
-             if (std::fabs(v[2] - std::round(v[2])) > 1e-9) {
-                 why = "the scan's duration is a whole number of seconds";
+             if (parts.size() != 3) {
+                 why = "'" + Text(text) + "': expected START:STOP:DURATION or ecg";
                  return nullptr;
              }
-             return [=] { return HSIMSetFrequencyScan(true, int(std::lround(v[2])), v[0], v[1]); };
+             if (!TableValue(TableInfo("scan-start"), parts[0], v[0], why) ||
+                 !TableValue(TableInfo("scan-stop"), parts[1], v[1], why) ||
+                 !TableValue(TableInfo("scan-duration"), parts[2], v[2], why))
+                 return nullptr;
+             return [=] { return HSIMSetFrequencyScan(true, int(v[2]), v[0], v[1]); };
          }},
-        {"baseline-reset", "1", "baseline-reset test level 0..4 (50, 60, 80, 100 Hz sine of 1000 mV on DC)", true,
-         WholeScalar<int>(D::Number, {0, 4}, SetBaselineResetTest)},
     };
     // The library's parameters after the amplitude and the rate.
     std::vector<Parameter> table;
@@ -588,30 +600,25 @@ const Parameter* FindParameter(std::string_view name)
 
 std::optional<int> ParseFunction(std::string_view text)
 {
-    for (const NamedFunction& f : kFunctions)
-        if (text == f.name)
-            return f.number;
+    if (const auto named = Choice(Functions(), text))
+        return named;
+    // The numbers without a name are the library's reserved codes.
     int number = -1;
     std::string why;
-    if (WholeNumber(text, Dimension::Number, {0, 18}, number, why))
+    if (WholeNumber(text, Dimension::Number, {Functions().minimum, Functions().maximum}, number, why))
         return number;
     return std::nullopt;
 }
 
 const char* FunctionName(int function)
 {
-    for (const NamedFunction& f : kFunctions)
-        if (f.number == function)
-            return f.name;
-    return "reserved";
+    const char* name = ChoiceName(Functions(), function);
+    return name ? name : "reserved";
 }
 
 std::string FunctionList()
 {
-    std::string list;
-    for (const NamedFunction& f : kFunctions)
-        list += std::string(list.empty() ? "" : ", ") + f.name + " (" + std::to_string(f.number) + ")";
-    return list;
+    return ChoiceList(Functions(), true);
 }
 
 Dimension RateDefault(std::optional<int> function)

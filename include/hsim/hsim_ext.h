@@ -228,16 +228,29 @@ HSIM_API void HSIMTapClose(HSIM_TAP* tap);
 
 /*
  * The parameters, described once. Each has a name ("amplitude",
- * "qrs-duration", ...), a unit ("mV", "Hz", "ms", "/min", or "" for none), a
- * kind, the range its setter accepts (both ends included), the value the
- * library starts with, and how a change takes effect. The exported setter of
- * a parameter (HSIMSetAmplitude, ...) and HSIMSetParameter with its name do
- * the same, with the same results.
+ * "qrs-duration", ...), a unit ("mV", "Hz", "ms", "s", "/min", "%", or "" for
+ * none), a kind, the range its setter accepts (both ends included), the value
+ * the library starts with, and how a change takes effect. The exported setter
+ * of a parameter (HSIMSetAmplitude, ...) and HSIMSetParameter with its name
+ * do the same, with the same results, for every value the exported setter
+ * can be given; where an older setter takes more than the range
+ * (HSIMSetOutputFunction any code, SetECG2_27_Noise any mode,
+ * SetBaselineResetTest any level, SetRespireAlgorithmParam any positive
+ * breath), the name takes the range alone.
+ *
+ * A choice takes whole numbers from minimum to maximum, each named by
+ * choices[value - minimum]; a null name is a value that is none (refused).
+ * A parameter of each channel (channels 4: "dc-offset", "impedance", ...)
+ * has a value per channel 0 .. channels - 1: HSIMSetParameter sets every
+ * channel (0 first, up to the first refusal), HSIMSetChannelParameter one.
+ * Parameters held by the device (impedance, signal ground) are read from it;
+ * a parameter the device cannot report (the output lead) cannot be read.
  */
 typedef enum HSIM_PARAMETER_KIND {
     HSIM_PARAMETER_NUMBER = 0,  /* any value in the range */
     HSIM_PARAMETER_INTEGER = 1, /* whole numbers in the range */
-    HSIM_PARAMETER_BOOL = 2     /* 0 or 1 */
+    HSIM_PARAMETER_BOOL = 2,    /* 0 or 1 */
+    HSIM_PARAMETER_CHOICE = 3   /* one of the named values (choices) */
 } HSIM_PARAMETER_KIND;
 
 typedef enum HSIM_PARAMETER_APPLY {
@@ -253,8 +266,14 @@ typedef struct HSIM_PARAMETER_INFO {
     int apply;        /* HSIM_APPLY_... */
     double minimum;
     double maximum;
-    double initial;
+    double initial;   /* for the device's own settings: what it starts with */
+    int channels;     /* 0: one value; otherwise one value per channel */
+    int flags;        /* HSIM_PARAMETER_READABLE, ..._SELECTS_OUTPUT */
+    const char* const* choices; /* a choice's names (static), else null */
 } HSIM_PARAMETER_INFO;
+
+#define HSIM_PARAMETER_READABLE 1       /* it can be read back */
+#define HSIM_PARAMETER_SELECTS_OUTPUT 2 /* setting it selects, starts or stops the output */
 
 /* The number of parameters. since 1.0.5 */
 HSIM_API int HSIMGetParameterCount(void);
@@ -262,16 +281,25 @@ HSIM_API int HSIMGetParameterCount(void);
  * outside them or a null info (nothing written). since 1.0.5 */
 HSIM_API int HSIMGetParameterInfo(int index, HSIM_PARAMETER_INFO* info);
 /* Sets a parameter by name: the result of its setter (0 stored; -1 no device
- * or no command window; -2 outside the range, or not a whole number for an
- * integer or a bool; -3, -4 refused by a coupling the setter documents),
- * or HSIM_ERROR_UNKNOWN_PARAMETER for a name that is none (or null).
- * since 1.0.5 */
+ * or no command window; -2 outside the range, not a whole number for an
+ * integer, bool or choice, or a choice that is none; -3, -4 refused by a
+ * coupling the setter documents; HSIM_ERROR_IO when the device did not
+ * complete the exchange), or HSIM_ERROR_UNKNOWN_PARAMETER for a name that is
+ * none (or null). A parameter the device holds checks its value before it
+ * asks for the device. since 1.0.5 */
 #define HSIM_ERROR_UNKNOWN_PARAMETER (-20)
 HSIM_API int HSIMSetParameter(const char* name, double value);
 /* Reads a parameter by name into *value, as its getter does: 0, or
- * HSIM_ERROR_UNKNOWN_PARAMETER for a name that is none, -2 for a null value.
+ * HSIM_ERROR_UNKNOWN_PARAMETER for a name that is none, -2 for a null value
+ * or a parameter of each channel, -3 for one that cannot be read; for one
+ * read from the device, its getter's failure (-1, HSIM_ERROR_IO).
  * since 1.0.5 */
 HSIM_API int HSIMGetParameter(const char* name, double* value);
+/* The same for one channel of a parameter of each channel; channel -1 is
+ * the single value of any other parameter (for a parameter of each channel,
+ * every channel when setting). A channel outside them: -2. since 1.0.5 */
+HSIM_API int HSIMSetChannelParameter(const char* name, int channel, double value);
+HSIM_API int HSIMGetChannelParameter(const char* name, int channel, double* value);
 
 /*
  * Several simulators in one process. The functions of hsim.h and of this

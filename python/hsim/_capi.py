@@ -77,6 +77,7 @@ class ParameterKind(enum.IntEnum):
     NUMBER = 0
     INTEGER = 1
     BOOL = 2
+    CHOICE = 3
 
 
 class ParameterApply(enum.IntEnum):
@@ -131,7 +132,11 @@ class HSIM_TAP_POINT(Structure):
 
 class HSIM_PARAMETER_INFO(Structure):
     _fields_ = [("name", c_char_p), ("unit", c_char_p), ("kind", c_int), ("apply", c_int),
-                ("minimum", c_double), ("maximum", c_double), ("initial", c_double)]
+                ("minimum", c_double), ("maximum", c_double), ("initial", c_double),
+                ("channels", c_int), ("flags", c_int), ("choices", POINTER(c_char_p))]
+
+
+PARAMETER_READABLE, PARAMETER_SELECTS_OUTPUT = 1, 2  # HSIM_PARAMETER_INFO.flags
 
 
 class HSIM_STATUS(Structure):
@@ -379,6 +384,8 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMGetParameterInfo": (c_int, [c_int, _P(HSIM_PARAMETER_INFO)]),
     "HSIMSetParameter": (c_int, [c_char_p, c_double]),
     "HSIMGetParameter": (c_int, [c_char_p, _P(c_double)]),
+    "HSIMSetChannelParameter": (c_int, [c_char_p, c_int, c_double]),
+    "HSIMGetChannelParameter": (c_int, [c_char_p, c_int, _P(c_double)]),
     # several simulators: a simulator is a void pointer (HSIM_SIMULATOR*)
     "HSIMOpen": (c_void_p, [c_int, c_uint]),
     "HSIMOpenSerial": (c_void_p, [c_char_p, c_uint]),

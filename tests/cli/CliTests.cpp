@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,29 +32,52 @@ using hsimctl::Dimension;
 using hsimctl::ParseQuantity;
 
 // Every parameter of the library is an option, whatever hsimctl calls it, and
-// its help and its refusals give the library's range: nothing in hsimctl
-// restates it.
+// its help and its refusals give the library's range or choices: nothing in
+// hsimctl restates them. (The output function is the "function" setting.)
 TEST(Settings, EveryLibraryParameterIsAnOptionWithTheLibrarysRange)
 {
     const int count = HSIMGetParameterCount();
     ASSERT_GT(count, 0);
+    std::map<std::string, int> rowsOfOption;
+    for (int i = 0; i < count; ++i) {
+        HSIM_PARAMETER_INFO info;
+        ASSERT_EQ(HSIMGetParameterInfo(i, &info), 0);
+        ++rowsOfOption[hsimctl::OptionFor(info.name)];
+    }
     for (int i = 0; i < count; ++i) {
         HSIM_PARAMETER_INFO info;
         ASSERT_EQ(HSIMGetParameterInfo(i, &info), 0);
         SCOPED_TRACE(info.name);
-        const hsimctl::Parameter* p = hsimctl::FindParameter(hsimctl::OptionFor(info.name));
-        ASSERT_NE(p, nullptr);
+        const std::string option = hsimctl::OptionFor(info.name);
+        const hsimctl::Parameter* p = hsimctl::FindParameter(option);
+        const std::string help = option == "function" ? hsimctl::FunctionList() : p ? p->help : "";
+        ASSERT_TRUE(option == "function" || p != nullptr);
         if (info.kind == HSIM_PARAMETER_BOOL || info.maximum - info.minimum > 1e9)
             continue;  // on/off, or any whole number: no range to give
-        char range[96];
-        std::snprintf(range, sizeof range, "%g..%g%s%s", info.minimum, info.maximum, *info.unit ? " " : "",
-                      info.unit);
-        EXPECT_NE(p->help.find(range), std::string::npos) << p->help;
-        // One past the top, in the parameter's own unit.
+        std::string range;
+        if (info.kind == HSIM_PARAMETER_CHOICE) {
+            for (int v = 0; v <= info.maximum - info.minimum; ++v)
+                if (info.choices[v] != nullptr)
+                    EXPECT_NE(help.find(info.choices[v]), std::string::npos) << help;
+            range = info.choices[1];
+        } else {
+            char text[96];
+            std::snprintf(text, sizeof text, "%g..%g%s%s", info.minimum, info.maximum, *info.unit ? " " : "",
+                          info.unit);
+            range = text;
+            EXPECT_NE(help.find(range), std::string::npos) << help;
+        }
+        if (rowsOfOption[option] > 1 || option == "function")
+            continue;  // one option with several values: its own syntax
+        // One past the top, in the parameter's own unit; on one channel of a
+        // parameter of each channel.
         const double above = info.kind == HSIM_PARAMETER_NUMBER ? info.maximum * 1.001 + 0.001 : info.maximum + 1;
-        std::string why;
-        EXPECT_FALSE(p->read(std::to_string(above) + info.unit, std::nullopt, why));
-        EXPECT_NE(why.find(range), std::string::npos) << why;
+        const std::string value = info.kind == HSIM_PARAMETER_CHOICE ? "none-of-them" : std::to_string(above) + info.unit;
+        for (const std::string& given : {value, std::string(info.channels ? "1:" : "") + value}) {
+            std::string why;
+            EXPECT_FALSE(p->read(given, std::nullopt, why)) << given;
+            EXPECT_NE(why.find(range), std::string::npos) << why;
+        }
     }
 }
 

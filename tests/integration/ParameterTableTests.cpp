@@ -1,22 +1,25 @@
 // Every row of the parameter table against its setter, getter and range, by
-// name: both ends accepted and read back, one step past either end and NaN
-// refused with nothing changed, a fraction refused for whole-number kinds.
+// name: both ends accepted and read back (on the first and last channel of a
+// parameter of each channel), one step past either end and NaN refused with
+// nothing changed, a fraction refused for whole-number kinds, a value a
+// choice does not name refused.
 #include "Fixture.h"
 #include "hsim_ext.h"
 
 #include <cmath>
 #include <limits>
 #include <map>
+#include <vector>
 #include <string>
 
 namespace {
 
 using hsimtest::EmulatorTest;
 
-double Read(const char* name)
+double Read(const char* name, int channel)
 {
     double value = 0.0;
-    EXPECT_EQ(HSIMGetParameter(name, &value), 0) << name;
+    EXPECT_EQ(HSIMGetChannelParameter(name, channel, &value), 0) << name;
     return value;
 }
 
@@ -36,7 +39,15 @@ const std::map<std::string, std::pair<double, double>> kDocumentedRanges = {
     {"qt-interval", {100, 900}},      {"p-wave", {0, 2}},              {"st-deviation", {-2, 2}},
     {"st-segment", {100, 900}},       {"t-duration", {100, 900}},      {"drift", {0, 1}},
     {"drift-amplitude", {1, 8}},      {"drift-frequency", {0.05, 2}},
-    {"pacing-mode", {std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}}};
+    {"pacing-mode", {std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}},
+    {"noise", {0, 3}},                {"noise-amplitude", {0.01, 5}},  {"baseline-reset", {0, 4}},
+    {"dynamic-range", {0, 2}},        {"dynamic-range-amplitude", {0, 10}}, {"dynamic-range-frequency", {1, 60}},
+    {"scan", {0, 2}},                 {"scan-start", {0.67, 500}},     {"scan-stop", {0.67, 500}},
+    {"scan-duration", {10, 180}},     {"pattern-227", {0, 9}},         {"pattern-251", {0, 15}},
+    {"pattern-247", {0, 4}},          {"ane-lead", {0, 8}},            {"pattern-loop", {0, 1}},
+    {"file-loop", {0, 1}},            {"output-function", {0, 18}},    {"dc-offset", {-1000, 1000}},
+    {"dc-variable", {0, 1}},          {"dc-common-mode", {0, 1}},      {"impedance", {0, 3}},
+    {"signal-ground", {0, 1}},        {"lead", {0, 1}}};
 
 TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
 {
@@ -52,25 +63,41 @@ TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
         EXPECT_EQ(info.minimum, kDocumentedRanges.at(name).first);
         EXPECT_EQ(info.maximum, kDocumentedRanges.at(name).second);
         const bool whole = info.kind != HSIM_PARAMETER_NUMBER;
-        const double before = Read(info.name);
-        for (double end : {info.minimum, info.maximum}) {
-            EXPECT_EQ(HSIMSetParameter(info.name, end), 0) << end;
-            EXPECT_DOUBLE_EQ(Read(info.name), ReadBackOf(name, end));
+        const bool readable = (info.flags & HSIM_PARAMETER_READABLE) != 0;
+        for (int channel : info.channels > 0 ? std::vector<int>{0, info.channels - 1} : std::vector<int>{-1}) {
+            SCOPED_TRACE(channel);
+            const char* n = info.name;
+            if (!readable) {
+                double value = 0;
+                EXPECT_EQ(HSIMGetChannelParameter(n, channel, &value), -3);
+            }
+            const double before = readable ? Read(n, channel) : info.initial;
+            for (double end : {info.minimum, info.maximum}) {
+                EXPECT_EQ(HSIMSetChannelParameter(n, channel, end), 0) << end;
+                if (readable)
+                    EXPECT_DOUBLE_EQ(Read(n, channel), ReadBackOf(name, end));
+            }
+            const double kept = readable ? Read(n, channel) : 0;
+            const double below = whole ? info.minimum - 1 : std::nextafter(info.minimum, -INFINITY);
+            const double above = whole ? info.maximum + 1 : std::nextafter(info.maximum, INFINITY);
+            std::vector<double> refused{below, above, std::numeric_limits<double>::quiet_NaN()};
+            if (whole && info.maximum - info.minimum >= 1)
+                refused.push_back(info.minimum + 0.5);
+            for (int v = 0; info.kind == HSIM_PARAMETER_CHOICE && v <= info.maximum - info.minimum; ++v)
+                if (info.choices[v] == nullptr)
+                    refused.push_back(info.minimum + v);
+            for (double value : refused) {
+                EXPECT_EQ(HSIMSetChannelParameter(n, channel, value), -2) << value;
+                if (readable)
+                    EXPECT_EQ(Read(n, channel), kept);
+            }
+            // Back where it was for the rows after it.
+            if (std::isfinite(before) && before >= info.minimum && before <= info.maximum) {
+                EXPECT_EQ(HSIMSetChannelParameter(n, channel, before), 0);
+            }
         }
-        const double kept = Read(info.name);
-        const double below = whole ? info.minimum - 1 : std::nextafter(info.minimum, -INFINITY);
-        const double above = whole ? info.maximum + 1 : std::nextafter(info.maximum, INFINITY);
-        for (double refused : {below, above, std::numeric_limits<double>::quiet_NaN()}) {
-            EXPECT_EQ(HSIMSetParameter(info.name, refused), -2) << refused;
-            EXPECT_EQ(Read(info.name), kept);
-        }
-        if (whole && info.maximum - info.minimum >= 1) {
-            EXPECT_EQ(HSIMSetParameter(info.name, info.minimum + 0.5), -2);
-        }
-        // Back where it was for the rows after it.
-        if (std::isfinite(before) && before >= info.minimum && before <= info.maximum) {
-            EXPECT_EQ(HSIMSetParameter(info.name, before), 0);
-        }
+        // A channel that is none.
+        EXPECT_EQ(HSIMSetChannelParameter(info.name, info.channels, info.initial), -2);
     }
 }
 
