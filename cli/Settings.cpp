@@ -164,10 +164,11 @@ const char* ChoiceName(const HSIM_PARAMETER_INFO& info, double value)
     return info.choices[int(value - info.minimum)];
 }
 
-std::string ChoiceList(const HSIM_PARAMETER_INFO& info, bool numbered = false)
+// The names of a choice (from its second value on when `first` is false).
+std::string ChoiceList(const HSIM_PARAMETER_INFO& info, bool numbered = false, bool first = true)
 {
     std::string list;
-    for (double v = info.minimum; v <= info.maximum; ++v)
+    for (double v = info.minimum + (first ? 0 : 1); v <= info.maximum; ++v)
         if (const char* name = ChoiceName(info, v))
             list += (list.empty() ? "" : ", ") + std::string(name) +
                     (numbered ? " (" + std::to_string(int(v)) + ")" : std::string());
@@ -292,12 +293,13 @@ constexpr TableOption kTableOptions[] = {
     {"pattern-251", "pattern-251", "0", "IEC 60601-2-51 calibration pattern", ""},
     {"pattern-247", "pattern-247", "0", "IEC 60601-2-47 pattern", ""},
     {"ane-lead", "ane-lead", "0", "lead of the ANE20000 test ECG", ""},
-    {"baseline-reset", "baseline-reset", "50hz", "baseline-reset test: a sine of 1000 mV on DC", ""},
+    {"baseline-reset", "baseline-reset", "50hz", "baseline-reset test, a 1000 mV sine on DC", ""},
     {"dc-offset", "dc-offset", "0:300mV", "fixed DC offset of a channel (CH:VALUE) or all", ""},
     {"dc-variable", "dc-variable", "0:off", "variable DC (pacing pulses, files) of a channel (CH:VALUE) or all", ""},
     {"lead", "lead", "0:secondary", "output lead of a channel (CH:VALUE) or all", ""},
     {"impedance", "impedance", "0:1", "input impedance mode of a channel (CH:VALUE) or all", ""},
     {"signal-ground", "signal-ground", "0:on", "signal ground to GND of a channel (CH:VALUE) or all", ""},
+    {"dc-common-mode", "dc-common-mode", "on", "DC offset common mode", ""},
 };
 // Parameters that hand-written options below cover with more than one value
 // or with the output function's own range.
@@ -332,7 +334,8 @@ bool SelectsOutput(const HSIM_PARAMETER_INFO& info)
 Parameter TableParameter(const TableOption& o)
 {
     const HSIM_PARAMETER_INFO info = TableInfo(o.parameter);
-    return {o.option, o.valueHint, std::string(o.help) + ", " + TableRangeText(info) + o.note, SelectsOutput(info),
+    const char* before = info.kind == HSIM_PARAMETER_CHOICE ? ": " : ", ";
+    return {o.option, o.valueHint, std::string(o.help) + before + TableRangeText(info) + o.note, SelectsOutput(info),
             TableScalar(info)};
 }
 
@@ -456,8 +459,8 @@ std::vector<Parameter> MakeParameters()
              return TableScalar(TableInfo("pacing-rate"))(text, function, why);
          }},
         {"noise", "50Hz:0.1mV",
-         "mains or random noise: " + ChoiceList(TableInfo("noise")) + ":AMPLITUDE (" +
-             TableRangeText(TableInfo("noise-amplitude")) + " p-p), or off",
+         "mains or random noise KIND:AMPLITUDE (" + TableRangeText(TableInfo("noise-amplitude")) +
+             " p-p) with a KIND of " + ChoiceList(TableInfo("noise"), false, false) + "; or off",
          false,
          [](std::string_view text, Function, std::string& why) -> Action {
              if (ParseSwitch(text) == false)

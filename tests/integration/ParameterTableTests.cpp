@@ -112,6 +112,12 @@ TEST_F(EmulatorTest, ParameterAccessRefusesWhatIsNoParameter)
     EXPECT_EQ(HSIMSetParameter(nullptr, 1.0), HSIM_ERROR_UNKNOWN_PARAMETER);
     EXPECT_EQ(HSIMGetParameter("Amplitude", &value), HSIM_ERROR_UNKNOWN_PARAMETER);
     EXPECT_EQ(HSIMGetParameter("amplitude", nullptr), -2);
+    // A parameter of each channel is read per channel; one of one value has
+    // no channel.
+    EXPECT_EQ(HSIMGetParameter("dc-variable", &value), -2);
+    EXPECT_EQ(HSIMGetChannelParameter("dc-variable", 4, &value), -2);
+    EXPECT_EQ(HSIMGetChannelParameter("amplitude", 0, &value), -2);
+    EXPECT_EQ(HSIMSetChannelParameter("amplitude", 0, 1.0), -2);
     // Without a device a setter by name refuses as the setter does.
     EXPECT_EQ(HSIMSetParameter("amplitude", 2.0), -1);
     EXPECT_EQ(HSIMSetAmplitude(2.0), -1);
