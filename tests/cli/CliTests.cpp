@@ -253,6 +253,12 @@ TEST_F(Hsimctl, SerialNumberChoosesTheSimulator)
     EXPECT_EQ(others[0]->streamStats().transfers, 0u);
     EXPECT_GT(others[1]->streamStats().transfers, 10u);
     EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/lock")) << "every port released";
+    // The upload runs on a thread of its own, which drives the same simulator.
+    std::vector<std::string> upload(args.begin(), args.begin() + 6);
+    upload.insert(upload.end(), {"upload", "sine", "--rate", "10Hz"});
+    EXPECT_EQ(Run(upload), 0) << Read("stderr");
+    EXPECT_FALSE(others[0]->blockOutputOn());
+    EXPECT_TRUE(others[1]->blockOutputOn());
     std::vector<std::string> missing = args;
     missing[5] = "HSE01AB-070999";
     missing.insert(missing.begin(), {"--timeout", "1"});
