@@ -49,12 +49,15 @@ std::unique_ptr<Session> ConnectWith(const ConnectOptions& connect, const Settin
     return session;
 }
 
-// Runs a long library call on a thread of its own and shows the time it
-// takes on the terminal.
+// Runs a long library call on a thread of its own, which drives the
+// session's simulator, and shows the time it takes on the terminal.
 template <class Call>
-auto WithProgress(const std::string& what, Call call)
+auto WithProgress(const Session& session, const std::string& what, Call call)
 {
-    auto result = std::async(std::launch::async, call);
+    auto result = std::async(std::launch::async, [&call, simulator = session.simulator()] {
+        HSIMUse(simulator);
+        return call();
+    });
     const auto start = std::chrono::steady_clock::now();
     while (result.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -370,7 +373,7 @@ int RunLoad(const ConnectOptions& connect, const LoadOptions& options)
     auto session = Connect(connect, code);
     if (!session)
         return code;
-    const long loaded = WithProgress("loading " + options.input, [&] {
+    const long loaded = WithProgress(*session, "loading " + options.input, [&] {
         return LoadIntoLibrary(record.get(), options.input, options.channel, why);
     });
     if (loaded < 0) {
@@ -502,7 +505,7 @@ int RunUpload(const ConnectOptions& connect, const BlockOptions& options)
     if (!session)
         return code;
     const auto start = std::chrono::steady_clock::now();
-    const int result = WithProgress("uploading one period", [&] { return HSIMOutputSignal(function); });
+    const int result = WithProgress(*session, "uploading one period", [&] { return HSIMOutputSignal(function); });
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (result != 0) {
         Error("the upload failed (code " + std::to_string(result) + ")");
@@ -526,7 +529,7 @@ int RunStandalone(const ConnectOptions& connect, const BlockOptions& options)
     auto session = ConnectWith(connect, options.settings, false, code);
     if (!session)
         return code;
-    const int result = WithProgress("saving to the device's ROM", [&] {
+    const int result = WithProgress(*session, "saving to the device's ROM", [&] {
         return options.standardDefault ? HSIMSaveDefaultWaveform() : HSIMSaveToStandaloneMode(function);
     });
     if (result != 1) {

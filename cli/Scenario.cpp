@@ -1,10 +1,13 @@
-// Scenarios: a YAML list of steps run against one connection, with a JSON
-// report of every step's settings, timing and stream health.
+// Scenarios: a YAML list of steps run against the run's simulator (and
+// others that steps name), with a JSON report of every step's settings,
+// timing and stream health.
 //
 //   name: Heart-rate display
 //   report: heart-rate.json          # optional; -o overrides
 //   operator: A. Tester              # optional; --operator overrides
 //   dut: Monitor X, serial 1234      # the device under test; --dut overrides
+//   devices:                         # optional: short names of other simulators
+//     monitor-b: HSE01AB-070124      #   by serial number, as `hsimctl info` shows it
 //   steps:
 //     - set: {function: ecg, amplitude: 1mV, rate: 30bpm}
 //     - play: 10s                    # the output must keep streaming
@@ -14,16 +17,33 @@
 //     - load: {file: beat.txt, channel: 0, play: true, loop: false}
 //     - record: {seconds: 2, output: played.csv}
 //     - stop
+//     - set: {function: square, rate: 2Hz, amplitude: 1mV}
+//       device: monitor-b            # a name of 'devices', or a serial number
 // Every step may carry a "name". Relative paths are read from the scenario
 // file's folder. The whole file is checked before the device
 // is touched; the first step that fails ends the run (the rest are reported
 // as skipped) and hsimctl exits with 4.
 //
+// A step without "device" runs on the run's simulator (--port, --serial or
+// --emulator). Every other simulator the steps name is opened once (by its
+// serial number) before the first step runs; one that is not found ends the
+// run with 3 before any step. A name that is neither in "devices" nor a
+// serial number is an error of the file (2). Each simulator keeps its own
+// settings, so a step's values are checked against what the earlier steps on
+// the same simulator leave; at the end (and on Ctrl-C or SIGTERM) every
+// simulator is left at 0 mV and closed. With --emulator the built-in emulator
+// publishes as many devices as the steps need, as `hsim-emu --count` does:
+// the one on port i has the serial number HSE01AB-07 followed by 0123 + i, so
+// HSE01AB-070123 (port 0) is the run's simulator and HSE01AB-070124 (port 1)
+// up to HSE01AB-070138 (port 15) are there to be named.
+//
 // The report says when (UTC) and where (host) the scenario ran, with which
 // library (version, table provenance) and simulator (identity, serial number,
 // hardware information), the scenario file's SHA-256, the operator and the
-// device under test; for each step its settings as the library reads them
-// back afterwards, the stream figures over the step and the result. A play
+// device under test; for each step the simulator it ran on (serial number
+// and port, read back from the library), its settings as the library reads
+// them back afterwards, the stream figures of that simulator over the step
+// and the result. A play
 // or record step carries a strip of what was played (the first 10 s at 500
 // samples/s, each the sample farthest from 0 mV of its 2 ms), which
 // `hsimctl report` draws on ECG paper.
@@ -40,6 +60,8 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <map>
+#include <regex>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -58,6 +80,8 @@ using Clock = std::chrono::steady_clock;
 struct Step {
     std::string kind;
     std::string name;
+    std::string deviceName;  // as the step names it
+    std::string device;      // its serial number; empty: the run's simulator
     YAML::Node body;
     Json definition;
     int line = 0;
@@ -111,14 +135,26 @@ double Duration(const Step& step, const YAML::Node& node, const std::string& wha
     return *value;
 }
 
+// A serial number in the form the library gives it: "H", the two model
+// characters, the code bytes in hexadecimal, "-" and two numbers of 2 and 4
+// digits (or more).
+bool IsSerialNumber(const std::string& text)
+{
+    static const std::regex form("H..[0-9A-F]{4}-[0-9]{6,8}");
+    return std::regex_match(text, form);
+}
+
 const std::vector<std::string> kKinds = {"set", "play", "wait", "stop", "scan", "load", "record", "check"};
 const std::vector<std::string> kCheckKeys = {"late", "failed-writes", "p99", "underruns", "playing", "function"};
 
-// Reads and checks one step; its values are kept for the run. `function` is
-// the output function the steps before it leave selected (nothing when not
+// Reads and checks one step; its values are kept for the run. `names` are
+// the scenario's device names. `functions` holds, for each simulator (by
+// serial number; empty for the run's, which is `runSerial` when known), the
+// output function the steps before it leave selected (nothing when not
 // known); the step's values are checked for what plays them, and it is
 // updated to what this step leaves.
-Step ReadStep(const YAML::Node& node, std::optional<int>& function)
+Step ReadStep(const YAML::Node& node, const std::map<std::string, std::string>& names, const std::string& runSerial,
+              std::map<std::string, std::optional<int>>& functions)
 {
     Step step;
     step.line = node.Mark().line + 1;
@@ -129,6 +165,8 @@ Step ReadStep(const YAML::Node& node, std::optional<int>& function)
             const std::string key = item.first.as<std::string>();
             if (key == "name") {
                 step.name = item.second.as<std::string>();
+            } else if (key == "device") {
+                step.deviceName = Scalar(step, item.second, "device");
             } else if (step.kind.empty()) {
                 step.kind = key;
                 step.body = item.second;
@@ -140,6 +178,22 @@ Step ReadStep(const YAML::Node& node, std::optional<int>& function)
     if (std::find(kKinds.begin(), kKinds.end(), step.kind) == kKinds.end())
         throw ScenarioError{"line " + std::to_string(step.line) + ": unknown step '" + step.kind +
                             "' (set, play, wait, stop, scan, load, record, check)"};
+    if (!step.deviceName.empty()) {
+        if (const auto named = names.find(step.deviceName); named != names.end()) {
+            step.device = named->second;
+        } else if (IsSerialNumber(step.deviceName)) {
+            step.device = step.deviceName;
+        } else {
+            std::string known;
+            for (const auto& [name, serial] : names)
+                known += (known.empty() ? "" : ", ") + name;
+            Fail(step, "unknown device '" + step.deviceName + "': " +
+                           (known.empty() ? std::string("the scenario has no 'devices'") : "'devices' names " + known) +
+                           ", and it is not a serial number such as HSE01AB-070123");
+        }
+    }
+    std::optional<int>& function =
+        functions.try_emplace(step.device == runSerial ? std::string() : step.device, OUTPUT_OFF).first->second;
     if (step.kind == "stop")
         function = OUTPUT_OFF;
     step.definition = ToJson(node);
@@ -220,12 +274,14 @@ struct Window {
 // never go back: the figures of a step are the difference of two takes.
 class StreamTally {
 public:
-    explicit StreamTally(hsimemu::Emulator* emulator) : m_Emulator(emulator) {}
+    StreamTally(HSIM_SIMULATOR* simulator, hsimemu::Emulator* emulator) : m_Simulator(simulator), m_Emulator(emulator)
+    {
+    }
 
     Window Take() const
     {
         Window w;
-        HSIMGetStreamHealth(&w.health);
+        HSIMSimGetStreamHealth(m_Simulator, &w.health);
         w.health.transfersSent += m_Carried.transfersSent;
         w.health.requestsAnswered += m_Carried.requestsAnswered;
         w.health.writeFailures += m_Carried.writeFailures;
@@ -240,6 +296,7 @@ public:
 
     // Resets the library's figures, keeping its counts so far. (An answer
     // counted between the read and the reset is lost, never counted twice.)
+    // The simulator must be the calling thread's.
     void Reset()
     {
         m_Carried = Take().health;
@@ -247,9 +304,62 @@ public:
     }
 
 private:
+    HSIM_SIMULATOR* m_Simulator;
     hsimemu::Emulator* m_Emulator;
     HSIM_STREAM_HEALTH m_Carried{};
 };
+
+// A simulator the steps run on, with its stream figures.
+struct Device {
+    Device(HSIM_SIMULATOR* simulator, hsimemu::Emulator* emulator)
+        : simulator(simulator), emulator(emulator), tally(simulator, emulator), checkWindow(tally.Take())
+    {
+    }
+    HSIM_SIMULATOR* simulator;
+    hsimemu::Emulator* emulator;  // its emulated device; null when it is hardware
+    StreamTally tally;
+    Window checkWindow;  // the figures at the last check (or the start)
+};
+
+// The simulators opened for the steps that name one. Each is left at 0 mV
+// and closed however the run ends.
+class NamedSimulators {
+public:
+    NamedSimulators() = default;
+    NamedSimulators(const NamedSimulators&) = delete;
+    NamedSimulators& operator=(const NamedSimulators&) = delete;
+    ~NamedSimulators() { Close(); }
+
+    HSIM_SIMULATOR* Open(const std::string& serial, unsigned timeoutMs)
+    {
+        HSIM_SIMULATOR* simulator = HSIMOpenSerial(serial.c_str(), timeoutMs);
+        if (simulator != nullptr)
+            m_Opened.push_back(simulator);
+        return simulator;
+    }
+    // Leaves the calling thread without a simulator of these.
+    void Close()
+    {
+        if (m_Opened.empty())
+            return;
+        HSIMUse(nullptr);
+        for (HSIM_SIMULATOR* simulator : m_Opened) {
+            HSIMSimSetOutputFunction(simulator, 0);
+            HSIMClose(simulator);
+        }
+        m_Opened.clear();
+    }
+
+private:
+    std::vector<HSIM_SIMULATOR*> m_Opened;
+};
+
+// The serial number the library reads of a simulator ("" for none).
+std::string SerialNumberOf(HSIM_SIMULATOR* simulator)
+{
+    const char* serial = HSIMSimGetSerialNumber(simulator);
+    return serial != nullptr ? serial : "";
+}
 
 Json HealthJson(const Window& from, const Window& to, bool emulated)
 {
@@ -374,9 +484,12 @@ std::string Resolve(const std::filesystem::path& base, const std::string& file)
 
 // Runs one step; false with a message when it fails. `label` starts its
 // progress line; a played or recorded signal goes to `strip`.
-bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base,
-             hsimemu::Emulator* emulator, StreamTally& tally, Window& checkWindow, Json& strip, std::string& why)
+bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base, Device& device,
+             Json& strip, std::string& why)
 {
+    hsimemu::Emulator* emulator = device.emulator;
+    StreamTally& tally = device.tally;
+    Window& checkWindow = device.checkWindow;
     if (step.kind == "set" || step.kind == "scan")
         return step.settings.Apply(why);
     if (step.kind == "stop") {
@@ -522,6 +635,9 @@ std::string StepLabel(size_t index, size_t count, const Step& step)
 int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
 {
     const std::string& file = options.file;
+    // The run's simulator's serial number where it is known before it is
+    // opened, so that steps naming it are checked with the others on it.
+    const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
     std::string title, reportFile = options.report, operatorName = options.operatorName, dut = options.dut;
     std::vector<Step> steps;
     try {
@@ -535,9 +651,22 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
             operatorName = root["operator"].as<std::string>();
         if (dut.empty() && root["dut"])
             dut = root["dut"].as<std::string>();
-        std::optional<int> function = OUTPUT_OFF;  // nothing plays when the run starts
+        std::map<std::string, std::string> names;
+        if (const YAML::Node devices = root["devices"]) {
+            if (!devices.IsMap())
+                throw ScenarioError{"'devices' is a map of names to serial numbers, e.g. {monitor-b: HSE01AB-070124}"};
+            for (const auto& item : devices) {
+                const std::string name = item.first.as<std::string>();
+                if (!item.second.IsScalar() || !IsSerialNumber(item.second.as<std::string>()))
+                    throw ScenarioError{"line " + std::to_string(item.second.Mark().line + 1) + ": device '" + name +
+                                        "' is not given a serial number such as HSE01AB-070123"};
+                names[name] = item.second.as<std::string>();
+            }
+        }
+        // Nothing plays on any simulator when the run starts.
+        std::map<std::string, std::optional<int>> functions;
         for (const auto& node : root["steps"])
-            steps.push_back(ReadStep(node, function));
+            steps.push_back(ReadStep(node, names, runSerial, functions));
     } catch (const YAML::Exception& e) {
         std::fprintf(stderr, "hsimctl: %s: %s\n", file.c_str(), e.what());
         return kExitUsage;
@@ -547,14 +676,59 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
     }
     const std::string checksum = Sha256OfFile(file);
 
+    // The other simulators the steps name, in the order of their first step.
+    std::vector<std::string> named;
+    for (const Step& step : steps)
+        if (!step.device.empty() && std::find(named.begin(), named.end(), step.device) == named.end())
+            named.push_back(step.device);
+    ConnectOptions connection = connect;
+    if (connect.emulator) {
+        // The emulator publishes the devices up to the last one named.
+        for (const std::string& serial : named) {
+            int index = 0;
+            while (index < kMaxEmulatedDevices && EmulatedSerialNumber(index) != serial)
+                ++index;
+            if (index == kMaxEmulatedDevices) {
+                std::fprintf(stderr, "hsimctl: no simulator with serial number %s: the emulator's are %s to %s\n",
+                             serial.c_str(), EmulatedSerialNumber(0).c_str(),
+                             EmulatedSerialNumber(kMaxEmulatedDevices - 1).c_str());
+                return kExitNoDevice;
+            }
+            connection.emulatedDevices = std::max(connection.emulatedDevices, index + 1);
+        }
+    }
+
     std::string why;
     int code = kExitOk;
-    auto session = Session::Open(connect, why, code);
+    auto session = Session::Open(connection, why, code);
     if (!session) {
         std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
         return code;
     }
-    hsimemu::Emulator* emulator = session->emulator();
+    HSIM_SIMULATOR* const runSimulator = session->simulator();
+    // The simulators by the serial numbers the steps give; "" is the run's.
+    std::vector<std::unique_ptr<Device>> devices;
+    std::map<std::string, Device*> bySerial;
+    devices.push_back(std::make_unique<Device>(runSimulator, session->emulator()));
+    bySerial[""] = devices.front().get();
+    bySerial[SerialNumberOf(runSimulator)] = devices.front().get();
+    NamedSimulators opened;
+    const double timeout = std::max(0.0, std::min(connect.timeoutSeconds, 3600.0));
+    for (const std::string& serial : named) {
+        if (bySerial.count(serial))
+            continue;  // the run's simulator
+        HSIM_SIMULATOR* simulator = opened.Open(serial, unsigned(timeout * 1000));
+        if (simulator == nullptr) {
+            std::fprintf(stderr, "hsimctl: no simulator with serial number %s found within %d ms\n", serial.c_str(),
+                         int(timeout * 1000));
+            return kExitNoDevice;
+        }
+        HSIMUse(simulator);
+        HSIMResetStreamHealth();
+        devices.push_back(std::make_unique<Device>(simulator, session->emulatorOnPort(HSIMSimGetPort(simulator))));
+        bySerial[serial] = devices.back().get();
+    }
+    HSIMUse(runSimulator);
     const std::filesystem::path base = std::filesystem::path(file).parent_path();
     Json report;
     report["scenario"] = title;
@@ -578,18 +752,20 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
     report["serial_number"] = device.serialNumber;
     Json results = Json::array();
     const auto start = Clock::now();
-    StreamTally tally(emulator);
-    Window checkWindow = tally.Take();
     int failedAt = -1;
-    bool interrupted = false;
+    bool interrupted = Interrupted();  // while the simulators were opened
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
+        Device& device = *bySerial.at(step.device);
+        HSIMUse(device.simulator);
         Json result;
         result["index"] = i + 1;
         result["kind"] = step.kind;
         if (!step.name.empty())
             result["name"] = step.name;
         result["definition"] = step.definition;
+        result["device"] = {{"serial_number", SerialNumberOf(device.simulator)},
+                            {"port", HSIMSimGetPort(device.simulator)}};
         if (failedAt >= 0 || interrupted) {
             result["status"] = "skipped";
             results.push_back(result);
@@ -598,10 +774,10 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         const std::string label = StepLabel(i, steps.size(), step);
         Status(label + step.kind);
         const auto stepStart = Clock::now();
-        const Window before = tally.Take();
+        const Window before = device.tally.Take();
         std::string error;
         Json strip;
-        const bool ok = RunStep(step, label, base, emulator, tally, checkWindow, strip, error);
+        const bool ok = RunStep(step, label, base, device, strip, error);
         EndStatus();
         result["started_s"] = std::chrono::duration<double>(stepStart - start).count();
         result["duration_s"] = std::chrono::duration<double>(Clock::now() - stepStart).count();
@@ -609,7 +785,7 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         if (!ok)
             result["error"] = error;
         result["settings"] = SettingsJson();
-        result["stream"] = HealthJson(before, tally.Take(), emulator != nullptr);
+        result["stream"] = HealthJson(before, device.tally.Take(), device.emulator != nullptr);
         if (!strip.is_null())
             result["strip"] = strip;
         results.push_back(result);
@@ -617,10 +793,13 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
             interrupted = Interrupted();
             if (!interrupted)
                 failedAt = int(i);
-            std::fprintf(stderr, "hsimctl: step %zu (%s%s%s) failed: %s\n", i + 1, step.kind.c_str(),
-                         step.name.empty() ? "" : ", ", step.name.c_str(), error.c_str());
+            std::fprintf(stderr, "hsimctl: step %zu (%s%s%s%s%s) failed: %s\n", i + 1, step.kind.c_str(),
+                         step.name.empty() ? "" : ", ", step.name.c_str(), step.device.empty() ? "" : ", on ",
+                         step.device.c_str(), error.c_str());
         }
     }
+    opened.Close();
+    HSIMUse(runSimulator);
     session->StopOutput();
     report["passed"] = failedAt < 0 && !interrupted;
     report["duration_s"] = std::chrono::duration<double>(Clock::now() - start).count();

@@ -4,6 +4,7 @@
 #include "hsim.h"
 #include "hsim_ext.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -103,6 +104,18 @@ void EndStatus()
         std::fprintf(stderr, "\r\033[K");
 }
 
+std::string EmulatedSerialNumber(int index)
+{
+    // The library's form: "H", the model characters ("SE" in the identity
+    // the emulator sends), the code bytes in hexadecimal, "-", the second
+    // number and the first, which counts up from device to device.
+    const hsimemu::Identity identity;
+    char text[32];
+    std::snprintf(text, sizeof text, "HSE%02X%02X-%02d%04d", identity.code1, identity.code2, identity.number2,
+                  identity.number1 + index);
+    return text;
+}
+
 std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::string& why, int& code)
 {
     std::unique_ptr<Session> session(new Session);
@@ -116,19 +129,23 @@ std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::strin
             return nullptr;
         }
         session->m_Directory = pattern;
-        hsimemu::Options emulated;
-        emulated.directory = session->m_Directory;
-        emulated.port = 0;
-        emulated.romConfirmPolls = options.romConfirmPolls;
-        // Hardware is not slowed by the host's load: the built-in emulator's
-        // player runs with real-time scheduling where the process may have
-        // it, so the stream figures tell of the library, not of the emulator.
-        emulated.realtime = true;
-        session->m_Emulator = std::make_unique<hsimemu::Emulator>(emulated);
-        if (!session->m_Emulator->start()) {
-            why = "the emulator did not start: " + session->m_Emulator->lastError();
-            code = kExitFailed;
-            return nullptr;
+        const int count = std::clamp(options.emulatedDevices, 1, kMaxEmulatedDevices);
+        for (int i = 0; i < count; ++i) {
+            hsimemu::Options emulated;
+            emulated.directory = session->m_Directory;
+            emulated.port = i;
+            emulated.identity.number1 = uint16_t(emulated.identity.number1 + i);
+            emulated.romConfirmPolls = options.romConfirmPolls;
+            // Hardware is not slowed by the host's load: the built-in emulator's
+            // player runs with real-time scheduling where the process may have
+            // it, so the stream figures tell of the library, not of the emulator.
+            emulated.realtime = true;
+            session->m_Emulators.push_back(std::make_unique<hsimemu::Emulator>(emulated));
+            if (!session->m_Emulators.back()->start()) {
+                why = "the emulator did not start: " + session->m_Emulators.back()->lastError();
+                code = kExitFailed;
+                return nullptr;
+            }
         }
         format = session->m_Directory + "/ttyACM%d";
         locks = session->m_Directory + "/lock";
@@ -151,16 +168,19 @@ std::unique_ptr<Session> Session::Open(const ConnectOptions& options, std::strin
             code = kExitNoDevice;
             return nullptr;
         }
-        HSIMUse(session->m_Simulator);
-    } else if (!HSIMConnect(port, unsigned(timeout * 1000))) {
-        why = port < 0 ? "no simulator found on ports 0..127" : "no simulator found on port " + std::to_string(port);
-        why += " within " + std::to_string(int(timeout * 1000)) + " ms" +
-               (options.emulator ? "" : " (plugged in, and your user in the group of /dev/ttyACM*? "
-                                        "To try without one: --emulator)");
-        code = kExitNoDevice;
-        HSIMFree();
-        return nullptr;
+    } else {
+        session->m_Simulator = HSIMOpen(port, unsigned(timeout * 1000));
+        if (session->m_Simulator == nullptr) {
+            why = port < 0 ? "no simulator found on ports 0..127" : "no simulator found on port " + std::to_string(port);
+            why += " within " + std::to_string(int(timeout * 1000)) + " ms" +
+                   (options.emulator ? "" : " (plugged in, and your user in the group of /dev/ttyACM*? "
+                                            "To try without one: --emulator)");
+            code = kExitNoDevice;
+            return nullptr;
+        }
     }
+    HSIMUse(session->m_Simulator);
+    session->m_Emulator = session->emulatorOnPort(HSIMSimGetPort(session->m_Simulator));
     HSIMResetStreamHealth();
     return session;
 }
@@ -171,18 +191,22 @@ void Session::StopOutput()
         HSIMSetOutputFunction(0);
 }
 
+hsimemu::Emulator* Session::emulatorOnPort(int port) const
+{
+    return port >= 0 && size_t(port) < m_Emulators.size() ? m_Emulators[size_t(port)].get() : nullptr;
+}
+
 Session::~Session()
 {
-    if (!m_KeepOutput)
-        StopOutput();
     if (m_Simulator != nullptr) {
+        HSIMUse(m_Simulator);
+        if (!m_KeepOutput)
+            StopOutput();
         HSIMUse(nullptr);
         HSIMClose(m_Simulator);
-    } else {
-        HSIMFree();
     }
-    if (m_Emulator)
-        m_Emulator->stop();
+    for (auto& emulator : m_Emulators)
+        emulator->stop();
     if (!m_Directory.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(m_Directory, ignored);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hsimemu {
 class Emulator;
@@ -35,7 +36,19 @@ struct ConnectOptions {
     std::string lockDirectory;  // empty: the library's default
     double timeoutSeconds = 5.0;
     int romConfirmPolls = 1;    // the built-in emulator's ROM confirms at this status query
+    // The built-in emulator's devices: K of them on the ports 0..K-1, device
+    // i with the serial number EmulatedSerialNumber(i), as `hsim-emu --count
+    // K` publishes them. The run's device is the one on port 0 (unless
+    // `serial` names another).
+    int emulatedDevices = 1;
 };
+
+// The most devices the built-in emulator publishes.
+inline constexpr int kMaxEmulatedDevices = 16;
+// The serial number (as HSIMGetSerialNumber reads it) of the built-in
+// emulator's device on port i: "HSE01AB-070123" on port 0, "HSE01AB-070124"
+// on port 1, and so on.
+std::string EmulatedSerialNumber(int index);
 
 // Ctrl-C and SIGTERM set a flag instead of ending the process; the commands
 // look at it and end in order.
@@ -64,7 +77,13 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    hsimemu::Emulator* emulator() const { return m_Emulator.get(); }
+    // The built-in emulator's device that the session drives (null without
+    // the emulator), and its device on a port (null for none).
+    hsimemu::Emulator* emulator() const { return m_Emulator; }
+    hsimemu::Emulator* emulatorOnPort(int port) const;
+    // The simulator the session drives, the calling thread's (HSIMUse) from
+    // Open on; another thread that works on it must use it too.
+    HSIM_SIMULATOR* simulator() const { return m_Simulator; }
     // Output off, so the device plays 0 mV (also done when the session ends).
     void StopOutput();
     // The device goes on with what it plays after the session (block output).
@@ -72,10 +91,11 @@ public:
 
 private:
     Session() = default;
-    std::unique_ptr<hsimemu::Emulator> m_Emulator;
+    std::vector<std::unique_ptr<hsimemu::Emulator>> m_Emulators;  // device i on port i
+    hsimemu::Emulator* m_Emulator = nullptr;  // of them, the session's device
     std::string m_Directory;  // the emulator's private directory
-    // The simulator found by its serial number, which this program's thread
-    // drives (null: the library's default one).
+    // The simulator opened on the port or found by its serial number, which
+    // this program's thread drives.
     HSIM_SIMULATOR* m_Simulator = nullptr;
     bool m_KeepOutput = false;
 };

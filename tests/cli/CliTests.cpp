@@ -277,6 +277,12 @@ TEST_F(Hsimctl, SerialNumberChoosesTheSimulator)
     EXPECT_EQ(others[0]->streamStats().transfers, 0u);
     EXPECT_GT(others[1]->streamStats().transfers, 10u);
     EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/lock")) << "every port released";
+    // The upload runs on a thread of its own, which drives the same simulator.
+    std::vector<std::string> upload(args.begin(), args.begin() + 6);
+    upload.insert(upload.end(), {"upload", "sine", "--rate", "10Hz"});
+    EXPECT_EQ(Run(upload), 0) << Read("stderr");
+    EXPECT_FALSE(others[0]->blockOutputOn());
+    EXPECT_TRUE(others[1]->blockOutputOn());
     std::vector<std::string> missing = args;
     missing[5] = "HSE01AB-070999";
     missing.insert(missing.begin(), {"--timeout", "1"});
@@ -522,6 +528,89 @@ TEST_F(Hsimctl, ScenarioReport)
     std::ofstream(dir_ + "/bad.yaml") << "steps:\n  - set: {function: ecg}\n  - dance: 3s\n";
     EXPECT_EQ(Run({"--emulator", "scenario", dir_ + "/bad.yaml"}), 2);
     EXPECT_NE(Read("stderr").find("line 3"), std::string::npos) << Read("stderr");
+}
+
+// Steps name the simulator they run on: each of two plays exactly the
+// square of its own step (AC words of 6400 per mV, 40000 samples/s), and the
+// report names each step's simulator as the library read it.
+TEST_F(Hsimctl, ScenarioStepsOnTwoSimulators)
+{
+    hsimemu::Emulator& first = StartEmulator();  // port 0, HSE01AB-070123
+    hsimemu::Options options;
+    options.directory = dir_;
+    options.port = 1;
+    options.identity.number1 = 200;
+    hsimemu::Emulator second(options);
+    ASSERT_TRUE(second.start());
+    std::ofstream(dir_ + "/two.yaml") << "devices: {monitor-b: HSE01AB-070200}\n"
+                                         "steps:\n"
+                                         "  - set: {function: square, rate: 20Hz, amplitude: 1mV}\n"
+                                         "  - set: {function: square, rate: 50Hz, amplitude: 3mV}\n"
+                                         "    device: monitor-b\n"
+                                         "  - play: 1s\n"
+                                         "  - play: 0.2s\n"
+                                         "    device: HSE01AB-070200\n";
+    std::vector<std::string> args = AtTestDevice();
+    args.insert(args.end(), {"scenario", dir_ + "/two.yaml", "-o", dir_ + "/two.json"});
+    ASSERT_EQ(Run(args), 0) << Read("stderr");
+    const struct {
+        hsimemu::Emulator* emulator;
+        int level;   // half the amplitude, in AC words
+        int period;  // samples
+    } rows[] = {{&first, 3200, 2000}, {&second, 9600, 800}};
+    for (const auto& row : rows) {
+        const auto played = row.emulator->playedSamples();
+        int low = 0, high = 0;
+        std::vector<size_t> rises;
+        for (size_t k = 1; k < played.size(); ++k) {
+            low = std::min<int>(low, played[k].ac), high = std::max<int>(high, played[k].ac);
+            if (played[k - 1].ac < 0 && played[k].ac > 0)
+                rises.push_back(k);
+        }
+        EXPECT_NEAR(high, row.level, 1) << row.period;
+        EXPECT_NEAR(low, -row.level, 1) << row.period;
+        ASSERT_GE(rises.size(), 10u) << row.period;
+        for (size_t i = 1; i < rises.size(); ++i)
+            EXPECT_NEAR(double(rises[i] - rises[i - 1]), row.period, 1) << row.period << ", rise " << i;
+        EXPECT_FALSE(row.emulator->streamStats().outputOn) << row.period;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/lock")) << "every port released";
+    const auto report = nlohmann::json::parse(Read("two.json"));
+    EXPECT_EQ(report["simulator"]["serial_number"], "HSE01AB-070123");
+    const std::pair<const char*, int> devices[] = {
+        {"HSE01AB-070123", 0}, {"HSE01AB-070200", 1}, {"HSE01AB-070123", 0}, {"HSE01AB-070200", 1}};
+    ASSERT_EQ(report["steps"].size(), std::size(devices));
+    for (size_t i = 0; i < std::size(devices); ++i) {
+        EXPECT_EQ(report["steps"][i]["device"]["serial_number"], devices[i].first) << i;
+        EXPECT_EQ(report["steps"][i]["device"]["port"], devices[i].second) << i;
+    }
+}
+
+// A device name the scenario does not know is refused before any simulator
+// is touched; a serial number not found ends the run before any step; the
+// built-in emulator publishes the devices a scenario names.
+TEST_F(Hsimctl, ScenarioDevicesAreFoundFirst)
+{
+    hsimemu::Emulator& emulator = StartEmulator();
+    std::ofstream(dir_ + "/unknown.yaml") << "devices: {monitor-b: HSE01AB-070200}\n"
+                                             "steps:\n  - set: {function: sine}\n  - stop:\n    device: monitor-c\n";
+    std::ofstream(dir_ + "/absent.yaml") << "steps:\n  - set: {function: sine}\n  - stop:\n"
+                                            "    device: HSE01AB-070999\n";
+    std::vector<std::string> args = AtTestDevice();
+    args.insert(args.end(), {"--timeout", "1", "scenario", dir_ + "/unknown.yaml"});
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_NE(Read("stderr").find("monitor-c"), std::string::npos) << Read("stderr");
+    EXPECT_TRUE(emulator.received().empty()) << "the device was not touched";
+    args.back() = dir_ + "/absent.yaml";
+    EXPECT_EQ(Run(args), 3);
+    EXPECT_NE(Read("stderr").find("HSE01AB-070999"), std::string::npos) << Read("stderr");
+    EXPECT_EQ(emulator.streamStats().transfers, 0u) << "no step ran";
+
+    std::ofstream(dir_ + "/emulated.yaml") << "steps:\n  - set: {function: sine}\n    device: HSE01AB-070125\n";
+    ASSERT_EQ(Run({"--emulator", "scenario", dir_ + "/emulated.yaml", "-o", dir_ + "/e.json"}), 0) << Read("stderr");
+    const auto step = nlohmann::json::parse(Read("e.json"))["steps"][0];
+    EXPECT_EQ(step["device"]["serial_number"], "HSE01AB-070125");
+    EXPECT_EQ(step["device"]["port"], 2);
 }
 
 // What a report must say to serve as a test record: when and where, with
