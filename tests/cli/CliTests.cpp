@@ -56,9 +56,11 @@ TEST(Settings, EveryLibraryParameterIsAnOptionWithTheLibrarysRange)
             continue;  // on/off, or any whole number: no range to give
         std::string range;
         if (info.kind == HSIM_PARAMETER_CHOICE) {
-            for (int v = 0; v <= info.maximum - info.minimum; ++v)
-                if (info.choices[v] != nullptr)
+            for (int v = 0; v <= info.maximum - info.minimum; ++v) {
+                if (info.choices[v] != nullptr) {
                     EXPECT_NE(help.find(info.choices[v]), std::string::npos) << help;
+                }
+            }
             range = info.choices[1];
         } else {
             char text[96];
