@@ -6,6 +6,7 @@
 #include "output/ChangeScheduler.h"
 #include "output/Output.h"
 #include "output/TestModes.h"
+#include "synth/Respiration.h"
 #include "synth/WorkingValues.h"
 #include "synth/tables/StandardTables.h"
 
@@ -146,6 +147,23 @@ double ReadScan(const Settings& s)
 {
     return !s.scan.FreqScanOn ? 0 : s.scan.FreqScan3 ? 2 : 1;
 }
+
+// The respiration model is made again from its values whenever one changes,
+// with the amplitude and rate of this moment; before a breath rate is set
+// the values are only kept.
+template <int RespirationValues::*field>
+void StoreRespiration(Engine& e, double value)
+{
+    RespirationValues values = e.synth.resp.made;
+    values.*field = static_cast<int>(value);
+    if (!SetRespirationModel(e.synth, values))
+        e.synth.resp.made = values;
+}
+
+#define HSIM_RESPIRATION(field)                                                                            \
+    nullptr, StoreRespiration<&RespirationValues::field>,                                                \
+        [](const Settings& s) { return double(s.respiration.field); }, nullptr, 0, nullptr, nullptr, nullptr, \
+        false
 
 // The pattern a selection will play is built before the lock is taken.
 void PrepareSelectedPattern(double index)
@@ -305,6 +323,15 @@ const ParameterRow kRows[kParameterCount] = {
      HSIM_FIELD(pattern, nANE20000ChannelNumber)},
     {"pattern-loop", "", K::Bool, 0, 1, 1, A::None, F::Unchecked, HSIM_FIELD(pattern, loopPlay)},
     {"file-loop", "", K::Bool, 0, 1, 1, A::None, F::Unchecked, HSIM_FIELD(pattern, loopFile)},
+    // Breathing on the ECG beats: the model's values, its swings in percent of
+    // the amplitude and rate of the moment it is made. It takes effect from
+    // the next sample.
+    {"respiration-rate", "/min", K::Integer, 1, 200, 0, A::Immediate, F::Lock, HSIM_RESPIRATION(breathsPerMinute)},
+    {"respiration-ratio", "", K::Integer, 1, 100, 1, A::Immediate, F::Lock, HSIM_RESPIRATION(ratio)},
+    {"respiration-apnea", "s", K::Integer, 0, 60, 0, A::Immediate, F::Lock, HSIM_RESPIRATION(apneaSeconds)},
+    {"respiration-baseline", "%", K::Integer, 0, 1000, 0, A::Immediate, F::Lock, HSIM_RESPIRATION(baselinePercent)},
+    {"respiration-amplitude", "%", K::Integer, 0, 1000, 0, A::Immediate, F::Lock, HSIM_RESPIRATION(amplitudePercent)},
+    {"respiration-frequency", "%", K::Integer, 0, 1000, 0, A::Immediate, F::Lock, HSIM_RESPIRATION(frequencyPercent)},
     // Selecting a function starts or stops the output.
     {"output-function", "", K::Choice, 0, OUTPUT_ECG_FILE_WITH_DC, 0, A::Immediate, F::Device, nullptr, nullptr,
      [](const Settings& s) { return double(s.out.MainOutput); }, kFunctionNames, 0, SetOutputFunctionRow},
@@ -326,6 +353,7 @@ const ParameterRow kRows[kParameterCount] = {
 };
 
 #undef HSIM_FIELD
+#undef HSIM_RESPIRATION
 
 static_assert(static_cast<int>(ParameterKind::Number) == HSIM_PARAMETER_NUMBER &&
               static_cast<int>(ParameterKind::Integer) == HSIM_PARAMETER_INTEGER &&
@@ -368,6 +396,8 @@ int Set(const ParameterRow& row, double value)
         },
         [&] {
             row.store(e, value);
+            if (!row.scheduled)
+                return;
             if (row.apply == ParameterApply::Deferred)
                 _ChangeRequested();
             else if (row.apply == ParameterApply::Immediate)

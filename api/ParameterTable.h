@@ -45,6 +45,9 @@ struct ParameterRow {
     int (*get)(int channel, double& value) = nullptr;
     // Work done before the frame is opened (outside the lock).
     void (*prepare)(double value) = nullptr;
+    // Whether the change of an Immediate or Deferred row is asked of the
+    // change scheduler; false when the store makes it take effect itself.
+    bool scheduled = true;
 };
 
 // The rows, in the order of this enumeration.
@@ -86,6 +89,12 @@ enum class Parameter {
     AneLead,
     PatternLoop,
     FileLoop,
+    RespirationRate,
+    RespirationRatio,
+    RespirationApnea,
+    RespirationBaseline,
+    RespirationAmplitude,
+    RespirationFrequency,
     OutputFunction,
     DcOffset,
     DcVariable,

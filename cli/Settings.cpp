@@ -324,6 +324,12 @@ constexpr ComposedOption kComposedParameters[] = {
     {"scan-duration", "scan"},
     {"pattern-loop", "loop"},
     {"file-loop", "loop"},
+    {"respiration-rate", "respiration"},
+    {"respiration-ratio", "respiration"},
+    {"respiration-apnea", "respiration"},
+    {"respiration-baseline", "respiration"},
+    {"respiration-amplitude", "respiration"},
+    {"respiration-frequency", "respiration"},
     {"output-function", "function"}};
 
 bool SelectsOutput(const HSIM_PARAMETER_INFO& info)
@@ -417,27 +423,6 @@ Action ReadRate(std::string_view text, Function function, std::string& why)
     return [=] { return HSIMSetFrequency(hz); };
 }
 
-// Several values separated by ':', each of its dimension and range.
-struct Field {
-    Dimension dimension;
-    Range range;
-};
-bool Fields(std::string_view text, std::initializer_list<Field> fields, double* values, std::string& why)
-{
-    const auto parts = Split(text, ':');
-    if (parts.size() != fields.size()) {
-        why = "'" + Text(text) + "': expected " + std::to_string(fields.size()) + " values separated by ':'";
-        return false;
-    }
-    size_t i = 0;
-    for (const Field& f : fields) {
-        if (!Checked(parts[i], f.dimension, f.range, values[i], why))
-            return false;
-        ++i;
-    }
-    return true;
-}
-
 std::vector<Parameter> MakeParameters()
 {
     using D = Dimension;
@@ -505,20 +490,30 @@ std::vector<Parameter> MakeParameters()
              };
          }},
         {"respiration", "15:1:0:100:100:100",
-         "respiration: BREATHS/MIN (1..200):EXHALE/INHALE RATIO (1..100):APNEA_S per minute (0..60):"
-         "BASELINE%:AMPLITUDE%:FREQUENCY% (each 0..1000)",
+         "respiration BREATHS:RATIO:APNEA:BASELINE:AMPLITUDE:FREQUENCY: breaths " +
+             TableRangeText(TableInfo("respiration-rate")) + ", exhale/inhale ratio " +
+             TableRangeText(TableInfo("respiration-ratio")) + ", apnea closing each minute " +
+             TableRangeText(TableInfo("respiration-apnea")) + ", baseline, amplitude and rate swings in " +
+             TableRangeText(TableInfo("respiration-baseline")) + " of the amplitude and rate",
          false,
          [](std::string_view text, Function, std::string& why) -> Action {
-             double v[6];
-             const Range percent{0, 1000};
-             if (!Fields(text,
-                         {{D::Number, {1, 200}}, {D::Number, {1, 100}}, {D::Number, {0, 60}},
-                          {D::Number, percent}, {D::Number, percent}, {D::Number, percent}},
-                         v, why))
+             static const char* const kRows[] = {"respiration-rate",     "respiration-ratio",
+                                                 "respiration-apnea",    "respiration-baseline",
+                                                 "respiration-amplitude", "respiration-frequency"};
+             const auto parts = Split(text, ':');
+             if (parts.size() != std::size(kRows)) {
+                 why = "'" + Text(text) + "': expected 6 values separated by ':'";
                  return nullptr;
+             }
+             double v[std::size(kRows)];
+             for (size_t i = 0; i < std::size(kRows); ++i)
+                 if (!TableValue(TableInfo(kRows[i]), parts[i], v[i], why))
+                     return nullptr;
              return [=] {
                  return SetRespireAlgorithmParam(int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4]),
-                                                 int(v[5]));
+                                                 int(v[5])) == 1
+                            ? 0
+                            : -1;
              };
          }},
         // Test modes: they select or start the output themselves.

@@ -31,7 +31,7 @@ constexpr size_t kWords = Publication::kWords;
 
 Settings SettingsOf(const SynthState& s)
 {
-    return Settings{s.out, s.dc, s.pacing, s.ecg, s.test, s.scan, s.pattern};
+    return Settings{s.out, s.dc, s.pacing, s.ecg, s.test, s.scan, s.pattern, s.resp.made};
 }
 
 DeviceIdentity LiveIdentity(const LinkContext& link)

@@ -93,6 +93,7 @@ struct Settings {
     TestModes test;
     FrequencyScan scan;
     PatternSelection pattern;
+    RespirationValues respiration;
 };
 
 // The settings for a getter, without waiting for anybody: the live engine's

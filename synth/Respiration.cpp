@@ -29,6 +29,8 @@ bool SetRespirationModel(SynthState& s, int breathsPerMinute, int ratio, int apn
         } else {
             s.resp.FreqModHz = 0;
         }
+        s.resp.made = {breathsPerMinute, ratio, static_cast<int>(s.resp.OneApneaS), baselinePercent,
+                       amplitudePercent, frequencyPercent};
         result = true;
     }
     return result;
@@ -101,6 +103,9 @@ void _ResetRespireModulation(SynthState& s)
     s.resp.BaselineModV = 0.0;
     s.resp.AmpModV = 0.0;
     s.resp.FreqModHz = 0.0;
+    s.resp.made.baselinePercent = 0;
+    s.resp.made.amplitudePercent = 0;
+    s.resp.made.frequencyPercent = 0;
 }
 
 }  // namespace hsim

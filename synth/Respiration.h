@@ -17,6 +17,11 @@ namespace hsim {
 // or ratio of 0 or below).
 bool SetRespirationModel(SynthState& s, int breathsPerMinute, int ratio, int apneaSeconds,
                          int baselinePercent, int amplitudePercent, int frequencyPercent);
+inline bool SetRespirationModel(SynthState& s, const RespirationValues& v)
+{
+    return SetRespirationModel(s, v.breathsPerMinute, v.ratio, v.apneaSeconds, v.baselinePercent,
+                               v.amplitudePercent, v.frequencyPercent);
+}
 
 // Respiration factor at x seconds into a breath: a positive half-sine over
 // the inhale, a negative one over the exhale, 0 after the breath.
@@ -39,7 +44,8 @@ double _AdvanceBeatScheduler(SynthState& s);
 // when output starts (the clock restarts from 0).
 void _RestartBeatScheduler(SynthState& s);
 
-// Clears the three modulation depths (baseline, amplitude, rate).
+// Clears the three modulation depths (baseline, amplitude, rate) and the
+// percentages they were made from.
 void _ResetRespireModulation(SynthState& s);
 
 }  // namespace hsim

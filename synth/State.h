@@ -125,6 +125,15 @@ struct LoadedData {
 // Respiration modulation of the ECG beats: breathing moves the baseline,
 // swells the R wave and modulates the heart rate. Set by the respiration
 // parameters; the last two fields are the beat scheduler's.
+struct RespirationValues {
+    int breathsPerMinute = 0;
+    int ratio = 1;          // exhale : inhale
+    int apneaSeconds = 0;   // closing every minute
+    int baselinePercent = 0;
+    int amplitudePercent = 0;
+    int frequencyPercent = 0;
+};
+
 struct RespirationModel {
     double OneRespireS = 0.0;     // length of one breath, s
     double InhaleS = 0.0;         // inhale part, s
@@ -135,6 +144,9 @@ struct RespirationModel {
     double FreqModHz = 0.0;       // heart-rate swing at full breath, Hz; 0 = scheduler off
     double FreqModPreEndT = 0.0;  // start of the current beat, on the output clock, s
     double FreqModEndT = 0.0;     // scheduled end of the current beat, on the output clock, s
+    // What the model was made from (0 breaths: none yet); the swings in
+    // percent of the amplitude and rate when it was made.
+    RespirationValues made;
 };
 
 // ------------------------------------------------------- derived and advanced

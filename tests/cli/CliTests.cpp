@@ -370,6 +370,11 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
     }
     EXPECT_EQ(Run({"render", "ecg", "--seconds", "0.1", "-o", out, "--emulator"}), 0)
         << "a connection option after the command: " << Read("stderr");
+    // Settings with their own syntax, applied to the device without a refusal.
+    EXPECT_EQ(Run({"render", "ecg", "--seconds", "0.1", "-o", out, "--emulator", "--respiration", "15:2:0:20:0:0",
+                   "--noise", "off", "--lead", "1:secondary", "--baseline-reset", "off"}),
+              0)
+        << Read("stderr");
 }
 
 // What is played is what was asked for: the interval between beats (or

@@ -47,7 +47,9 @@ const std::map<std::string, std::pair<double, double>> kDocumentedRanges = {
     {"pattern-247", {0, 4}},          {"ane-lead", {0, 8}},            {"pattern-loop", {0, 1}},
     {"file-loop", {0, 1}},            {"output-function", {0, 18}},    {"dc-offset", {-1000, 1000}},
     {"dc-variable", {0, 1}},          {"dc-common-mode", {0, 1}},      {"impedance", {0, 3}},
-    {"signal-ground", {0, 1}},        {"lead", {0, 1}}};
+    {"signal-ground", {0, 1}},        {"lead", {0, 1}},                {"respiration-rate", {1, 200}},
+    {"respiration-ratio", {1, 100}},  {"respiration-apnea", {0, 60}},  {"respiration-baseline", {0, 1000}},
+    {"respiration-amplitude", {0, 1000}}, {"respiration-frequency", {0, 1000}}};
 
 TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
 {
@@ -74,8 +76,9 @@ TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
             const double before = readable ? Read(n, channel) : info.initial;
             for (double end : {info.minimum, info.maximum}) {
                 EXPECT_EQ(HSIMSetChannelParameter(n, channel, end), 0) << end;
-                if (readable)
+                if (readable) {
                     EXPECT_DOUBLE_EQ(Read(n, channel), ReadBackOf(name, end));
+                }
             }
             const double kept = readable ? Read(n, channel) : 0;
             const double below = whole ? info.minimum - 1 : std::nextafter(info.minimum, -INFINITY);
@@ -88,8 +91,9 @@ TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
                     refused.push_back(info.minimum + v);
             for (double value : refused) {
                 EXPECT_EQ(HSIMSetChannelParameter(n, channel, value), -2) << value;
-                if (readable)
+                if (readable) {
                     EXPECT_EQ(Read(n, channel), kept);
+                }
             }
             // Back where it was for the rows after it.
             if (std::isfinite(before) && before >= info.minimum && before <= info.maximum) {
@@ -121,6 +125,33 @@ TEST_F(EmulatorTest, ParameterAccessRefusesWhatIsNoParameter)
     // Without a device a setter by name refuses as the setter does.
     EXPECT_EQ(HSIMSetParameter("amplitude", 2.0), -1);
     EXPECT_EQ(HSIMSetAmplitude(2.0), -1);
+}
+
+// The respiration values set one by one make the model that one call with
+// all six makes (the same samples), and switching respiration off clears the
+// swings read back.
+TEST_F(EmulatorTest, RespirationByNameMakesTheModelOfTheCall)
+{
+    connect();
+    ASSERT_EQ(HSIMSetOutputFunction(OUTPUT_ECG_STANDARD), 0);
+    const int n = 4 * 40000;  // one breath at 15 per minute
+    std::vector<double> before(n), byName(n), byCall(n);
+    ASSERT_EQ(HSIMRenderOutput(n, before.data(), nullptr, nullptr, nullptr), n);
+    EXPECT_EQ(HSIMSetParameter("respiration-baseline", 20), 0);  // kept until a breath rate is set
+    ASSERT_EQ(HSIMRenderOutput(n, byName.data(), nullptr, nullptr, nullptr), n);
+    EXPECT_EQ(byName, before);
+    EXPECT_EQ(HSIMSetParameter("respiration-rate", 15), 0);
+    EXPECT_EQ(HSIMSetParameter("respiration-ratio", 2), 0);
+    ASSERT_EQ(HSIMRenderOutput(n, byName.data(), nullptr, nullptr, nullptr), n);
+    EXPECT_NE(byName, before);
+    ASSERT_EQ(SetRespireAlgorithmParam(15, 2, 0, 20, 0, 0), 1);
+    ASSERT_EQ(HSIMRenderOutput(n, byCall.data(), nullptr, nullptr, nullptr), n);
+    EXPECT_EQ(byName, byCall);
+    EXPECT_EQ(Read("respiration-rate", -1), 15);
+    EXPECT_EQ(Read("respiration-baseline", -1), 20);
+    EnableRespiration(false);
+    EXPECT_EQ(Read("respiration-baseline", -1), 0);
+    EXPECT_EQ(Read("respiration-rate", -1), 15);
 }
 
 }  // namespace
