@@ -110,6 +110,16 @@ extern "C" int HSIMSimGetParameter(HSIM_SIMULATOR* s, const char* name, double* 
     return On(s, -2, [&] { return HSIMGetParameter(name, value); });
 }
 
+extern "C" int HSIMSimSetChannelParameter(HSIM_SIMULATOR* s, const char* name, int channel, double value)
+{
+    return On(s, -2, [&] { return HSIMSetChannelParameter(name, channel, value); });
+}
+
+extern "C" int HSIMSimGetChannelParameter(HSIM_SIMULATOR* s, const char* name, int channel, double* value)
+{
+    return On(s, -2, [&] { return HSIMGetChannelParameter(name, channel, value); });
+}
+
 extern "C" int HSIMSimSetOutputFunction(HSIM_SIMULATOR* s, int outputFunction)
 {
     return On(s, -2, [&] { return HSIMSetOutputFunction(outputFunction); });

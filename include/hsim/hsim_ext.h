@@ -338,6 +338,8 @@ HSIM_API int HSIMSimGetPort(HSIM_SIMULATOR* simulator); /* the port it is on, -1
 HSIM_API const char* HSIMSimGetSerialNumber(HSIM_SIMULATOR* simulator);
 HSIM_API int HSIMSimSetParameter(HSIM_SIMULATOR* simulator, const char* name, double value);
 HSIM_API int HSIMSimGetParameter(HSIM_SIMULATOR* simulator, const char* name, double* value);
+HSIM_API int HSIMSimSetChannelParameter(HSIM_SIMULATOR* simulator, const char* name, int channel, double value);
+HSIM_API int HSIMSimGetChannelParameter(HSIM_SIMULATOR* simulator, const char* name, int channel, double* value);
 /* Selects the output function (0 stops the output). */
 HSIM_API int HSIMSimSetOutputFunction(HSIM_SIMULATOR* simulator, int outputFunction);
 HSIM_API int HSIMSimGetOutputFunction(HSIM_SIMULATOR* simulator);

@@ -59,6 +59,13 @@ TEST_F(EmulatorTest, SimulatorsStreamTheirOwnSettingsAndSurviveEachOthersLoss)
         EXPECT_EQ(HSIMSimGetParameter(b.simulator, "amplitude", &value), 0);
         EXPECT_EQ(value, b.amplitudeMv);
     }
+    // A channel's setting on one leaves the other's as it was.
+    ASSERT_EQ(HSIMSimSetChannelParameter(benches[0].simulator, "dc-variable", 2, 0), 0);
+    for (int i = 0; i < 2; ++i) {
+        double variable = -1.0;
+        EXPECT_EQ(HSIMSimGetChannelParameter(benches[i].simulator, "dc-variable", 2, &variable), 0);
+        EXPECT_EQ(variable, i == 0 ? 0.0 : 1.0);
+    }
 
     // The first one goes; the second streams on without a gap.
     benches[1].emulator->clearStreamStats();
