@@ -150,10 +150,38 @@ class _TableProperty:
             return f"{self.text} The parameter {self.name}."
 
 
+class ChannelValues:
+    """A parameter of each channel as ``sim.parameter`` gives it: indexed by
+    channel, ``values[3]`` reads channel 3 and ``values[3] = 2`` sets it;
+    ``len`` is the number of channels and ``tuple(values)`` reads them all."""
+
+    __slots__ = ("_sim", "name")
+
+    def __init__(self, sim: "Simulator", name: str):
+        self._sim, self.name = sim, name
+
+    def __len__(self) -> int:
+        return _parameters.find(self.name).channels
+
+    def __getitem__(self, channel: int) -> Any:
+        if not 0 <= channel < len(self):
+            raise IndexError(f"{self.name} has channels 0..{len(self) - 1}, not {channel!r}")
+        return self._sim.get(self.name, channel)
+
+    def __setitem__(self, channel: int, value: Any) -> None:
+        self._sim.set(self.name, value, channel)
+
+    def __repr__(self) -> str:
+        return f"<{self.name} of each channel: {tuple(self)!r}>"
+
+
 class ParameterAttributes:
     """The library's parameters as attributes, '-' written '_':
     ``sim.parameter.qrs_duration = 120`` sets qrs-duration, as
-    :meth:`Simulator.set` does; reading one reads it."""
+    :meth:`Simulator.set` does; reading one reads it. A parameter of each
+    channel reads as :class:`ChannelValues` (``sim.parameter.impedance[3] =
+    2``); assigning it a value sets every channel. A choice takes its name or
+    number."""
 
     __slots__ = ("_sim",)
 
@@ -163,8 +191,11 @@ class ParameterAttributes:
     def __getattr__(self, attribute: str) -> Any:
         if attribute.startswith("_"):
             raise AttributeError(attribute)
+        name = attribute.replace("_", "-")
         try:
-            return self._sim.get(attribute.replace("_", "-"))
+            if _parameters.find(name).channels:
+                return ChannelValues(self._sim, name)
+            return self._sim.get(name)
         except ArgumentError as error:
             raise AttributeError(str(error)) from None
 
@@ -440,21 +471,31 @@ class Simulator(Closing):
 
     # ------------------------------------------------------------ parameters
 
-    def get(self, name: str) -> Any:
+    def get(self, name: str, channel: Optional[int] = None) -> Any:
         """The value of the library's parameter ``name`` (:func:`hsim.parameters`
-        lists them), as float, int or bool after its kind."""
-        return _parameters.read(name, self._api)
+        lists them), as float, int or bool after its kind; a choice as a member
+        of its :attr:`Parameter.choice` IntEnum (equal to its number, ``.name``
+        the library's name). For a parameter of each channel, the value of
+        ``channel``, or without one a tuple of every channel's. One that
+        cannot be read back raises HsimError (code -3)."""
+        return _parameters.read(name, self._api, channel)
 
-    def set(self, name: str, value: Any) -> None:
-        """Sets the library's parameter ``name``. A value outside its range
-        raises ArgumentError naming the range, a coupling with what runs now
-        StateError, a missing device DeviceError, an unknown name ArgumentError
-        naming the known ones. Nothing is stored then."""
-        _parameters.write(name, value, api=self._api)
+    def set(self, name: str, value: Any, channel: Optional[int] = None) -> None:
+        """Sets the library's parameter ``name``: a choice by its name
+        (``sim.set("noise", "random")``) or its number. For a parameter of each
+        channel, ``channel`` alone, or without one every channel. A value
+        outside its range raises ArgumentError naming the range or the
+        choices, a coupling with what runs now StateError, a missing device
+        DeviceError, an unknown name ArgumentError naming the known ones, a
+        channel the parameter does not have ArgumentError. Nothing is stored
+        then (for every channel: the channels before the refused one are)."""
+        _parameters.write(name, value, api=self._api, channel=channel)
 
-    def _set_parameter(self, name: str, value: Any) -> None:
+    def _set_parameter(self, name: str, value: Any, channel: Optional[int] = None,
+                       argument: Optional[str] = None) -> None:
         # As the exported setter: the refusal names the value after its unit.
-        _parameters.write(name, value, _parameters.find(name).argument, self._api)
+        _parameters.write(name, value, argument or _parameters.find(name).argument, self._api,
+                          channel)
 
     @property
     def parameter(self) -> ParameterAttributes:

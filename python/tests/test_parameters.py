@@ -8,7 +8,8 @@ from hsim import _capi
 from hsim.simulator import _TableProperty
 from hsim.values import BEAT_FIELDS, DRIFT_FIELDS, PACING_FIELDS, rate_range
 
-NUMBER, INTEGER, BOOL = 0, 1, 2
+NUMBER, INTEGER, BOOL, CHOICE = 0, 1, 2, 3
+READABLE, SELECTS_OUTPUT = 1, 2
 
 # Ranges hsim.h documents for some parameters, checked apart from the table.
 DOCUMENTED = {"amplitude": (-10, 10, "mV"), "qrs-duration": (5, 200, "ms"),
@@ -18,18 +19,28 @@ READ_BACK = {"overshoot-amplitude": abs}
 
 
 def library_table():
-    """(name, unit, kind, minimum, maximum) of every row, straight from the C table."""
+    """(name, unit, kind, minimum, maximum, channels, flags, choices) of every
+    row, straight from the C table."""
     api, rows = _capi.load(), []
     for index in range(api.HSIMGetParameterCount()):
         info = _capi.HSIM_PARAMETER_INFO()
         assert api.HSIMGetParameterInfo(index, ctypes.byref(info)) == 0
-        rows.append((info.name.decode(), info.unit.decode(), info.kind, info.minimum, info.maximum))
+        choices = None
+        if info.choices:
+            choices = [info.choices[i] and info.choices[i].decode()
+                       for i in range(int(info.maximum - info.minimum) + 1)]
+        rows.append((info.name.decode(), info.unit.decode(), info.kind, info.minimum,
+                     info.maximum, info.channels, info.flags, choices))
     return rows
 
 
 def names_range(lo, hi, unit):
     shown = [re.escape(f"{x:.10g}") for x in (lo, hi)]
     return rf"accepted {shown[0]}(\.\.| or ){shown[1]} ?{re.escape(unit)}"
+
+
+def names_choices(choices):
+    return "accepted one of " + ".*".join(re.escape(c) for c in choices if c)
 
 
 def past(kind, lo, hi):
@@ -40,27 +51,52 @@ def past(kind, lo, hi):
 def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
     shared_sim.reset()
     shared_sim.output = None
+    shared_sim.load([0.0] * 400)  # the file functions play it
     rows = library_table()
-    assert [(p.name, p.unit, p.kind, p.minimum, p.maximum) for p in hsim.parameters()] == rows
-    assert {n: (lo, hi, unit) for n, unit, _, lo, hi in rows if n in DOCUMENTED} == DOCUMENTED
-    for name, unit, kind, lo, hi in rows:
-        for value in (lo, hi):
-            shared_sim.set(name, value)
-            got = shared_sim.get(name)
-            assert isinstance(got, (float, int, bool)[kind]), name
-            assert got == pytest.approx(READ_BACK.get(name, float)(value), rel=1e-12), name
-        for value in past(kind, lo, hi):
-            with pytest.raises(hsim.ArgumentError, match=names_range(lo, hi, unit)) as caught:
-                shared_sim.set(name, value)
-            assert (caught.value.code, caught.value.argument) == (-2, name)
-            assert shared_sim.get(name) == pytest.approx(READ_BACK.get(name, float)(hi)), name
+    assert [(p.name, p.unit, p.kind, p.minimum, p.maximum, p.channels,
+             p.readable + 2 * p.selects_output, p.choices and list(p.choices))
+            for p in hsim.parameters()] == rows
+    assert {n: (lo, hi, unit) for n, unit, _, lo, hi, *_ in rows if n in DOCUMENTED} == DOCUMENTED
+    for name, unit, kind, lo, hi, channels, flags, choices in rows:
+        accepted = names_choices(choices) if choices else names_range(lo, hi, unit)
+        # A choice's upper end by its name, the lower one by its number.
+        ends = [(lo, lo), (choices[-1], hi)] if choices else [(lo, lo), (hi, hi)]
+        for channel in [0, 3] if channels else [None]:
+            for value, number in ends:
+                shared_sim.set(name, value, channel)
+                if not flags & READABLE:
+                    with pytest.raises(hsim.HsimError) as caught:
+                        shared_sim.get(name, channel)
+                    assert caught.value.code == -3
+                    continue
+                got = shared_sim.get(name, channel)
+                assert isinstance(got, (float, int, bool, int)[kind]), name
+                assert got == pytest.approx(READ_BACK.get(name, float)(number), rel=1e-12), name
+                if choices:
+                    assert got.name == choices[int(number - lo)]
+            refused = list(past(kind, lo, hi))
+            if choices:
+                refused += [lo + choices.index(None)] if None in choices else []
+                refused += ["no-such-choice"]
+            for value in refused:
+                with pytest.raises(hsim.ArgumentError, match=accepted) as caught:
+                    shared_sim.set(name, value, channel)
+                assert (caught.value.code, caught.value.argument) == (-2, name)
+                if flags & READABLE:
+                    assert shared_sim.get(name, channel) == \
+                        pytest.approx(READ_BACK.get(name, float)(hi)), name
+        if channels:
+            with pytest.raises(hsim.ArgumentError, match=f"accepted 0..{channels - 1}"):
+                shared_sim.set(name, lo, channels)
+        if flags & SELECTS_OUTPUT:
+            shared_sim.set(name, lo)  # what it started stops before the next row
     shared_sim.reset()
 
 
 def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
     shared_sim.reset()
     shared_sim.output = None
-    table = {name: (unit, kind, lo, hi) for name, unit, kind, lo, hi in library_table()}
+    table = {name: (unit, kind, lo, hi) for name, unit, kind, lo, hi, *_ in library_table()}
     sim = shared_sim
     attempts = [(f, n, lambda v, f=f: setattr(sim, "output", hsim.Ecg(custom=True, **{f: v})))
                 for f, n in BEAT_FIELDS.items()]
