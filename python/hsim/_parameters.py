@@ -24,6 +24,7 @@ from __future__ import annotations
 import difflib
 import enum
 import functools
+import operator
 from ctypes import byref, c_double
 from dataclasses import dataclass
 from typing import Any, Optional, Union
@@ -235,11 +236,14 @@ def _channel(parameter: Parameter, channel: Optional[int], function: str) -> int
     if parameter.channels == 0:
         raise ArgumentError(f"{parameter.name} has a single value: give no channel"
                             f" (channel = {channel!r} refused)", -2, function, "channel")
-    if isinstance(channel, bool) or not isinstance(channel, int) \
-            or not 0 <= channel < parameter.channels:
+    try:
+        number = operator.index(channel)
+    except TypeError:
+        number = -1
+    if isinstance(channel, bool) or not 0 <= number < parameter.channels:
         raise ArgumentError(f"{parameter.name}: channel = {channel!r} refused, accepted"
                             f" 0..{parameter.channels - 1}", -2, function, "channel")
-    return channel
+    return number
 
 
 def read(name: str, api=None, channel: Optional[int] = None) -> Any:

@@ -96,7 +96,8 @@ def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
 def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
     shared_sim.reset()
     shared_sim.output = None
-    table = {name: (unit, kind, lo, hi) for name, unit, kind, lo, hi, *_ in library_table()}
+    table = {name: (unit, kind, lo, hi, choices)
+             for name, unit, kind, lo, hi, _, _, choices in library_table()}
     sim = shared_sim
     attempts = [(f, n, lambda v, f=f: setattr(sim, "output", hsim.Ecg(custom=True, **{f: v})))
                 for f, n in BEAT_FIELDS.items()]
@@ -106,18 +107,34 @@ def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
                  for f, n in DRIFT_FIELDS.items()]
     attempts += [(a, d.name, lambda v, a=a: setattr(sim, a, v))
                  for a, d in vars(hsim.Simulator).items() if isinstance(d, _TableProperty)]
+    values = {"noise": lambda v: hsim.Noise(v, 0.1), "noise-amplitude": lambda v: hsim.Noise(1, v),
+              "dynamic-range-amplitude": lambda v: hsim.DynamicRange(True, v, 1.0),
+              "dynamic-range-frequency": lambda v: hsim.DynamicRange(True, 1.0, v),
+              "scan-duration": lambda v: hsim.FrequencyScan(v, 1.0, 2.0),
+              "scan-start": lambda v: hsim.FrequencyScan(10, v, 2.0),
+              "scan-stop": lambda v: hsim.FrequencyScan(10, 1.0, v),
+              "pattern-227": lambda v: hsim.Pattern227(v), "pattern-251": lambda v: hsim.Pattern251(v),
+              "pattern-247": lambda v: hsim.Pattern247(v), "ane-lead": lambda v: hsim.Ane20000(v)}
+    kinds = {hsim.Noise: "noise", hsim.DynamicRange: "dynamic_range",
+             hsim.FrequencyScan: "frequency_scan"}
+    attempts += [(n, n, lambda v, n=n: setattr(sim, kinds.get(type(values[n](v)), "output"),
+                                               values[n](v))) for n in values]
+    attempts += [(n, n, lambda v, f=f: f(3, v)) for n, f in [
+        ("impedance", sim.set_impedance_mode), ("dc-offset", sim.set_dc_offset),
+        ("lead", sim.set_lead)]]
     wrong = []
     for field, name, attempt in attempts:
-        unit, kind, lo, hi = table[name]
+        unit, kind, lo, hi, choices = table[name]
         if kind == BOOL:  # a bool property takes any value as true or false
             continue
         with pytest.raises(hsim.ArgumentError) as caught:
             attempt(past(kind, lo, hi)[1])
-        if not re.search(names_range(lo, hi, unit), str(caught.value)):
+        accepted = names_choices(choices) if choices else names_range(lo, hi, unit)
+        if not re.search(accepted, str(caught.value)):
             wrong.append((field, str(caught.value)))
-    assert wrong == [] and len(attempts) >= 30
+    assert wrong == [] and len(attempts) >= 45
     frequency = table["frequency"]
-    assert rate_range(hsim.OutputFunction.SINE) == frequency[2:]
+    assert rate_range(hsim.OutputFunction.SINE) == frequency[2:4]
     assert rate_range(hsim.OutputFunction.ECG_CUSTOM)[0] == frequency[2]
     shared_sim.reset()
 
