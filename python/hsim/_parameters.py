@@ -120,7 +120,8 @@ class Parameter:
         return float(value)
 
     def refused(self, value: Any, argument: Optional[str] = None, channel: Optional[int] = None,
-                function: str = "HSIMSetParameter", code: int = -2, also: str = "") -> ArgumentError:
+                function: str = "HSIMSetParameter", code: int = -2,
+                also: str = "") -> ArgumentError:
         """The ArgumentError for a value outside what this parameter takes,
         naming its range or choices."""
         where = f"[{channel}]" if channel is not None else ""

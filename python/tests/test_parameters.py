@@ -113,7 +113,8 @@ def test_value_classes_and_properties_refuse_with_the_tables_range(shared_sim):
               "scan-duration": lambda v: hsim.FrequencyScan(v, 1.0, 2.0),
               "scan-start": lambda v: hsim.FrequencyScan(10, v, 2.0),
               "scan-stop": lambda v: hsim.FrequencyScan(10, 1.0, v),
-              "pattern-227": lambda v: hsim.Pattern227(v), "pattern-251": lambda v: hsim.Pattern251(v),
+              "pattern-227": lambda v: hsim.Pattern227(v),
+              "pattern-251": lambda v: hsim.Pattern251(v),
               "pattern-247": lambda v: hsim.Pattern247(v), "ane-lead": lambda v: hsim.Ane20000(v)}
     kinds = {hsim.Noise: "noise", hsim.DynamicRange: "dynamic_range",
              hsim.FrequencyScan: "frequency_scan"}
@@ -151,3 +152,64 @@ def test_names_unknown_to_the_library_are_refused_with_the_known_ones(shared_sim
     shared_sim.parameter.qrs_duration = 120
     assert (shared_sim.parameter.qrs_duration, shared_sim.qrs_ms) == (120.0, 120.0)
     assert "overshoot_time_constant" in dir(shared_sim.parameter)
+
+
+class LibraryWithATone:
+    """The loaded library with one more row in its table: "tone", a choice of
+    two channels whose value 1 is none, held here as the library holds it."""
+
+    NAMES = (ctypes.c_char_p * 3)(b"low", None, b"high")
+
+    def __init__(self, real):
+        self.real, self.tone = real, [0, 0]
+
+    def __getattr__(self, name):
+        return getattr(self.real, name)
+
+    def HSIMGetParameterCount(self):
+        return self.real.HSIMGetParameterCount() + 1
+
+    def HSIMGetParameterInfo(self, index, info):
+        if index < self.real.HSIMGetParameterCount():
+            return self.real.HSIMGetParameterInfo(index, info)
+        info._obj.__init__(b"tone", b"", CHOICE, 1, 0, 2, 0, 2, READABLE,
+                           ctypes.cast(self.NAMES, ctypes.POINTER(ctypes.c_char_p)))
+        return 0
+
+    def HSIMSetChannelParameter(self, name, channel, value):
+        if name != b"tone":
+            return self.real.HSIMSetChannelParameter(name, channel, value)
+        if value not in (0, 2):
+            return -2
+        for c in range(2) if channel == -1 else [channel]:
+            self.tone[c] = int(value)
+        return 0
+
+    def HSIMGetChannelParameter(self, name, channel, value):
+        if name != b"tone":
+            return self.real.HSIMGetChannelParameter(name, channel, value)
+        value._obj.value = self.tone[channel]
+        return 0
+
+
+def test_a_row_added_to_the_librarys_table_is_a_parameter_in_python(shared_sim, monkeypatch):
+    from hsim import _parameters
+    from hsim.simulator import _BoundApi
+    fake = LibraryWithATone(_capi.load())
+    monkeypatch.setattr(_capi, "_api", fake)
+    monkeypatch.setattr(_parameters, "_table", None)
+    monkeypatch.setattr(shared_sim, "_api", _BoundApi(fake, shared_sim._api.handle))
+    assert hsim.parameters()[-1] == hsim.Parameter(
+        "tone", "", hsim.ParameterKind.CHOICE, 0, 2, 0, hsim.ParameterApply.IMMEDIATE, 2, True,
+        False, ("low", None, "high"))
+    shared_sim.parameter.tone[1] = "high"
+    assert shared_sim.get("tone") == (0, 2) and shared_sim.get("tone", 1).name == "high"
+    shared_sim.set("tone", 2)
+    assert [v.name for v in shared_sim.parameter.tone] == ["high", "high"]
+    for value, channel in [(1, None), ("mid", 0), (3, 1)]:
+        with pytest.raises(hsim.ArgumentError, match=r"accepted one of low \(0\), high \(2\)"):
+            shared_sim.set("tone", value, channel)
+    with pytest.raises(hsim.ArgumentError, match=r"channel = 2 refused, accepted 0\.\.1"):
+        shared_sim.parameter.tone[2] = "low"
+    assert shared_sim.get("tone") == (2, 2) and "tone" in dir(shared_sim.parameter)
+    assert shared_sim.get("qrs-duration") == shared_sim.qrs_ms  # the library's rows as before
