@@ -488,7 +488,11 @@ class Simulator(Closing):
         choices, a coupling with what runs now StateError, a missing device
         DeviceError, an unknown name ArgumentError naming the known ones, a
         channel the parameter does not have ArgumentError. Nothing is stored
-        then (for every channel: the channels before the refused one are)."""
+        then (for every channel: the channels before the refused one are).
+        A parameter that selects the output (``selects_output``: the output
+        function, the test modes) acts on the library alone: :attr:`output`,
+        :meth:`start` and the resume after a reconnect keep the output last
+        assigned to :attr:`output`."""
         _parameters.write(name, value, api=self._api, channel=channel)
 
     def _set_parameter(self, name: str, value: Any, channel: Optional[int] = None,
