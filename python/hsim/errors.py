@@ -57,30 +57,33 @@ class _State(str):
     """A code meaning a refusal because of a state, not of an argument."""
 
 
-# For each setter: code -> (argument, accepted range) or _State(reason). The
-# parameters of the library's table are set by name (HSIMSetParameter); their
-# refusals come with the table's range (hsim._parameters.refusal).
+class _Row(str):
+    """The library's parameter whose range an argument takes: the refusal
+    names the range the library gives for it (hsim.parameters())."""
+
+
+# For each setter: code -> (argument, accepted range or parameter) or
+# _State(reason). The parameters of the library's table are set by name
+# (HSIMSetParameter); their refusals come with the table's range
+# (hsim._parameters.refusal).
 CODES: dict[str, dict[int, object]] = {
-    "HSIMSetOutputLead": {-2: ("channel", "0..3")},
-    "HSIMSetDCOffset": {-2: ("channel or mv", "channel 0..3, -1000..1000 mV")},
-    "HSIMSetDCOffsetVariableMode": {-2: ("channel", "0..3")},
-    "HSIMSetInputImpedanceMode": {-2: ("channel or mode", "channel 0..3, mode 0..3")},
-    "HSIMSetSignalGroundToGNDGround": {-2: ("channel", "0..3")},
     "HSIMSetPacingRateSynchronized": {-2: ("rate", "a beat rate of 10..360 per minute")},
-    "HSIMSetDynamicRangeTest": {-2: ("amplitude_mv", "0..10 mV"), -3: ("frequency_hz", "1..60 Hz")},
-    "HSIMSetFrequencyScan": {-2: ("start_hz", "0.67..500 Hz"), -3: ("stop_hz", "0.67..500 Hz"),
-                             -4: ("seconds", "10..180 s")},
-    "SetECG2_27_Noise": {-2: ("mv", "0.01..5 mV peak to peak")},
+    "HSIMSetDynamicRangeTest": {-2: ("amplitude_mv", _Row("dynamic-range-amplitude")),
+                                -3: ("frequency_hz", _Row("dynamic-range-frequency"))},
+    "HSIMSetFrequencyScan": {-2: ("start_hz", _Row("scan-start")),
+                             -3: ("stop_hz", _Row("scan-stop")),
+                             -4: ("seconds", _Row("scan-duration"))},
+    "SetECG2_27_Noise": {-2: ("mv", _Row("noise-amplitude"))},
     "HSIMSetDeviceLocation": {-1: _State("the library is started"),
                               -2: ("device_path", "a path with exactly one %d"),
                               -3: ("lock_dir", "a directory whose lock path fits 127 bytes")},
     "HSIMRenderOutput": {-2: ("count", "0 or more")},
     "HSIMOutputSignal": {-2: ("function", "0 or more")},
     # Pattern selections refuse an index with -1, never for a missing device.
-    "SetSpecialWave227": {-1: ("index", "0..9")},
-    "SetSpecialWave251": {-1: ("index", "0..15")},
-    "SetSpecialWave247": {-1: ("index", "0..4")},
-    "SetANE20000Lead": {-1: ("lead", "0..8")},
+    "SetSpecialWave227": {-1: ("index", _Row("pattern-227"))},
+    "SetSpecialWave251": {-1: ("index", _Row("pattern-251"))},
+    "SetSpecialWave247": {-1: ("index", _Row("pattern-247"))},
+    "SetANE20000Lead": {-1: ("lead", _Row("ane-lead"))},
 }
 
 
@@ -113,6 +116,9 @@ def error_for(function: str, code: int, value: object = None) -> HsimError:
         return StateError(f"{function} refused: {meaning} (code {code})", code, function)
     if isinstance(meaning, tuple):
         argument, accepted = meaning
+        if isinstance(accepted, _Row):
+            from ._parameters import find  # it raises these errors itself
+            accepted = f"{find(accepted).accepted} (the parameter {accepted})"
         return ArgumentError(f"{function}: {argument}{shown} refused, accepted {accepted}"
                              f" (code {code})", code, function, argument)
     if code in (-1, HSIM_ERROR_IO):

@@ -39,7 +39,7 @@ import numpy as np
 from . import _capi, _parameters
 from ._closing import Closing
 from ._tap import TapReader, dispatch
-from ._capi import (CHANNELS, HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
+from ._capi import (HSIM_STREAM_HEALTH, MODEL_INFORMATION, RAW_DATA_INFORMATION,
                     SAMPLE_RATE, OutputFunction, OutputLead)
 from .emulator import Emulator, start_shared
 from .errors import ArgumentError, DeviceError, HsimError, StateError, check, check_flag
@@ -150,10 +150,38 @@ class _TableProperty:
             return f"{self.text} The parameter {self.name}."
 
 
+class ChannelValues:
+    """A parameter of each channel as ``sim.parameter`` gives it: indexed by
+    channel, ``values[3]`` reads channel 3 and ``values[3] = 2`` sets it;
+    ``len`` is the number of channels and ``tuple(values)`` reads them all."""
+
+    __slots__ = ("_sim", "name")
+
+    def __init__(self, sim: "Simulator", name: str):
+        self._sim, self.name = sim, name
+
+    def __len__(self) -> int:
+        return _parameters.find(self.name).channels
+
+    def __getitem__(self, channel: int) -> Any:
+        if not 0 <= channel < len(self):
+            raise IndexError(f"{self.name} has channels 0..{len(self) - 1}, not {channel!r}")
+        return self._sim.get(self.name, channel)
+
+    def __setitem__(self, channel: int, value: Any) -> None:
+        self._sim.set(self.name, value, channel)
+
+    def __repr__(self) -> str:
+        return f"<{self.name} of each channel: {tuple(self)!r}>"
+
+
 class ParameterAttributes:
     """The library's parameters as attributes, '-' written '_':
     ``sim.parameter.qrs_duration = 120`` sets qrs-duration, as
-    :meth:`Simulator.set` does; reading one reads it."""
+    :meth:`Simulator.set` does; reading one reads it. A parameter of each
+    channel reads as :class:`ChannelValues` (``sim.parameter.impedance[3] =
+    2``); assigning it a value sets every channel. A choice takes its name or
+    number."""
 
     __slots__ = ("_sim",)
 
@@ -163,8 +191,11 @@ class ParameterAttributes:
     def __getattr__(self, attribute: str) -> Any:
         if attribute.startswith("_"):
             raise AttributeError(attribute)
+        name = attribute.replace("_", "-")
         try:
-            return self._sim.get(attribute.replace("_", "-"))
+            if _parameters.find(name).channels:
+                return ChannelValues(self._sim, name)
+            return self._sim.get(name)
         except ArgumentError as error:
             raise AttributeError(str(error)) from None
 
@@ -440,21 +471,35 @@ class Simulator(Closing):
 
     # ------------------------------------------------------------ parameters
 
-    def get(self, name: str) -> Any:
+    def get(self, name: str, channel: Optional[int] = None) -> Any:
         """The value of the library's parameter ``name`` (:func:`hsim.parameters`
-        lists them), as float, int or bool after its kind."""
-        return _parameters.read(name, self._api)
+        lists them), as float, int or bool after its kind; a choice as a member
+        of its :attr:`Parameter.choice` IntEnum (equal to its number, ``.name``
+        the library's name). For a parameter of each channel, the value of
+        ``channel``, or without one a tuple of every channel's. One that
+        cannot be read back raises HsimError (code -3)."""
+        return _parameters.read(name, self._api, channel)
 
-    def set(self, name: str, value: Any) -> None:
-        """Sets the library's parameter ``name``. A value outside its range
-        raises ArgumentError naming the range, a coupling with what runs now
-        StateError, a missing device DeviceError, an unknown name ArgumentError
-        naming the known ones. Nothing is stored then."""
-        _parameters.write(name, value, api=self._api)
+    def set(self, name: str, value: Any, channel: Optional[int] = None) -> None:
+        """Sets the library's parameter ``name``: a choice by its name
+        (``sim.set("noise", "random")``) or its number. For a parameter of each
+        channel, ``channel`` alone, or without one every channel. A value
+        outside its range raises ArgumentError naming the range or the
+        choices, a coupling with what runs now StateError, a missing device
+        DeviceError, an unknown name ArgumentError naming the known ones, a
+        channel the parameter does not have ArgumentError. Nothing is stored
+        then (for every channel: the channels before the refused one are).
+        A parameter that selects the output (``selects_output``: the output
+        function, the test modes) acts on the library alone: :attr:`output`,
+        :meth:`start` and the resume after a reconnect keep the output last
+        assigned to :attr:`output`."""
+        _parameters.write(name, value, api=self._api, channel=channel)
 
-    def _set_parameter(self, name: str, value: Any) -> None:
+    def _set_parameter(self, name: str, value: Any, channel: Optional[int] = None,
+                       argument: Optional[str] = None) -> None:
         # As the exported setter: the refusal names the value after its unit.
-        _parameters.write(name, value, _parameters.find(name).argument, self._api)
+        _parameters.write(name, value, argument or _parameters.find(name).argument, self._api,
+                          channel)
 
     @property
     def parameter(self) -> ParameterAttributes:
@@ -501,19 +546,19 @@ class Simulator(Closing):
     overshoot_ms = _TableProperty("overshoot-time-constant", "Overshoot time constant.")
     overshoot_mv = _TableProperty("overshoot-amplitude",
                                   "Overshoot amplitude, kept as its magnitude.")
-    noise_mode = property(lambda self: self._get("GetECG2_27_NoiseFreq"),
-                          doc="Noise mode in force (0 off, 1 50 Hz, 3 random, else 60 Hz).")
-    noise_mv = property(lambda self: self._get("GetECG2_27_NoiseAmp"), doc="Noise, mV p-p.")
+    noise_mode = property(lambda self: self.get("noise"),
+                          doc="Noise in force: the parameter noise, a choice (0 is off).")
+    noise_mv = property(lambda self: self.get("noise-amplitude"),
+                        doc="Noise, mV peak to peak: the parameter noise-amplitude.")
     drift_mv = _TableProperty("drift-amplitude", "Drift amplitude, peak to peak.")
     drift_hz = _TableProperty("drift-frequency", "Drift frequency.")
     drift_on = _TableProperty("drift", "Drift on.")
-    baseline_reset = _scalar("SetBaselineResetTest", "GetBaselineResetTest",
-                             "Baseline-reset level: 1..4 plays a 1000 mV sine of 50, 60, 80,"
-                             " 100 Hz on the DC channel; 0 off.")
+    baseline_reset = _TableProperty(
+        "baseline-reset", "Baseline-reset test: a 1000 mV sine on the DC channel at the frequency"
+        " of the level chosen (by its name or number); 0 is off.")
     ecg_rate_scan = _scalar("SetFreqScanECG", "GetFreqScanECG",
                             "Standard beat scanned from 0.05 to 0.5 beats/s in 30 s; starts output.")
-    dc_common_mode = _scalar("SetDCOffsetCommonMode", "GetDCOffsetCommonMode",
-                             "DC offset common mode.")
+    dc_common_mode = _TableProperty("dc-common-mode", "DC offset common mode.")
     del _scalar, _callback_property
 
     # --------------------------------------------------------------- output
@@ -688,9 +733,15 @@ class Simulator(Closing):
     @noise.setter
     def noise(self, value: Optional[Noise]) -> None:
         if value is None:
-            self._set("SetECG2_27_Noise", 0, max(self.noise_mv, 0.01))
-        else:
-            self._set("SetECG2_27_Noise", int(value.mode), float(value.mv))
+            self.set("noise", 0)
+            return
+        # The mode is a choice of the parameter noise: checked here, so that
+        # the amplitude is stored with it or not at all.
+        noise = _parameters.find("noise")
+        mode = noise.encode(value.mode, "mode")
+        if not noise.accepts(mode):
+            raise noise.refused(value.mode, "mode", function="SetECG2_27_Noise")
+        self._set("SetECG2_27_Noise", int(mode), float(value.mv))
 
     @property
     def drift(self) -> Optional[Drift]:
@@ -716,7 +767,7 @@ class Simulator(Closing):
     @dynamic_range.setter
     def dynamic_range(self, value: Optional[DynamicRange]) -> None:
         if value is None:
-            self._set("HSIMSetDynamicRangeTest", False, True, 0.0, 1.0)
+            self.set("dynamic-range", 0)  # off; amplitude and frequency are kept
             self._want_playing = False
             return
         code = self._api.HSIMSetDynamicRangeTest(True, bool(value.triangle),
@@ -735,8 +786,9 @@ class Simulator(Closing):
 
     @frequency_scan.setter
     def frequency_scan(self, value: Optional[FrequencyScan]) -> None:
-        if value is None:
-            self._set("HSIMSetFrequencyScan", False, 10, 1.0, 1.0)
+        if value is None:  # the scan's settings are kept
+            self._set("HSIMSetFrequencyScan", False, self.get("scan-duration"),
+                      self.get("scan-start"), self.get("scan-stop"))
             self._want_playing = False
             return
         code = self._api.HSIMSetFrequencyScan(True, int(value.seconds), float(value.start_hz),
@@ -746,27 +798,25 @@ class Simulator(Closing):
 
     # -------------------------------------------------------------- channels
 
-    def _channel(self, channel: int) -> int:
-        if not 0 <= int(channel) < CHANNELS:
-            raise ArgumentError(f"channel = {channel!r} refused, accepted 0..3", -2,
-                                "channel", "channel")
-        return int(channel)
+    # Each channel's front end is the library's parameters of each channel:
+    # a channel or value they do not take is refused with their range.
 
     def set_lead(self, channel: int, lead: OutputLead) -> None:
-        self._set("HSIMSetOutputLead", self._channel(channel), int(lead))
+        """The output lead of a channel (the parameter lead; it cannot be read back)."""
+        self._set_parameter("lead", lead, channel, "lead")
 
     def impedance_mode(self, channel: int) -> int:
-        return self._api.HSIMGetInputImpedanceMode(self._channel(channel))
+        return self.get("impedance", channel)
 
     def set_impedance_mode(self, channel: int, mode: int) -> None:
-        """Input impedance mode 0..3 of a channel."""
-        self._set("HSIMSetInputImpedanceMode", self._channel(channel), int(mode))
+        """Input impedance mode of a channel: the parameter impedance."""
+        self._set_parameter("impedance", mode, channel, "mode")
 
     def signal_ground(self, channel: int) -> bool:
-        return bool(self._api.HSIMGetSignalGroundToGNDGround(self._channel(channel)))
+        return self.get("signal-ground", channel)
 
     def set_signal_ground(self, channel: int, on: bool) -> None:
-        self._set("HSIMSetSignalGroundToGNDGround", self._channel(channel), bool(on))
+        self._set_parameter("signal-ground", bool(on), channel, "on")
 
     @property
     def dc_offset_mv(self) -> int:
@@ -774,15 +824,15 @@ class Simulator(Closing):
         return self._get("HSIMGetDCOffset")
 
     def set_dc_offset(self, channel: int, mv: int) -> None:
-        """Writes the DC offset, -1000..1000 mV, through a channel."""
-        self._set("HSIMSetDCOffset", self._channel(channel), int(mv))
+        """Writes the DC offset through a channel: the parameter dc-offset."""
+        self._set_parameter("dc-offset", mv, channel)
 
     @property
     def dc_variable(self) -> bool:
         return bool(self._api.HSIMGetDCOffsetVariableMode())
 
     def set_dc_variable(self, channel: int, on: bool) -> None:
-        self._set("HSIMSetDCOffsetVariableMode", self._channel(channel), bool(on))
+        self._set_parameter("dc-variable", bool(on), channel, "on")
 
     def set_calibration_mode(self, on: bool) -> None:
         self._set("HSIMSetCalibrationMode", bool(on))
@@ -976,15 +1026,18 @@ def pattern(function: OutputFunction, index: int) -> tuple[np.ndarray, int]:
     """A copy of a built-in pattern and its rate: 2-27 and 2-51 as the tables
     hold them (µV), 2-47 as the library computes it."""
     api = _capi.load()
-    getters = {OutputFunction.IEC_2_27: "GetSpecialWave227Array",
-               OutputFunction.IEC_2_51: "GetSpecialWave251Array",
-               OutputFunction.IEC_2_47: "GetSpecialWave247Array"}
+    # function -> its getter and the parameter that selects its index
+    getters = {OutputFunction.IEC_2_27: ("GetSpecialWave227Array", "pattern-227"),
+               OutputFunction.IEC_2_51: ("GetSpecialWave251Array", "pattern-251"),
+               OutputFunction.IEC_2_47: ("GetSpecialWave247Array", "pattern-247")}
     if function not in getters:
-        raise ArgumentError(f"function = {function!r} refused, accepted 9, 10 or 16", -2,
+        accepted = " or ".join(str(int(f)) for f in getters)
+        raise ArgumentError(f"function = {function!r} refused, accepted {accepted}", -2,
                             "pattern", "function")
+    getter, row = getters[function]
     length, rate = c_int(), c_int()
-    pointer = getattr(api, getters[function])(int(index), byref(length), byref(rate))
+    pointer = getattr(api, getter)(int(index), byref(length), byref(rate))
     if not pointer:
-        raise ArgumentError(f"index = {index!r} refused for {OutputFunction(function).name}",
-                            -1, getters[function], "index")
+        raise ArgumentError(f"index = {index!r} refused for {OutputFunction(function).name},"
+                            f" accepted {_parameters.find(row).accepted}", -1, getter, "index")
     return np.ctypeslib.as_array(pointer, shape=(length.value,)).copy(), rate.value

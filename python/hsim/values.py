@@ -10,14 +10,15 @@ at -0.125 x amplitude. An output function plays only the rates of its range
 library would cap it without saying so.
 
 The fields that are parameters of the library (:func:`hsim.parameters`) take
-the range the library gives for them: the maps below name the parameter of
-each field, and a value outside its range is refused when the value is
-assigned to the Simulator, with that range in the message.
+the range or the choices the library gives for them: the maps and docstrings
+below name the parameter of each field, and a value outside its range is
+refused when the value is assigned to the Simulator, with that range in the
+message.
 """
 from __future__ import annotations
 
 from dataclasses import dataclass, fields
-from typing import ClassVar, Optional
+from typing import ClassVar, Optional, Union
 
 from ._capi import IEC247Pattern, OutputFunction
 from ._parameters import find
@@ -228,7 +229,7 @@ class Ecg(Output):
 
 @dataclass(frozen=True)
 class Pattern227(Output):
-    """IEC 60601-2-27 test ECG index 0..9."""
+    """IEC 60601-2-27 test ECG: index as the parameter pattern-227 takes it."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.IEC_2_27
     index: int = 0
     loop: bool = True
@@ -236,7 +237,7 @@ class Pattern227(Output):
 
 @dataclass(frozen=True)
 class Pattern251(Output):
-    """IEC 60601-2-51 calibration ECG index 0..15."""
+    """IEC 60601-2-51 calibration ECG: index as the parameter pattern-251 takes it."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.IEC_2_51
     index: int = 0
     loop: bool = True
@@ -244,7 +245,7 @@ class Pattern251(Output):
 
 @dataclass(frozen=True)
 class Pattern247(Output):
-    """IEC 60601-2-47 pattern."""
+    """IEC 60601-2-47 pattern (the parameter pattern-247)."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.IEC_2_47
     pattern: IEC247Pattern = IEC247Pattern.PULSE_TRAIN
     loop: bool = True
@@ -252,7 +253,7 @@ class Pattern247(Output):
 
 @dataclass(frozen=True)
 class Ane20000(Output):
-    """ANE20000 test ECG, lead 0..8."""
+    """ANE20000 test ECG: lead as the parameter ane-lead takes it."""
     FUNCTION: ClassVar[OutputFunction] = OutputFunction.ANE20000
     lead: int = 0
     loop: bool = True
@@ -314,9 +315,11 @@ class Respiration:
 
 @dataclass(frozen=True)
 class Noise:
-    """Mains or random noise on the ECG: mode 1 = 50 Hz, 3 = random, other
-    non-zero = 60 Hz; 0.01..5 mV peak to peak."""
-    mode: int = 1
+    """Mains or random noise on the ECG: ``mode`` is one of the choices of
+    the parameter noise, by its name ("random") or its number (0 is off), and
+    ``mv`` the peak-to-peak amplitude (the parameter noise-amplitude). Read
+    back, the mode is the choice's IntEnum member."""
+    mode: Union[int, str] = 1
     mv: float = 0.1
 
 
@@ -333,7 +336,9 @@ DRIFT_FIELDS = {"mv": "drift-amplitude", "hz": "drift-frequency"}
 
 @dataclass(frozen=True)
 class DynamicRange:
-    """Dynamic-range test: a triangle (or square) of 0..10 mV at 1..60 Hz."""
+    """Dynamic-range test: a triangle (or square) of amplitude_mv at
+    frequency_hz (the parameters dynamic-range-amplitude and
+    dynamic-range-frequency)."""
     triangle: bool = True
     amplitude_mv: float = 1.0
     frequency_hz: float = 1.0
@@ -341,7 +346,8 @@ class DynamicRange:
 
 @dataclass(frozen=True)
 class FrequencyScan:
-    """Sine scan from start_hz to stop_hz (0.67..500 Hz) in seconds (10..180)."""
+    """Sine scan from start_hz to stop_hz in seconds (the parameters
+    scan-start, scan-stop and scan-duration)."""
     seconds: int = 10
     start_hz: float = 1.0
     stop_hz: float = 100.0
