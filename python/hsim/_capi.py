@@ -396,6 +396,8 @@ PROTOTYPES: dict[str, tuple] = {
     "HSIMSimGetSerialNumber": (c_char_p, [c_void_p]),
     "HSIMSimSetParameter": (c_int, [c_void_p, c_char_p, c_double]),
     "HSIMSimGetParameter": (c_int, [c_void_p, c_char_p, _P(c_double)]),
+    "HSIMSimSetChannelParameter": (c_int, [c_void_p, c_char_p, c_int, c_double]),
+    "HSIMSimGetChannelParameter": (c_int, [c_void_p, c_char_p, c_int, _P(c_double)]),
     "HSIMSimSetOutputFunction": (c_int, [c_void_p, c_int]),
     "HSIMSimGetOutputFunction": (c_int, [c_void_p]),
     "HSIMSimRenderOutput": (c_int, [c_void_p, c_int, _P(c_double), _P(c_double), _P(c_short),
