@@ -490,10 +490,15 @@ class Simulator(Closing):
         channel the parameter does not have ArgumentError. Nothing is stored
         then (for every channel: the channels before the refused one are).
         A parameter that selects the output (``selects_output``: the output
-        function, the test modes) acts on the library alone: :attr:`output`,
-        :meth:`start` and the resume after a reconnect keep the output last
-        assigned to :attr:`output`."""
+        function, the test modes) acts on the library: :attr:`output` and
+        :meth:`start` keep the output last assigned to :attr:`output`, and a
+        reconnect plays it again only while the library plays that function
+        (an output stopped or replaced this way is never restarted by a
+        reconnect)."""
         _parameters.write(name, value, api=self._api, channel=channel)
+        if _parameters.find(name).selects_output:
+            playing = self._get("HSIMGetOutputFunction")
+            self._want_playing = playing != OutputFunction.OFF and playing == self._selected.function
 
     def _set_parameter(self, name: str, value: Any, channel: Optional[int] = None,
                        argument: Optional[str] = None) -> None:

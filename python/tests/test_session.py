@@ -101,21 +101,30 @@ def test_callbacks_never_run_on_the_streaming_thread_and_a_busy_interpreter_cann
         assert 20.0 <= events[0] < events[9] < 100.0, events[:10]
 
 
+def unplug_and_replug(sim):
+    sim.emulator.unplug()
+    assert sim.wait_connected(False, timeout=10)
+    sim.emulator.replug()
+    assert sim.wait_connected(True, timeout=10)
+
+
 def test_stream_survives_unplug_and_replug():
     events = []
     with hsim.Simulator.emulated() as sim:
         sim.on_connection = events.append
         sim.output = hsim.Sine(frequency_hz=5.0, amplitude_mv=1.0)
-        sim.emulator.unplug()
-        assert sim.wait_connected(False, timeout=10)
-        sim.emulator.replug()
-        assert sim.wait_connected(True, timeout=10)
+        unplug_and_replug(sim)
         assert wait_until(lambda: sim.playing, 5)
         sim.emulator.clear_played()
         time.sleep(0.5)
         played = sim.emulator.played()
         assert len(played) > 0.3 * 40000 and np.ptp(played["ac"]) > 6000
         assert events == [False, True]
+        # An output stopped by name stays stopped through a reconnect.
+        sim.set("output-function", "off")
+        unplug_and_replug(sim)
+        time.sleep(0.5)
+        assert not sim.playing
 
 
 def test_close_leaves_no_thread_process_or_directory():
