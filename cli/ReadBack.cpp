@@ -72,10 +72,9 @@ std::vector<std::pair<std::string, std::string>> ReadBackSettings()
     else if (GetFreqScanECG())
         s.emplace_back("scan", "ecg");
     if (const int level = GetBaselineResetTest())
-        s.emplace_back("baseline-reset", std::to_string(level));
+        s.emplace_back("baseline-reset", ChoiceName("baseline-reset", level));
     if (const int mode = GetECG2_27_NoiseFreq())
-        s.emplace_back("noise", std::string(mode == 1 ? "50Hz" : mode == 3 ? "random" : "60Hz") + ":" +
-                                    Value(GetECG2_27_NoiseAmp(), "mV"));
+        s.emplace_back("noise", ChoiceName("noise", mode) + ":" + Value(GetECG2_27_NoiseAmp(), "mV"));
     if (GetECG2_27_AAMIDriftTest()) {
         s.emplace_back("drift", Value(GetECG2_27_AAMIDriftTestAmp(), "mV"));
         s.emplace_back("drift-rate", Value(GetECG2_27_AAMIDriftTestFreq(), "Hz"));

@@ -608,6 +608,12 @@ std::optional<int> ParseFunction(std::string_view text)
     return std::nullopt;
 }
 
+std::string ChoiceName(const char* parameter, int value)
+{
+    const char* name = ChoiceName(TableInfo(parameter), value);
+    return name ? name : std::to_string(value);
+}
+
 const char* FunctionName(int function)
 {
     const char* name = ChoiceName(Functions(), function);

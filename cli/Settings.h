@@ -42,6 +42,10 @@ const Parameter* FindParameter(std::string_view name);
 // gives it no other.
 const char* OptionFor(const char* libraryName);
 
+// The library's name for a value of one of its choice parameters ("noise",
+// 3 -> "random"); the number when the value has no name.
+std::string ChoiceName(const char* parameter, int value);
+
 // Output functions by name ("ecg", "sine", ...) or number (0..18).
 std::optional<int> ParseFunction(std::string_view text);
 const char* FunctionName(int function);
