@@ -42,6 +42,12 @@ int FrequencyCoupling(const SynthState& s, double hz)
     return s.test.BaseLineOverload == 0 ? 0 : -4;
 }
 
+// One pulse per beat needs a beat rate the pulses can follow.
+int SynchronizedCoupling(const SynthState& s, double on)
+{
+    return on == 0 || InRange(s.out.F * 60.0, 10.0, 360.0) ? 0 : -2;
+}
+
 // Pulses ride on the DC channel, so a pacing amplitude puts every channel in
 // variable-DC mode. The amplitude stands even if a channel's write fails.
 void StorePacingAmplitude(Engine& e, double mv)
@@ -271,6 +277,11 @@ const ParameterRow kRows[kParameterCount] = {
     {"pacing-width", "ms", K::Number, 0.1, 3.0, 2.0, A::Deferred, F::Device, HSIM_FIELD(pacing, PacingDuration)},
     {"pacing-rate", "/min", K::Integer, 10, 360, 60, A::Deferred, F::Device, nullptr, StorePacingRate,
      [](const Settings& s) { return double(s.pacing.PacingRate); }},
+    // Synchronised: one pulse per beat (a beat rate of 10..360 per minute),
+    // from the next change; a pacing rate set makes the pulses free-running.
+    {"pacing-synchronized", "", K::Bool, 0, 1, 1, A::None, F::Device, SynchronizedCoupling,
+     [](Engine& e, double v) { e.synth.pacing.pacingSynchronized = v != 0; },
+     [](const Settings& s) { return double(s.pacing.pacingSynchronized); }},
     {"overshoot-time-constant", "ms", K::Integer, 0, 100, 0, A::Deferred, F::Device,
      HSIM_FIELD(pacing, PacingOvershootTC)},
     // The overshoot's sign follows the pulse; only its magnitude is kept.

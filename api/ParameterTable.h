@@ -59,6 +59,7 @@ enum class Parameter {
     PacingAmplitude,
     PacingWidth,
     PacingRate,
+    PacingSynchronized,
     OvershootTimeConstant,
     OvershootAmplitude,
     QrsDuration,

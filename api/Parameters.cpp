@@ -109,15 +109,12 @@ extern "C" int HSIMGetPacingRate(void)
 
 extern "C" bool HSIMGetPacingRateSynchronized(void)
 {
-    return CurrentSettings().pacing.pacingSynchronized;
+    return GetParameter(Parameter::PacingSynchronized) != 0;
 }
 
-// One pulse per beat; refused (-2) when the beat rate is outside 10..360 per
-// minute. Applies with the next change.
 extern "C" int HSIMSetPacingRateSynchronized(void)
 {
-    return FramedSetter([] { return Code(InRange(Synth().out.F * 60.0, 10.0, 360.0), -2); },
-                        [] { Synth().pacing.pacingSynchronized = true; });
+    return SetParameter(Parameter::PacingSynchronized, 1);
 }
 
 extern "C" int HSIMSetOvershootTimeConstant(unsigned int ms)

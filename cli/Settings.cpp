@@ -311,6 +311,7 @@ constexpr ComposedOption kComposedParameters[] = {
     {"amplitude", "amplitude"},
     {"frequency", "rate"},
     {"pacing-rate", "pacing-rate"},
+    {"pacing-synchronized", "pacing-rate"},
     {"drift", "drift"},
     {"drift-amplitude", "drift"},
     {"noise", "noise"},
@@ -440,7 +441,7 @@ std::vector<Parameter> MakeParameters()
         {"pacing-rate", "70ppm", "pacing rate, " + TableRangeText(TableInfo("pacing-rate")) + ", or 'sync' (one pulse per beat)", false,
          [](std::string_view text, Function function, std::string& why) -> Action {
              if (text == "sync")
-                 return [] { return HSIMSetPacingRateSynchronized(); };
+                 return [] { return HSIMSetParameter("pacing-synchronized", 1); };
              return TableScalar(TableInfo("pacing-rate"))(text, function, why);
          }},
         {"noise", "50Hz:0.1mV",

@@ -204,6 +204,7 @@ _COUPLINGS: dict[str, dict[int, str]] = {
     "amplitude": {-3: "the baseline-reset test runs"},
     "frequency": {-2: "at most 5 Hz for the pulse functions", -3: "a frequency scan runs",
                   -4: "the baseline-reset test runs"},
+    "pacing-synchronized": {-2: "one pulse per beat needs a beat rate of 10..360 per minute"},
 }
 
 

@@ -59,6 +59,8 @@ def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
     assert {n: (lo, hi, unit) for n, unit, _, lo, hi, *_ in rows if n in DOCUMENTED} == DOCUMENTED
     for name, unit, kind, lo, hi, channels, flags, choices in rows:
         accepted = names_choices(choices) if choices else names_range(lo, hi, unit)
+        if name == "pacing-synchronized":
+            shared_sim.set("frequency", 1.0)  # a beat rate the pulses can follow
         # A choice's upper end by its name, the lower one by its number.
         ends = [(lo, lo), (choices[-1], hi)] if choices else [(lo, lo), (hi, hi)]
         for channel in [0, 3] if channels else [None]:

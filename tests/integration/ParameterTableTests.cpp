@@ -49,7 +49,7 @@ const std::map<std::string, std::pair<double, double>> kDocumentedRanges = {
     {"dc-variable", {0, 1}},          {"dc-common-mode", {0, 1}},      {"impedance", {0, 3}},
     {"signal-ground", {0, 1}},        {"lead", {0, 1}},                {"respiration-rate", {1, 200}},
     {"respiration-ratio", {1, 100}},  {"respiration-apnea", {0, 60}},  {"respiration-baseline", {0, 1000}},
-    {"respiration-amplitude", {0, 1000}}, {"respiration-frequency", {0, 1000}}};
+    {"respiration-amplitude", {0, 1000}}, {"respiration-frequency", {0, 1000}}, {"pacing-synchronized", {0, 1}}};
 
 TEST_F(EmulatorTest, EveryParameterKeepsToItsRange)
 {
