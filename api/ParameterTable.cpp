@@ -216,27 +216,21 @@ int SetImpedanceRow(int channel, double mode)
     return HSIMSetInputImpedanceMode(channel, static_cast<int>(mode));
 }
 
-int GetImpedanceRow(int channel, double& mode)
+// A channel's value as the device reports it through an exported getter; a
+// negative result is the getter's failure.
+template <int (*getter)(int)>
+int DeviceReadRow(int channel, double& value)
 {
-    const int result = HSIMGetInputImpedanceMode(channel);
+    const int result = getter(channel);
     if (result < 0)
         return result;
-    mode = result;
+    value = result;
     return 0;
 }
 
 int SetSignalGroundRow(int channel, double on)
 {
     return HSIMSetSignalGroundToGNDGround(channel, on != 0);
-}
-
-int GetSignalGroundRow(int channel, double& on)
-{
-    const int result = HSIMGetSignalGroundToGNDGround(channel);
-    if (result < 0)
-        return result;
-    on = result;
-    return 0;
 }
 
 int SetLeadRow(int channel, double lead)
@@ -355,9 +349,9 @@ const ParameterRow kRows[kParameterCount] = {
     {"dc-common-mode", "", K::Bool, 0, 1, 0, A::Immediate, F::Device, nullptr, nullptr,
      [](const Settings& s) { return double(s.dc.bCommonMode); }, nullptr, 0, SetDcCommonModeRow},
     {"impedance", "", K::Integer, 0, 3, 0, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr, kChannels,
-     SetImpedanceRow, GetImpedanceRow},
+     SetImpedanceRow, DeviceReadRow<HSIMGetInputImpedanceMode>},
     {"signal-ground", "", K::Bool, 0, 1, 1, A::Immediate, F::Device, nullptr, nullptr, nullptr, nullptr, kChannels,
-     SetSignalGroundRow, GetSignalGroundRow},
+     SetSignalGroundRow, DeviceReadRow<HSIMGetSignalGroundToGNDGround>},
     // The device cannot report its leads.
     {"lead", "", K::Choice, 0, 1, 0, A::Immediate, F::Device, nullptr, nullptr, nullptr, kLeadNames, kChannels,
      SetLeadRow},
