@@ -78,11 +78,11 @@ void StorePrInterval(Engine& e, double ms)
         ecg.PDuration = kMinPWidthMs;
 }
 
-// Amplitude and frequency of the drift apply when the drift is on; while it
-// is off they are only kept.
-void ChangeIfDrifting(const Engine& e)
+// The settings of a test mode apply while the mode runs; while it is off
+// they are only kept.
+void ChangeWhile(bool running)
 {
-    if (e.synth.test.AAMIDriftTest)
+    if (running)
         _ChangeRequested();
 }
 
@@ -91,7 +91,7 @@ void StoreDriftAmplitude(Engine& e, double mv)
     TestModes& t = e.synth.test;
     t.AAMIDriftTestAmp = mv;
     t.AAMIDriftTestSlope = 2.0 * mv / t.AAMIDriftTestWaveLen;
-    ChangeIfDrifting(e);
+    ChangeWhile(e.synth.test.AAMIDriftTest);
 }
 
 // L = 1 / f, its quarter and three quarters, and the slope that makes the
@@ -103,7 +103,7 @@ void StoreDriftFrequency(Engine& e, double hz)
     t.AAMIDriftTestWaveLenQuad = 0.25 / hz;
     t.AAMIDriftTestWaveLenQuad3 = 0.75 / hz;
     t.AAMIDriftTestSlope = 2.0 * t.AAMIDriftTestAmp / t.AAMIDriftTestWaveLen;
-    ChangeIfDrifting(e);
+    ChangeWhile(e.synth.test.AAMIDriftTest);
 }
 
 
@@ -121,20 +121,16 @@ double ReadDynamicRange(const Settings& s)
     return !s.test.DynamicRangeTest ? 0 : s.out.MainOutput == OUTPUT_TRIANGLE ? 1 : 2;
 }
 
-// The overlay's amplitude and frequency apply while the test runs; while it is
-// off they are only kept.
 void StoreDynamicRangeAmplitude(Engine& e, double mv)
 {
     e.synth.test.ADynamicRange = mv;
-    if (e.synth.test.DynamicRangeTest)
-        _ChangeRequested();
+    ChangeWhile(e.synth.test.DynamicRangeTest);
 }
 
 void StoreDynamicRangeFrequency(Engine& e, double hz)
 {
     e.synth.test.FDynamicRange = hz;
-    if (e.synth.test.DynamicRangeTest)
-        _ChangeRequested();
+    ChangeWhile(e.synth.test.DynamicRangeTest);
 }
 
 // 1 starts the sine scan with the kept start, stop and duration, 2 the ECG

@@ -243,10 +243,9 @@ extern "C" int HSIMSetDynamicRangeTest(bool enable, bool triangle, double amplit
         },
         [&] {
             SynthState& s = Synth();
-            s.out.MainOutput = !enable ? OUTPUT_OFF : triangle ? OUTPUT_TRIANGLE : OUTPUT_SQUARE;
-            s.test.DynamicRangeTest = enable;
             s.test.ADynamicRange = amplitudeMv;
             s.test.FDynamicRange = frequencyHz;
+            RowOf(Parameter::DynamicRange).store(CurrentEngine(), !enable ? 0 : triangle ? 1 : 2);
             _ChangeRequested();
         });
 }
