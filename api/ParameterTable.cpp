@@ -224,6 +224,12 @@ int DeviceReadRow(int channel, double& value)
     return 0;
 }
 
+// Whether reading the row is an exchange with the device.
+bool AsksDevice(const ParameterRow& row)
+{
+    return row.get == DeviceReadRow<HSIMGetInputImpedanceMode> || row.get == DeviceReadRow<HSIMGetSignalGroundToGNDGround>;
+}
+
 int SetSignalGroundRow(int channel, double on)
 {
     return HSIMSetSignalGroundToGNDGround(channel, on != 0);
@@ -509,7 +515,8 @@ extern "C" int HSIMGetParameterInfo(int index, HSIM_PARAMETER_INFO* info)
     info->initial = row.initial;
     info->channels = row.channels;
     info->flags = (row.get != nullptr || row.read != nullptr ? HSIM_PARAMETER_READABLE : 0) |
-                  (hsim::SelectsOutput(static_cast<hsim::Parameter>(index)) ? HSIM_PARAMETER_SELECTS_OUTPUT : 0);
+                  (hsim::SelectsOutput(static_cast<hsim::Parameter>(index)) ? HSIM_PARAMETER_SELECTS_OUTPUT : 0) |
+                  (hsim::AsksDevice(row) ? HSIM_PARAMETER_ASKS_DEVICE : 0);
     info->choices = row.choices;
     return 0;
 }

@@ -5,7 +5,9 @@
 #include "Settings.h"
 #include "Signals.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hsimctl {
@@ -74,6 +76,35 @@ int RunUpload(const ConnectOptions& connect, const BlockOptions& options);
 int RunStandalone(const ConnectOptions& connect, const BlockOptions& options);
 int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options);
 int RunReport(const ReportOptions& options);
+
+// A scenario run on simulators that are open already (the front panel's).
+struct ScenarioObserver {
+    // The steps (kind, name) as the file gives them, before the first runs.
+    std::function<void(const std::vector<std::pair<std::string, std::string>>& steps)> planned;
+    // A step began ("running") or ended ("passed", "failed" with its error,
+    // "skipped"); index from 0.
+    std::function<void(size_t index, const std::string& status, const std::string& error)> step;
+};
+struct OpenSimulator {
+    HSIM_SIMULATOR* simulator;
+    hsimemu::Emulator* emulator;  // its emulated device; null for hardware
+};
+// Runs the scenario of options.file on `simulators` (the first is the run's;
+// a step that names another finds it by its serial number) on the calling
+// thread, which it leaves without a simulator; every simulator is left at
+// 0 mV. The files the steps read and write must lie in the scenario's
+// folder. The report's JSON goes to reportText (options.report is not
+// written). An exit code; kExitUsage or kExitNoDevice with `why` when the
+// file is refused before any step ran.
+int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulator>& simulators, bool emulated,
+                  const ScenarioObserver& observer, std::string& reportText, std::string& why);
+
+struct ServeOptions {
+    std::string listen = "127.0.0.1:8080";  // HOST:PORT; port 0 takes a free one
+    bool allowRemote = false;               // needed for an address other than loopback
+};
+// The front panel: serves the page and its interface until Ctrl-C or SIGTERM.
+int RunServe(const ConnectOptions& connect, const ServeOptions& options);
 
 // Shared by the commands and the scenario steps.
 void DropQuietDc(const std::string& output, std::vector<Signal>& signals);

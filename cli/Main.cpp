@@ -235,6 +235,16 @@ int main(int argc, char** argv)
     report->add_option("-o,--output", reportOptions.output, "the .pdf to write")->required();
     report->callback([&] { run = [&] { return RunReport(reportOptions); }; });
 
+    ServeOptions serveOptions;
+    auto* serve = app.add_subcommand("serve", "the front panel in a browser: live control and ECG of each simulator");
+    serve->add_option("--listen", serveOptions.listen, "HOST:PORT to listen on (port 0: a free one)")
+        ->default_str("127.0.0.1:8080");
+    serve->add_flag("--allow-remote", serveOptions.allowRemote,
+                    "allow an address other than loopback; every request then needs the printed access token");
+    serve->add_option("--devices", connect.emulatedDevices, "with --emulator: how many emulated simulators (default 1)")
+        ->check(CLI::Range(1, kMaxEmulatedDevices));
+    serve->callback([&] { run = [&] { return RunServe(connect, serveOptions); }; });
+
     if (const std::string unknown = UnknownCommand(app, argc, argv); !unknown.empty()) {
         std::fprintf(stderr, "hsimctl: %s\nRun with --help for more information.\n", unknown.c_str());
         return kExitUsage;

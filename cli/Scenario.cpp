@@ -630,27 +630,36 @@ std::string StepLabel(size_t index, size_t count, const Step& step)
     return label + ": ";
 }
 
-}  // namespace
+// A scenario read and checked, before any device is touched.
+struct Plan {
+    std::string file, title, reportFile, operatorName, dut, checksum;
+    std::vector<Step> steps;
+    // The serial numbers of the other simulators the steps name, in the
+    // order of their first step.
+    std::vector<std::string> named;
+};
 
-int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
+// Reads the scenario file; false with a message when it is not one.
+// `runSerial` is the run's simulator's serial number where it is known before
+// it is opened, so that steps naming it are checked with the others on it.
+bool LoadPlan(const ScenarioOptions& options, const std::string& runSerial, Plan& plan, std::string& why)
 {
     const std::string& file = options.file;
-    // The run's simulator's serial number where it is known before it is
-    // opened, so that steps naming it are checked with the others on it.
-    const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
-    std::string title, reportFile = options.report, operatorName = options.operatorName, dut = options.dut;
-    std::vector<Step> steps;
+    plan.file = file;
+    plan.reportFile = options.report;
+    plan.operatorName = options.operatorName;
+    plan.dut = options.dut;
     try {
         const YAML::Node root = YAML::LoadFile(file);
         if (!root.IsMap() || !root["steps"] || !root["steps"].IsSequence())
             throw ScenarioError{"the scenario is a map with a list of 'steps'"};
-        title = root["name"] ? root["name"].as<std::string>() : file;
-        if (reportFile.empty() && root["report"])
-            reportFile = Resolve(std::filesystem::path(file).parent_path(), root["report"].as<std::string>());
-        if (operatorName.empty() && root["operator"])
-            operatorName = root["operator"].as<std::string>();
-        if (dut.empty() && root["dut"])
-            dut = root["dut"].as<std::string>();
+        plan.title = root["name"] ? root["name"].as<std::string>() : file;
+        if (plan.reportFile.empty() && root["report"])
+            plan.reportFile = Resolve(std::filesystem::path(file).parent_path(), root["report"].as<std::string>());
+        if (plan.operatorName.empty() && root["operator"])
+            plan.operatorName = root["operator"].as<std::string>();
+        if (plan.dut.empty() && root["dut"])
+            plan.dut = root["dut"].as<std::string>();
         std::map<std::string, std::string> names;
         if (const YAML::Node devices = root["devices"]) {
             if (!devices.IsMap())
@@ -666,96 +675,78 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         // Nothing plays on any simulator when the run starts.
         std::map<std::string, std::optional<int>> functions;
         for (const auto& node : root["steps"])
-            steps.push_back(ReadStep(node, names, runSerial, functions));
+            plan.steps.push_back(ReadStep(node, names, runSerial, functions));
     } catch (const YAML::Exception& e) {
-        std::fprintf(stderr, "hsimctl: %s: %s\n", file.c_str(), e.what());
-        return kExitUsage;
+        why = file + ": " + e.what();
+        return false;
     } catch (const ScenarioError& e) {
-        std::fprintf(stderr, "hsimctl: %s: %s\n", file.c_str(), e.message.c_str());
-        return kExitUsage;
+        why = file + ": " + e.message;
+        return false;
     }
-    const std::string checksum = Sha256OfFile(file);
+    for (const Step& step : plan.steps)
+        if (!step.device.empty() && std::find(plan.named.begin(), plan.named.end(), step.device) == plan.named.end())
+            plan.named.push_back(step.device);
+    plan.checksum = Sha256OfFile(file);
+    return true;
+}
 
-    // The other simulators the steps name, in the order of their first step.
-    std::vector<std::string> named;
-    for (const Step& step : steps)
-        if (!step.device.empty() && std::find(named.begin(), named.end(), step.device) == named.end())
-            named.push_back(step.device);
-    ConnectOptions connection = connect;
-    if (connect.emulator) {
-        // The emulator publishes the devices up to the last one named.
-        for (const std::string& serial : named) {
-            int index = 0;
-            while (index < kMaxEmulatedDevices && EmulatedSerialNumber(index) != serial)
-                ++index;
-            if (index == kMaxEmulatedDevices) {
-                std::fprintf(stderr, "hsimctl: no simulator with serial number %s: the emulator's are %s to %s\n",
-                             serial.c_str(), EmulatedSerialNumber(0).c_str(),
-                             EmulatedSerialNumber(kMaxEmulatedDevices - 1).c_str());
-                return kExitNoDevice;
-            }
-            connection.emulatedDevices = std::max(connection.emulatedDevices, index + 1);
-        }
+// A file a step reads or writes that lies outside the scenario's folder (an
+// absolute path or one through ".."); empty when there is none.
+std::string FileOutsideFolder(const Plan& plan)
+{
+    for (const Step& step : plan.steps) {
+        const char* key = step.kind == "load" ? "file" : step.kind == "record" ? "output" : nullptr;
+        if (key == nullptr)
+            continue;
+        const std::filesystem::path path(step.body[key].as<std::string>());
+        if (path.is_absolute() || std::find(path.begin(), path.end(), "..") != path.end())
+            return "line " + std::to_string(step.line) + ", step '" + step.kind + "': " + path.string() +
+                   " lies outside the scenario's folder";
     }
+    return "";
+}
 
-    std::string why;
-    int code = kExitOk;
-    auto session = Session::Open(connection, why, code);
-    if (!session) {
-        std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
-        return code;
-    }
-    HSIM_SIMULATOR* const runSimulator = session->simulator();
-    // The simulators by the serial numbers the steps give; "" is the run's.
-    std::vector<std::unique_ptr<Device>> devices;
-    std::map<std::string, Device*> bySerial;
-    devices.push_back(std::make_unique<Device>(runSimulator, session->emulator()));
-    bySerial[""] = devices.front().get();
-    bySerial[SerialNumberOf(runSimulator)] = devices.front().get();
-    NamedSimulators opened;
-    const double timeout = std::max(0.0, std::min(connect.timeoutSeconds, 3600.0));
-    for (const std::string& serial : named) {
-        if (bySerial.count(serial))
-            continue;  // the run's simulator
-        HSIM_SIMULATOR* simulator = opened.Open(serial, unsigned(timeout * 1000));
-        if (simulator == nullptr) {
-            std::fprintf(stderr, "hsimctl: no simulator with serial number %s found within %d ms\n", serial.c_str(),
-                         int(timeout * 1000));
-            return kExitNoDevice;
-        }
-        HSIMUse(simulator);
-        HSIMResetStreamHealth();
-        devices.push_back(std::make_unique<Device>(simulator, session->emulatorOnPort(HSIMSimGetPort(simulator))));
-        bySerial[serial] = devices.back().get();
-    }
+// Runs the steps on the devices by serial number ("" is the run's, which is
+// the calling thread's simulator) and gives the report. `emulated`: the
+// devices are the built-in emulator's.
+Json Execute(const Plan& plan, const std::map<std::string, Device*>& bySerial, bool emulated,
+             const ScenarioObserver& observer, int& failedAt, bool& interrupted)
+{
+    HSIM_SIMULATOR* const runSimulator = bySerial.at("")->simulator;
     HSIMUse(runSimulator);
-    const std::filesystem::path base = std::filesystem::path(file).parent_path();
+    const std::filesystem::path base = std::filesystem::path(plan.file).parent_path();
     Json report;
-    report["scenario"] = title;
-    report["file"] = file;
-    report["file_sha256"] = checksum;
+    report["scenario"] = plan.title;
+    report["file"] = plan.file;
+    report["file_sha256"] = plan.checksum;
     report["date"] = UtcNow();
     report["host"] = HostName();
-    report["operator"] = operatorName;
-    report["device_under_test"] = dut;
+    report["operator"] = plan.operatorName;
+    report["device_under_test"] = plan.dut;
     report["hsim_version"] = LibraryVersion();
     Json tables = Json::object();
     for (const auto& [table, source] : TableProvenance())
         tables[table] = source;
     report["tables"] = tables;
     const DeviceIdentity device = ReadDeviceIdentity();
-    report["device"] = connect.emulator ? "emulator" : std::string("simulator ") + device.serialNumber;
-    report["simulator"] = {{"kind", connect.emulator ? "built-in emulator" : "simulator"},
+    report["device"] = emulated ? "emulator" : std::string("simulator ") + device.serialNumber;
+    report["simulator"] = {{"kind", emulated ? "built-in emulator" : "simulator"},
                            {"identity", device.identity},
                            {"serial_number", device.serialNumber},
                            {"hardware_information", device.hardware}};
     report["serial_number"] = device.serialNumber;
+    if (observer.planned) {
+        std::vector<std::pair<std::string, std::string>> steps;
+        for (const Step& step : plan.steps)
+            steps.emplace_back(step.kind, step.name);
+        observer.planned(steps);
+    }
     Json results = Json::array();
     const auto start = Clock::now();
-    int failedAt = -1;
-    bool interrupted = Interrupted();  // while the simulators were opened
-    for (size_t i = 0; i < steps.size(); ++i) {
-        const Step& step = steps[i];
+    failedAt = -1;
+    interrupted = Interrupted();  // while the simulators were opened
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        const Step& step = plan.steps[i];
         Device& device = *bySerial.at(step.device);
         HSIMUse(device.simulator);
         Json result;
@@ -769,9 +760,13 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         if (failedAt >= 0 || interrupted) {
             result["status"] = "skipped";
             results.push_back(result);
+            if (observer.step)
+                observer.step(i, "skipped", "");
             continue;
         }
-        const std::string label = StepLabel(i, steps.size(), step);
+        if (observer.step)
+            observer.step(i, "running", "");
+        const std::string label = StepLabel(i, plan.steps.size(), step);
         Status(label + step.kind);
         const auto stepStart = Clock::now();
         const Window before = device.tally.Take();
@@ -789,6 +784,8 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         if (!strip.is_null())
             result["strip"] = strip;
         results.push_back(result);
+        if (observer.step)
+            observer.step(i, ok ? "passed" : "failed", error);
         if (!ok) {
             interrupted = Interrupted();
             if (!interrupted)
@@ -798,28 +795,129 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
                          step.device.c_str(), error.c_str());
         }
     }
-    opened.Close();
-    HSIMUse(runSimulator);
-    session->StopOutput();
     report["passed"] = failedAt < 0 && !interrupted;
     report["duration_s"] = std::chrono::duration<double>(Clock::now() - start).count();
     report["steps"] = results;
+    return report;
+}
+
+// The report as text. Text that is not UTF-8 (a path in another encoding, a
+// serial number of blank flash) is written with U+FFFD in place of the bytes
+// that are not.
+std::string ReportText(const Json& report)
+{
+    return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
+{
+    const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
+    Plan plan;
+    std::string why;
+    if (!LoadPlan(options, runSerial, plan, why)) {
+        std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
+        return kExitUsage;
+    }
+    ConnectOptions connection = connect;
+    if (connect.emulator) {
+        // The emulator publishes the devices up to the last one named.
+        for (const std::string& serial : plan.named) {
+            int index = 0;
+            while (index < kMaxEmulatedDevices && EmulatedSerialNumber(index) != serial)
+                ++index;
+            if (index == kMaxEmulatedDevices) {
+                std::fprintf(stderr, "hsimctl: no simulator with serial number %s: the emulator's are %s to %s\n",
+                             serial.c_str(), EmulatedSerialNumber(0).c_str(),
+                             EmulatedSerialNumber(kMaxEmulatedDevices - 1).c_str());
+                return kExitNoDevice;
+            }
+            connection.emulatedDevices = std::max(connection.emulatedDevices, index + 1);
+        }
+    }
+
+    int code = kExitOk;
+    auto session = Session::Open(connection, why, code);
+    if (!session) {
+        std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
+        return code;
+    }
+    HSIM_SIMULATOR* const runSimulator = session->simulator();
+    // The simulators by the serial numbers the steps give; "" is the run's.
+    std::vector<std::unique_ptr<Device>> devices;
+    std::map<std::string, Device*> bySerial;
+    devices.push_back(std::make_unique<Device>(runSimulator, session->emulator()));
+    bySerial[""] = devices.front().get();
+    bySerial[SerialNumberOf(runSimulator)] = devices.front().get();
+    NamedSimulators opened;
+    const double timeout = std::max(0.0, std::min(connect.timeoutSeconds, 3600.0));
+    for (const std::string& serial : plan.named) {
+        if (bySerial.count(serial))
+            continue;  // the run's simulator
+        HSIM_SIMULATOR* simulator = opened.Open(serial, unsigned(timeout * 1000));
+        if (simulator == nullptr) {
+            std::fprintf(stderr, "hsimctl: no simulator with serial number %s found within %d ms\n", serial.c_str(),
+                         int(timeout * 1000));
+            return kExitNoDevice;
+        }
+        HSIMUse(simulator);
+        HSIMResetStreamHealth();
+        devices.push_back(std::make_unique<Device>(simulator, session->emulatorOnPort(HSIMSimGetPort(simulator))));
+        bySerial[serial] = devices.back().get();
+    }
+    int failedAt = -1;
+    bool interrupted = false;
+    const Json report = Execute(plan, bySerial, connect.emulator, {}, failedAt, interrupted);
+    opened.Close();
+    HSIMUse(runSimulator);
+    session->StopOutput();
     session.reset();
 
-    // Text that is not UTF-8 (a path in another encoding, a serial number of
-    // blank flash) is written with U+FFFD in place of the bytes that are not.
-    const std::string text = report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
-    if (reportFile.empty() || reportFile == "-") {
+    const std::string text = ReportText(report);
+    if (plan.reportFile.empty() || plan.reportFile == "-") {
         std::fputs(text.c_str(), stdout);
     } else {
-        std::ofstream out(reportFile);
+        std::ofstream out(plan.reportFile);
         if (!(out << text)) {
-            std::fprintf(stderr, "hsimctl: cannot write the report %s\n", reportFile.c_str());
+            std::fprintf(stderr, "hsimctl: cannot write the report %s\n", plan.reportFile.c_str());
             return kExitFailed;
         }
-        std::printf("%s: %s, report in %s\n", title.c_str(), report["passed"].get<bool>() ? "passed" : "FAILED",
-                    reportFile.c_str());
+        std::printf("%s: %s, report in %s\n", plan.title.c_str(), report["passed"].get<bool>() ? "passed" : "FAILED",
+                    plan.reportFile.c_str());
     }
+    return interrupted ? kExitInterrupted : failedAt >= 0 ? kExitStepFailed : kExitOk;
+}
+
+int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulator>& simulators, bool emulated,
+                  const ScenarioObserver& observer, std::string& reportText, std::string& why)
+{
+    if (simulators.empty())
+        return why = "no simulator is open", kExitNoDevice;
+    Plan plan;
+    if (!LoadPlan(options, SerialNumberOf(simulators.front().simulator), plan, why))
+        return kExitUsage;
+    if (why = FileOutsideFolder(plan); !why.empty())
+        return kExitUsage;
+    std::vector<std::unique_ptr<Device>> devices;
+    std::map<std::string, Device*> bySerial;
+    for (const OpenSimulator& open : simulators) {
+        devices.push_back(std::make_unique<Device>(open.simulator, open.emulator));
+        bySerial[SerialNumberOf(open.simulator)] = devices.back().get();
+    }
+    bySerial[""] = devices.front().get();
+    for (const std::string& serial : plan.named)
+        if (!bySerial.count(serial))
+            return why = "no simulator with serial number " + serial + " is open here", kExitNoDevice;
+    int failedAt = -1;
+    bool interrupted = false;
+    const Json report = Execute(plan, bySerial, emulated, observer, failedAt, interrupted);
+    for (const auto& device : devices) {
+        HSIMUse(device->simulator);
+        HSIMSetOutputFunction(0);
+    }
+    HSIMUse(nullptr);
+    reportText = ReportText(report);
     return interrupted ? kExitInterrupted : failedAt >= 0 ? kExitStepFailed : kExitOk;
 }
 

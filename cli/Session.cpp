@@ -34,7 +34,13 @@ void InstallInterruptHandlers()
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool Interrupted() { return s_Signal.load() != 0; }
+namespace {
+thread_local const std::atomic<bool>* t_Cancel = nullptr;
+}
+
+void SetThreadCancel(const std::atomic<bool>* flag) { t_Cancel = flag; }
+
+bool Interrupted() { return s_Signal.load() != 0 || (t_Cancel != nullptr && t_Cancel->load()); }
 
 bool WaitFor(double seconds, const std::function<bool(double)>& tick)
 {

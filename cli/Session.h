@@ -54,6 +54,9 @@ std::string EmulatedSerialNumber(int index);
 // look at it and end in order.
 void InstallInterruptHandlers();
 bool Interrupted();
+// A flag that interrupts the calling thread's work as Ctrl-C does, while it
+// is set (null: none). The flag must outlive its use.
+void SetThreadCancel(const std::atomic<bool>* flag);
 
 // Waits for seconds (forever when negative) or until interrupted, calling
 // tick with the elapsed seconds about four times a second. false when

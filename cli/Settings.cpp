@@ -572,6 +572,13 @@ std::vector<Parameter> MakeParameters()
 
 }  // namespace
 
+bool ReadTableValue(const HSIM_PARAMETER_INFO& info, std::string_view text, double& value, std::string& why)
+{
+    return TableValue(info, text, value, why);
+}
+
+std::string TableRangeOf(const HSIM_PARAMETER_INFO& info) { return TableRangeText(info); }
+
 const std::vector<Parameter>& Parameters()
 {
     static const std::vector<Parameter> parameters = MakeParameters();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "Units.h"
+#include "hsim_ext.h"
 
 #include <functional>
 #include <optional>
@@ -45,6 +46,13 @@ const char* OptionFor(const char* libraryName);
 // The library's name for a value of one of its choice parameters ("noise",
 // 3 -> "random"); the number when the value has no name.
 std::string ChoiceName(const char* parameter, int value);
+
+// A value of a parameter of the library's table read from text in its unit
+// and range ("1.5mV", "on", a choice's name); false with a message.
+bool ReadTableValue(const HSIM_PARAMETER_INFO& info, std::string_view text, double& value, std::string& why);
+// The accepted values as refusals give them: "-10 mV to 10 mV", "on or off",
+// a choice's names.
+std::string TableRangeOf(const HSIM_PARAMETER_INFO& info);
 
 // Output functions by name ("ecg", "sine", ...) or number (0..18).
 std::optional<int> ParseFunction(std::string_view text);

@@ -268,12 +268,14 @@ typedef struct HSIM_PARAMETER_INFO {
     double maximum;
     double initial;   /* for the device's own settings: what it starts with */
     int channels;     /* 0: one value; otherwise one value per channel */
-    int flags;        /* HSIM_PARAMETER_READABLE, ..._SELECTS_OUTPUT */
+    int flags;        /* HSIM_PARAMETER_READABLE, ..._SELECTS_OUTPUT, ..._ASKS_DEVICE */
     const char* const* choices; /* a choice's names (static), else null */
 } HSIM_PARAMETER_INFO;
 
 #define HSIM_PARAMETER_READABLE 1       /* it can be read back */
 #define HSIM_PARAMETER_SELECTS_OUTPUT 2 /* setting it selects, starts or stops the output */
+#define HSIM_PARAMETER_ASKS_DEVICE 4    /* reading it asks the device (an exchange in the command
+                                           window); other rows are read from what the library holds */
 
 /* The number of parameters. since 1.0.5 */
 HSIM_API int HSIMGetParameterCount(void);
