@@ -1091,6 +1091,9 @@ bool Panel::Start(std::string& why)
         m->port = m->options.port;
     }
     m->listener = std::thread([this] { m->server.listen_after_bind(); });
+    // Answering from the moment Start returns.
+    for (int i = 0; i < 500 && !m->server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return true;
 }
 

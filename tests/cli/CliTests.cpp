@@ -11,6 +11,7 @@
 #include "hsim_ext.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -337,6 +338,44 @@ TEST_F(Hsimctl, ExitCodes)
     absent.insert(absent.end(), {"--timeout", "300ms", "info"});
     EXPECT_EQ(Run(absent), 3);
     EXPECT_EQ(Run({"--help"}), 0);
+    // The panel listens beyond loopback only when told to.
+    EXPECT_EQ(Run({"--emulator", "serve", "--listen", "0.0.0.0:0"}), 2);
+    EXPECT_NE(Read("stderr").find("--allow-remote"), std::string::npos);
+    EXPECT_EQ(Run({"--emulator", "serve", "--listen", "127.0.0.1"}), 2);
+}
+
+// The front panel ends on SIGTERM or Ctrl-C with the device at 0 mV, as the
+// other commands do, whatever the page had it play.
+TEST_F(Hsimctl, ServeLeavesTheDeviceAtZero)
+{
+    hsimemu::Emulator& emulator = StartEmulator();
+    for (int signal : {SIGTERM, SIGINT}) {
+        std::vector<std::string> args = AtTestDevice();
+        args.insert(args.end(), {"serve", "--listen", "127.0.0.1:0"});
+        std::filesystem::remove(dir_ + "/stdout");  // the previous run's address
+        const pid_t pid = Spawn(args);
+        std::smatch url;
+        std::string out;
+        ASSERT_TRUE(WaitUntil([&] {
+            out = Read("stdout");
+            return std::regex_search(out, url, std::regex("serving http://127.0.0.1:([0-9]+)/"));
+        }, 10000)) << Read("stderr");
+        const int port = std::stoi(url[1].str());
+        httplib::Client client("127.0.0.1", port);
+        httplib::Result got = client.Get("/");
+        ASSERT_TRUE(got) << httplib::to_string(got.error()) << ": " << Read("stderr");
+        const std::string page = got->body;
+        std::smatch token;
+        ASSERT_TRUE(std::regex_search(page, token, std::regex("hsim-token\" content=\"([0-9a-f]+)\"")));
+        const auto res = client.Post("/api/simulators/0/start", {{"X-Hsim-Token", token[1]}},
+                                     R"({"function": "ecg"})", "application/json");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200) << res->body;
+        ASSERT_TRUE(WaitUntil([&] { return emulator.streamStats().transfers > 20; }, 10000));
+        kill(pid, signal);
+        EXPECT_EQ(Wait(pid), 0) << Read("stderr");
+        ExpectDeviceLeftAtZero("serve, signal " + std::to_string(signal));
+    }
 }
 
 // A refused value ends the program with 2 before any device is looked for,
