@@ -8,7 +8,10 @@
 
 #include <cmath>
 #include <limits>
+#include <chrono>
 #include <map>
+#include <set>
+#include <thread>
 #include <vector>
 #include <string>
 
@@ -152,6 +155,35 @@ TEST_F(EmulatorTest, RespirationByNameMakesTheModelOfTheCall)
     EnableRespiration(false);
     EXPECT_EQ(Read("respiration-baseline", -1), 0);
     EXPECT_EQ(Read("respiration-rate", -1), 15);
+}
+
+
+
+// A row flagged as asking the device is read by an exchange with it; every
+// other readable row is read from what the library holds, without a word to
+// the device (a front panel reads those every second).
+TEST_F(EmulatorTest, OnlyRowsThatAskTheDeviceExchangeWhenRead)
+{
+    hsimemu::Emulator& emulator = connect();
+    // What the link sends by itself, idle.
+    emulator.clearReceived();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::set<std::string> idle;
+    for (const auto& message : emulator.received())
+        idle.insert(message.kind);
+    for (int i = 0; i < HSIMGetParameterCount(); ++i) {
+        HSIM_PARAMETER_INFO info;
+        ASSERT_EQ(HSIMGetParameterInfo(i, &info), 0);
+        if (!(info.flags & HSIM_PARAMETER_READABLE))
+            continue;
+        emulator.clearReceived();
+        double value = 0;
+        EXPECT_EQ(HSIMGetChannelParameter(info.name, info.channels > 0 ? 0 : -1, &value), 0) << info.name;
+        size_t asked = 0;
+        for (const auto& message : emulator.received())
+            asked += idle.count(message.kind) == 0;
+        EXPECT_EQ(asked > 0, (info.flags & HSIM_PARAMETER_ASKS_DEVICE) != 0) << info.name << ": " << asked;
+    }
 }
 
 }  // namespace
