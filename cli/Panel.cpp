@@ -819,7 +819,8 @@ struct Panel::Impl {
         res.set_header("Referrer-Policy", "no-referrer");
         res.set_header("Cache-Control", "no-store");
         res.set_header("Content-Security-Policy",
-                       "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; form-action 'self'");
+                       "default-src 'self'; img-src 'self' data:; style-src 'self' 'unsafe-inline'; frame-ancestors 'none'; "
+                       "form-action 'self'");
         const std::string host = req.get_header_value("Host");
         auto refuse = [&](int status, const std::string& reason) {
             Refuse(res, status, reason);

@@ -136,7 +136,7 @@ class HSIM_PARAMETER_INFO(Structure):
                 ("channels", c_int), ("flags", c_int), ("choices", POINTER(c_char_p))]
 
 
-PARAMETER_READABLE, PARAMETER_SELECTS_OUTPUT = 1, 2  # HSIM_PARAMETER_INFO.flags
+PARAMETER_READABLE, PARAMETER_SELECTS_OUTPUT, PARAMETER_ASKS_DEVICE = 1, 2, 4  # HSIM_PARAMETER_INFO.flags
 
 
 class HSIM_STATUS(Structure):

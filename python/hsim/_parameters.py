@@ -30,8 +30,8 @@ from dataclasses import dataclass
 from typing import Any, Optional, Union
 
 from . import _capi
-from ._capi import (HSIM_ERROR_UNKNOWN_PARAMETER, HSIM_PARAMETER_INFO, PARAMETER_READABLE,
-                    PARAMETER_SELECTS_OUTPUT, ParameterApply, ParameterKind)
+from ._capi import (HSIM_ERROR_UNKNOWN_PARAMETER, HSIM_PARAMETER_INFO, PARAMETER_ASKS_DEVICE,
+                    PARAMETER_READABLE, PARAMETER_SELECTS_OUTPUT, ParameterApply, ParameterKind)
 from .errors import ArgumentError, HsimError, StateError, error_for
 
 Value = Union[float, int, bool, enum.IntEnum]
@@ -57,7 +57,8 @@ class Parameter:
     False for a value that cannot be read back; ``selects_output`` says that
     setting it selects, starts or stops the output. ``choices`` names the
     values minimum..maximum of a choice (None for a value that is none), and
-    is None for the other kinds."""
+    is None for the other kinds. ``asks_device`` says that reading it is an
+    exchange with the device; the others are read from the library."""
     name: str
     unit: str
     kind: ParameterKind
@@ -69,6 +70,7 @@ class Parameter:
     readable: bool = True
     selects_output: bool = False
     choices: Optional[tuple[Optional[str], ...]] = None
+    asks_device: bool = False
 
     @property
     def accepted(self) -> str:
@@ -168,7 +170,8 @@ def _rows() -> dict[str, Parameter]:
                                    info.minimum, info.maximum, info.initial,
                                    ParameterApply(info.apply), info.channels,
                                    bool(info.flags & PARAMETER_READABLE),
-                                   bool(info.flags & PARAMETER_SELECTS_OUTPUT), choices)
+                                   bool(info.flags & PARAMETER_SELECTS_OUTPUT), choices,
+                                   bool(info.flags & PARAMETER_ASKS_DEVICE))
         _table = rows
     return _table
 

@@ -54,7 +54,7 @@ def test_every_parameter_is_reachable_by_name_with_its_range(shared_sim):
     shared_sim.load([0.0] * 400)  # the file functions play it
     rows = library_table()
     assert [(p.name, p.unit, p.kind, p.minimum, p.maximum, p.channels,
-             p.readable + 2 * p.selects_output, p.choices and list(p.choices))
+             p.readable + 2 * p.selects_output + 4 * p.asks_device, p.choices and list(p.choices))
             for p in hsim.parameters()] == rows
     assert {n: (lo, hi, unit) for n, unit, _, lo, hi, *_ in rows if n in DOCUMENTED} == DOCUMENTED
     for name, unit, kind, lo, hi, channels, flags, choices in rows:

@@ -283,6 +283,39 @@ TEST_F(PanelServer, TwoLiveClientsAndOneThatLeaves)
     }, 10000));
 }
 
+// A WFDB record uploaded as its header and signal file loads and plays: a
+// 1 Hz square of +-1 mV (gain 1000 per mV) at 500 samples/s.
+TEST_F(PanelServer, AnUploadedWfdbRecordPlays)
+{
+    Serve();
+    std::string data;
+    for (int i = 0; i < 1000; ++i) {
+        const int16_t v = (i / 250) % 2 == 0 ? 1000 : -1000;
+        data.append(reinterpret_cast<const char*>(&v), 2);  // little-endian, as format 16 is
+    }
+    const httplib::MultipartFormDataItems record = {
+        {"file", "sq 1 500 1000\nsq.dat 16 1000/mV 16 0 0 0 0 II\n", "sq.hea", "text/plain"},
+        {"file", data, "sq.dat", "application/octet-stream"},
+        {"channel", "0", "", ""}};
+    auto res = client_->Post("/api/simulators/0/record", Headers(), record);
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(Json::parse(res->body)["name"], "sq.hea");
+    res = Post("/api/simulators/0/play-record", R"({"loop": true})");
+    ASSERT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(Json::parse(res->body)["function"]["code"], OUTPUT_ECG_FILE);
+    hsimemu::Emulator& emulator = *session_->emulator();
+    emulator.clearPlayed();
+    ASSERT_TRUE(WaitUntil([&] { return emulator.playedSamples().size() >= 60000; }, 10000));
+    double low = 0, high = 0;
+    for (const auto& sample : emulator.playedMillivolts()) {
+        low = std::min(low, sample.acMv);
+        high = std::max(high, sample.acMv);
+    }
+    EXPECT_NEAR(high, 1.0, 0.05);
+    EXPECT_NEAR(low, -1.0, 0.05);
+}
+
 // A scenario uploaded to the panel runs its steps, the page follows them,
 // and its report is there to download; while it runs, the panel changes
 // nothing itself.
