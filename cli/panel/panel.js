@@ -157,8 +157,9 @@
 
   function rangeText(param) {
     if (param.kind === "choice" || param.kind === "bool") return "";
+    if (param.range) return param.range;  // the library's own wording
     const unit = param.unit ? " " + param.unit : "";
-    return formatNumber(param.minimum) + "…" + formatNumber(param.maximum) + unit;
+    return formatNumber(param.minimum) + "\u2026" + formatNumber(param.maximum) + unit;
   }
 
   function makeRow(param) {
@@ -178,41 +179,55 @@
       row.append(el("label", { for: input.id, className: "name", text: param.name }), input);
     }
     row.append(el("span", { className: "unit", text: param.unit || "" }),
-               el("span", { className: "range muted", text: rangeText(param) }));
+               el("span", { className: "range muted", text: rangeText(param), title: rangeText(param) || null }));
     if (!param.readable) row.append(el("span", { className: "muted small", text: "(not read back)" }));
     row.append(reason);
     return row;
   }
 
+  // One fieldset per group name (the server may split a group by function:
+  // each row then shows for its own functions).
   function buildControls(panel) {
     const groupsBox = $("groups");
     groupsBox.textContent = "";
     controls.length = 0;
     const placed = new Set(["output-function"]);
-    const groups = (panel.groups || []).map((g) => ({ ...g }));
-    // A parameter no group names still gets a control, in a group of its own.
+    const groups = (panel.groups || []).slice();
+    // A parameter no group names still gets a control.
     const rest = (panel.parameters || []).filter(
-      (p) => !groups.some((g) => (g.parameters || []).includes(p.name)) && p.name !== "output-function");
+      (p) => p.name !== "output-function" && !groups.some((g) => (g.parameters || []).includes(p.name)));
     if (rest.length) groups.push({ name: "Other", parameters: rest.map((p) => p.name), functions: [] });
-    groups.forEach((group, index) => {
-      const set = el("fieldset", { className: "group", id: "group-" + index });
-      set.dataset.functions = JSON.stringify(group.functions || []);
-      set.append(el("legend", { text: group.name }));
+    const sets = new Map();
+    for (const group of groups) {
+      let set = sets.get(group.name);
+      if (!set) {
+        set = el("fieldset", { className: "group", id: "group-" + sets.size });
+        set.append(el("legend", { text: group.name }));
+        sets.set(group.name, set);
+        groupsBox.append(set);
+      }
       for (const name of group.parameters || []) {
         const param = model.parameters.get(name);
         if (!param || placed.has(name)) continue;
         placed.add(name);
-        set.append(makeRow(param));
+        const row = makeRow(param);
+        row.dataset.functions = JSON.stringify(group.functions || []);
+        set.append(row);
       }
-      if (set.querySelector(".param")) groupsBox.append(set);
-    });
+    }
+    for (const set of sets.values()) if (!set.querySelector(".param")) set.remove();
   }
 
-  // The groups that shape the selected function, and those for every function.
+  // The rows that shape the selected function, and those for every function.
   function showGroupsFor(code) {
     for (const set of document.querySelectorAll("#groups fieldset")) {
-      const functions = JSON.parse(set.dataset.functions);
-      set.hidden = !(functions.length === 0 || functions.includes(code));
+      let any = false;
+      for (const row of set.querySelectorAll(".param")) {
+        const functions = JSON.parse(row.dataset.functions);
+        row.hidden = !(functions.length === 0 || functions.includes(code));
+        any = any || !row.hidden;
+      }
+      set.hidden = !any;
     }
   }
 
@@ -401,27 +416,28 @@
   function renderHealth(sim) {
     const s = sim.state;
     const h = (s && s.health) || {};
-    const ms = (v) => (typeof v === "number" ? formatNumber(v) + " ms" : "–");
-    const count = (v) => (typeof v === "number" ? String(v) : "–");
+    const ms = (v) => (typeof v === "number" ? v.toFixed(2) + " ms" : "\u2013");
+    const count = (v) => (typeof v === "number" ? String(v) : "\u2013");
     const info = sim.info || {};
     const rows = [
-      ["Connection", s ? (s.connected ? "connected" : "not connected") : "–", s && !s.connected ? "bad" : "good"],
-      ["Serial number", (s && s.serial) || info.serial || "–"],
-      ["Identity", info.identity || "–"],
-      ["Hardware", info.hardware || "–"],
+      ["Connection", s ? (s.connected ? "connected" : "not connected") : "\u2013", s && !s.connected ? "bad" : "good"],
+      ["Serial number", (s && s.serial) || info.serial || "\u2013", "", "nowrap"],
+      ["Identity", (s && s.identity) || info.identity || "\u2013", "", "wide"],
+      ["Hardware", (s && s.hardware) || info.hardware || "\u2013"],
       ["Late answers", count(h.late_answers) + (typeof h.late_threshold_ms === "number"
                                                   ? " (over " + formatNumber(h.late_threshold_ms) + " ms)" : ""),
        h.late_answers > 0 ? "bad" : ""],
       ["Underruns", h.underruns === null ? "not reported" : count(h.underruns), h.underruns > 0 ? "bad" : ""],
-      ["Latency p50 / p99 / max", ms(h.latency_p50_ms) + " / " + ms(h.latency_p99_ms) + " / " + ms(h.latency_max_ms)],
+      ["Latency p50 / p99 / max", ms(h.latency_p50_ms) + " / " + ms(h.latency_p99_ms) + " / " + ms(h.latency_max_ms),
+       "", "wide nowrap"],
       ["Transfers", count(h.transfers)],
       ["Write failures", count(h.write_failures), h.write_failures > 0 ? "bad" : ""],
       ["Trace points lost", String(sim.lost || 0), sim.lost > 0 ? "bad" : ""],
     ];
     const box = $("health");
     box.textContent = "";
-    for (const [term, value, tone] of rows) {
-      const item = el("div", { className: "item" });
+    for (const [term, value, tone, wide] of rows) {
+      const item = el("div", { className: "item " + (wide || "") });
       item.append(el("dt", { text: term }), el("dd", { text: value, className: tone || "" }));
       box.append(item);
     }
@@ -521,7 +537,7 @@
     const form = new FormData();
     for (const file of files) form.append("file", file, file.name);
     form.append("channel", String(Number($("record-channel").value) || 0));
-    status.textContent = "Loading…";
+    status.textContent = "Loading\u2026";
     status.className = "";
     const answer = await post(simulatorPath(sim.id, "record"), form);
     if (answer.ok) {
@@ -881,11 +897,11 @@
       // The browser retries a dropped stream by itself; one the server
       // refused or closed for good is opened again here, later each time.
       if (source.readyState === EventSource.CLOSED) {
-        setStream("reconnecting…", "bad");
+        setStream("reconnecting\u2026", "bad");
         setTimeout(connectEvents, retryMs);
         retryMs = Math.min(retryMs * 2, 15000);
       } else {
-        setStream("reconnecting…", "bad");
+        setStream("reconnecting\u2026", "bad");
       }
     });
   }
@@ -936,10 +952,10 @@
     }
     const panel = answer.data;
     model.panel = panel;
-    $("version").textContent = "library " + panel.version + (panel.emulator ? " · emulator" : "");
+    $("version").textContent = panel.version + (panel.emulator ? " \u00b7 emulator" : "");
     if (panel.paper)
-      $("trace-scale").textContent = panel.paper.mm_per_s + " mm/s · " + panel.paper.mm_per_mv +
-                                     " mm/mV · 1 mm minor and 5 mm major grid";
+      $("trace-scale").textContent = panel.paper.mm_per_s + " mm/s \u00b7 " + panel.paper.mm_per_mv +
+                                     " mm/mV \u00b7 1 mm minor and 5 mm major grid";
     for (const param of panel.parameters || []) model.parameters.set(param.name, param);
     const picker = $("function");
     for (const f of panel.functions || []) {
