@@ -3,17 +3,26 @@
 #   1. native build, all tests; the Python package's tests (pytest against the
 #      emulator) and its offline pip install into a scratch venv, used from a
 #      clean environment;
-#   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
-#   3. libFuzzer build (clang) of the ECG file and record readers, each fuzz target run
+#   2. the front panel's page in headless Chromium (Selenium), driving
+#      hsimctl serve --emulator of the native build; skipped with a notice
+#      when the browser cannot be installed;
+#   3. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests;
+#   4. libFuzzer build (clang) of the ECG file and record readers, each fuzz target run
 #      for a fixed number of inputs from its seed corpus;
-#   4. ThreadSanitizer build, the integration tests;
-#   5. 64-bit Arm cross build, the unit tests under qemu-aarch64.
-# usage: tools/test.sh [native|asan|fuzz|tsan|aarch64 ...]   (default: all five)
+#   5. ThreadSanitizer build, the integration tests;
+#   6. 64-bit Arm cross build, the unit tests under qemu-aarch64.
+# usage: tools/test.sh [native|browser|asan|fuzz|tsan|aarch64 ...]   (default: all six)
 set -eu
 cd "$(dirname "$0")/.."
-stages=${*:-native asan fuzz tsan aarch64}
+stages=${*:-native browser asan fuzz tsan aarch64}
 jobs=$(nproc)
-case " $stages " in *" aarch64 "*) tools/setup-deps.sh --cross ;; *) tools/setup-deps.sh ;; esac
+setup=""
+case " $stages " in *" aarch64 "*) setup="--cross" ;; esac
+case " $stages " in *" browser "*) setup="$setup --browser" ;; esac
+# Status 3: everything but the browser is installed; the browser stage says so.
+status=0
+tools/setup-deps.sh $setup || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ] || exit "$status"
 
 # The fuzz targets and how many inputs each runs in the fuzz stage (about
 # 20 s each on two cores; the text readers allocate their line buffer per
@@ -53,6 +62,22 @@ for stage in $stages; do
       # The install as README.md writes it, into a scratch venv without a
       # package index, then an emulated session in a clean environment.
       python/tests/check_install.sh build-test ;;
+    browser)
+      # The panel's page, served by the native build's hsimctl (built here
+      # when the native stage did not run).
+      missing=""
+      command -v chromium >/dev/null 2>&1 || missing="$missing chromium"
+      command -v chromedriver >/dev/null 2>&1 || missing="$missing chromium-driver"
+      /usr/bin/python3 -c 'import selenium' 2>/dev/null || missing="$missing python3-selenium"
+      if [ -n "$missing" ]; then
+        echo "browser stage skipped: not installed:$missing (tools/setup-deps.sh --browser could not install it)"
+      else
+        cmake -S . -B build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+        cmake --build build-test -j"$jobs" --target hsimctl
+        HSIMCTL=$PWD/build-test/cli/hsimctl HSIM_ARTEFACTS=$PWD/build-test/artefacts \
+          /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/browser
+        echo "screenshot: build-test/artefacts/panel.png"
+      fi ;;
     asan)
       cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DHSIM_SANITIZE=address \
         -DHSIM_BUILD_BENCH=OFF -DHSIM_BUILD_TOOLS=OFF >/dev/null
