@@ -180,7 +180,7 @@
     }
     row.append(el("span", { className: "unit", text: param.unit || "" }),
                el("span", { className: "range muted", text: rangeText(param), title: rangeText(param) || null }));
-    if (!param.readable) row.append(el("span", { className: "muted small", text: "(not read back)" }));
+    if (!param.readable) row.append(el("span", { className: "muted small not-read", text: "(not read back)" }));
     row.append(reason);
     return row;
   }
@@ -374,7 +374,8 @@
     if (changed) {
       for (const entry of controls) setReason(entry.param.name, "");
       const sim = current();
-      if (sim.state) $("function").value = String(sim.state.function.code);
+      if (sim.state && sim.state.function.code !== 0) $("function").value = String(sim.state.function.code);
+      refreshState(id, true);  // the rows read from the device too
     }
     renderTabs();
     renderSelected(true);
@@ -390,9 +391,10 @@
     if (s) {
       const previous = model.lastFunction.get(sim.id);
       if (force || previous !== s.function.code) {
-        // The device changed function (start, stop, a scenario): the
-        // selector follows it; otherwise it keeps the user's pick.
-        if (s.function.code !== 0 || force) picker.value = String(s.function.code);
+        // The device plays another function (Start, a scenario): the
+        // selector follows it; otherwise, and when it stops, it keeps the
+        // user's pick.
+        if (s.function.code !== 0) picker.value = String(s.function.code);
         model.lastFunction.set(sim.id, s.function.code);
       }
       for (const entry of controls) {
@@ -461,12 +463,12 @@
     sim.state = simState;
   }
 
-  async function refreshState(id) {
+  async function refreshState(id, force) {
     const answer = await get(simulatorPath(id, "state"));
     if (answer.ok) {
       takeState(answer.data);
       renderTabs();
-      renderSelected(false);
+      if (id === model.selected) renderSelected(!!force);
     }
   }
 
@@ -482,6 +484,7 @@
       sim.info = info;
     }
     if (model.selected === null && answer.data.length) select(answer.data[0].id);
+    else if (model.selected !== null) refreshState(model.selected, true);
     renderTabs();
     renderSelected(false);
   }
@@ -514,11 +517,10 @@
     }
   }
 
+  // Picking shows the function's parameters; Start plays it (while another
+  // plays too), so that arrowing through the list changes nothing.
   function functionPicked() {
-    const sim = current();
     showGroupsFor(Number($("function").value));
-    // While the output plays, another function plays at once.
-    if (sim && sim.state && sim.state.playing) start();
   }
 
   // ---- Record ---------------------------------------------------------------
@@ -566,10 +568,12 @@
   // ---- Scenario -------------------------------------------------------------
 
   async function runScenario() {
-    const file = $("scenario-file").files[0];
-    if (!file) return showScenarioMessage("Choose a scenario file first.", true);
+    // The scenario first, then the files its steps load.
+    const files = [...$("scenario-file").files].sort(
+      (a, b) => Number(!/\.ya?ml$/i.test(a.name)) - Number(!/\.ya?ml$/i.test(b.name)));
+    if (!files.length) return showScenarioMessage("Choose a scenario file first.", true);
     const form = new FormData();
-    form.append("file", file, file.name);
+    for (const file of files) form.append("file", file, file.name);
     if ($("scenario-operator").value.trim()) form.append("operator", $("scenario-operator").value.trim());
     if ($("scenario-dut").value.trim()) form.append("dut", $("scenario-dut").value.trim());
     const answer = await post("/api/scenario", form);
@@ -962,6 +966,10 @@
       model.functions.set(f.code, f.name);
       picker.append(el("option", { value: f.code, text: f.name }));
     }
+    // Until the device plays something, Start plays the ECG.
+    const first = (panel.functions || []).find((f) => f.name === "ecg") ||
+                  (panel.functions || []).find((f) => f.code !== 0);
+    if (first) picker.value = String(first.code);
     buildControls(panel);
     showGroupsFor(Number(picker.value));
     await loadSimulators();
