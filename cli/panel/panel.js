@@ -171,7 +171,9 @@
       const cells = el("span", { className: "cells", role: "group", "aria-labelledby": "label-" + param.name });
       for (let channel = 0; channel < param.channels; channel++) {
         const input = makeInput(param, channel);
-        cells.append(el("label", { for: input.id, className: "channel", text: "ch " + channel }), input);
+        const label = el("label", { for: input.id, className: "channel" },
+                         el("span", { className: "sr-only", text: param.name + " " }), "ch " + channel);
+        cells.append(label, input);
       }
       row.append(label, cells);
     } else {
