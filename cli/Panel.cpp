@@ -369,9 +369,16 @@ struct Panel::Impl {
     {
         Json state = Describe(s);
         HSIMUse(s.open.simulator);
-        const int function = HSIMSimGetOutputFunction(s.open.simulator);
+        // The function and whether it plays as one: read again when a change
+        // came between the two reads.
+        int function = HSIMSimGetOutputFunction(s.open.simulator);
+        bool playing = HSIMIsPlaying();
+        for (int i = 0; i < 3 && function != HSIMSimGetOutputFunction(s.open.simulator); ++i) {
+            function = HSIMSimGetOutputFunction(s.open.simulator);
+            playing = HSIMIsPlaying();
+        }
         state["function"] = {{"code", function}, {"name", FunctionName(function)}};
-        state["playing"] = HSIMIsPlaying();
+        state["playing"] = playing;
         state["values"] = Values(s, askDevice);
         state["health"] = Health(s);
         std::lock_guard lock(mutex);
