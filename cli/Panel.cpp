@@ -853,7 +853,7 @@ struct Panel::Impl {
             if (!site.empty() && site != "same-origin" && site != "none")
                 return refuse(403, "a request from another site is refused");
             const std::string type = Lower(req.get_header_value("Content-Type"));
-            const bool multipart = req.path == "/api/scenario" || req.path.find("/record") != std::string::npos;
+            const bool multipart = req.path == "/api/scenario" || req.path.ends_with("/record");
             if (!multipart && type.rfind("application/json", 0) != 0)
                 return refuse(415, "the body is JSON (Content-Type: application/json)");
         }
