@@ -251,6 +251,12 @@ constexpr const char* kBaselineResetNames[] = {"off", "50hz", "60hz", "80hz", "1
 constexpr const char* kDynamicRangeNames[] = {"off", "triangle", "square"};
 constexpr const char* kScanNames[] = {"off", "sine", "ecg"};
 constexpr const char* kLeadNames[] = {"primary", "secondary"};
+// The IEC 60601-2-27 test ECGs by the names of the published records they
+// hold, and the IEC 60601-2-47 patterns.
+constexpr const char* kIEC227Names[] = {"aami3a", "aami3b",   "aami3c",   "aami3d", "aami4a",
+                                        "aami4a_d", "aami4a_h", "aami4b", "aami4b_d", "aami4b_h"};
+constexpr const char* kIEC247Names[] = {"pulse-train", "rr-800ms", "rr-1000ms", "rr-3000ms", "rr-1500ms-hour"};
+static_assert(std::size(kIEC227Names) == kIEC227Patterns && std::size(kIEC247Names) == kIEC247Patterns);
 
 constexpr double kIntMin = INT_MIN;
 constexpr double kIntMax = INT_MAX;
@@ -320,12 +326,12 @@ const ParameterRow kRows[kParameterCount] = {
     {"scan-stop", "Hz", K::Number, 0.67, 500.0, 150.0, A::None, F::Device, HSIM_FIELD(scan, Ffinal)},
     {"scan-duration", "s", K::Integer, 10, 180, 30, A::None, F::Device, HSIM_FIELD(scan, Fduration)},
     // One index serves the three pattern families, each with its own range.
-    {"pattern-227", "", K::Integer, 0, kIEC227Patterns - 1, 0, A::Immediate, F::Unchecked,
-     HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
+    {"pattern-227", "", K::Choice, 0, kIEC227Patterns - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nSpecialWaveform), kIEC227Names, 0, nullptr, nullptr, PrepareSelectedPattern},
     {"pattern-251", "", K::Integer, 0, kIEC251Patterns - 1, 0, A::Immediate, F::Unchecked,
      HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
-    {"pattern-247", "", K::Integer, 0, kIEC247Patterns - 1, 0, A::Immediate, F::Unchecked,
-     HSIM_FIELD(pattern, nSpecialWaveform), nullptr, 0, nullptr, nullptr, PrepareSelectedPattern},
+    {"pattern-247", "", K::Choice, 0, kIEC247Patterns - 1, 0, A::Immediate, F::Unchecked,
+     HSIM_FIELD(pattern, nSpecialWaveform), kIEC247Names, 0, nullptr, nullptr, PrepareSelectedPattern},
     {"ane-lead", "", K::Integer, 0, kANE20000Leads - 1, 0, A::Immediate, F::Unchecked,
      HSIM_FIELD(pattern, nANE20000ChannelNumber)},
     {"pattern-loop", "", K::Bool, 0, 1, 1, A::None, F::Unchecked, HSIM_FIELD(pattern, loopPlay)},

@@ -5,6 +5,7 @@
 #include "Settings.h"
 #include "Signals.h"
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -98,6 +99,21 @@ struct OpenSimulator {
 // file is refused before any step ran.
 int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulator>& simulators, bool emulated,
                   const ScenarioObserver& observer, std::string& reportText, std::string& why);
+
+struct RunOptions {
+    std::vector<std::string> procedures;  // files, or stems of shipped procedures
+    std::string operatorName;
+    std::string dut;
+    std::string reader;   // a command that prints each reading; empty: ask the operator
+    std::string answers;  // a YAML file of readings (a dry run); empty: none
+    std::string report;   // the JSON report ("-" or empty: stdout)
+    std::string pdf;      // the report on A4 pages too; empty: none
+};
+// Runs test procedures in order into one report; `procedures` lists the
+// shipped ones. The folders searched for shipped procedures, in order.
+int RunProcedures(const ConnectOptions& connect, const RunOptions& options);
+int ListProcedures();
+std::vector<std::filesystem::path> ProcedureFolders();
 
 struct ServeOptions {
     std::string listen = "127.0.0.1:8080";  // HOST:PORT; port 0 takes a free one

@@ -235,6 +235,26 @@ int main(int argc, char** argv)
     report->add_option("-o,--output", reportOptions.output, "the .pdf to write")->required();
     report->callback([&] { run = [&] { return RunReport(reportOptions); }; });
 
+    auto* procedures = app.add_subcommand("procedures", "list the shipped test procedures of the standards");
+    procedures->callback([&] { run = [&] { return ListProcedures(); }; });
+
+    RunOptions runOptions;
+    auto* runCommand = app.add_subcommand(
+        "run", "run test procedures in order, judging the device under test, into one report (JSON, PDF)");
+    runCommand->add_option("procedure", runOptions.procedures, "procedure files, or names 'hsimctl procedures' lists")
+        ->required();
+    runCommand->add_option("--operator", runOptions.operatorName, "who runs the tests");
+    runCommand->add_option("--dut", runOptions.dut, "the device under test (maker, model, serial number)");
+    auto* reader = runCommand->add_option(
+        "--reader", runOptions.reader,
+        "a command that prints each reading of the device under test (environment: HSIM_PROCEDURE, HSIM_MEASURE, "
+        "HSIM_QUANTITY, HSIM_UNIT); default: the operator is asked");
+    runCommand->add_option("--answers", runOptions.answers, "a YAML file of readings for a dry run")
+        ->check(CLI::ExistingFile)->excludes(reader);
+    runCommand->add_option("-o,--report", runOptions.report, "the JSON report (default: stdout)");
+    runCommand->add_option("--pdf", runOptions.pdf, "the report on A4 pages (.pdf) too");
+    runCommand->callback([&] { run = [&] { return RunProcedures(connect, runOptions); }; });
+
     ServeOptions serveOptions;
     auto* serve = app.add_subcommand("serve", "the front panel in a browser: live control and ECG of each simulator");
     serve->add_option("--listen", serveOptions.listen, "HOST:PORT to listen on (port 0: a free one)")

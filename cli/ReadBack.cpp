@@ -53,11 +53,11 @@ std::vector<std::pair<std::string, std::string>> ReadBackSettings()
         s.emplace_back("t-weight", Value(HSIMGetTDuration(), "ms"));
     }
     if (function == OUTPUT_IEC_2_27)
-        s.emplace_back("pattern-227", std::to_string(GetSpecialWave227()));
+        s.emplace_back("pattern-227", ChoiceName("pattern-227", GetSpecialWave227()));
     if (function == OUTPUT_IEC_2_51)
         s.emplace_back("pattern-251", std::to_string(GetSpecialWave251()));
     if (function == OUTPUT_IEC_2_47)
-        s.emplace_back("pattern-247", std::to_string(GetSpecialWave247()));
+        s.emplace_back("pattern-247", ChoiceName("pattern-247", GetSpecialWave247()));
     if (function == OUTPUT_ANE20000)
         s.emplace_back("ane-lead", std::to_string(GetANE20000Lead()));
 

@@ -51,6 +51,8 @@
 
 #include "EcgPaper.h"
 #include "Emulator.h"
+#include "Judging.h"
+#include "Stimulus.h"
 #include "ReadBack.h"
 #include "Sha256.h"
 #include "hsim.h"
@@ -61,10 +63,12 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <regex>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +92,15 @@ struct Step {
     // Read when the file is checked:
     Settings settings;
     double seconds = 0;
+    std::string text;  // pause: what the operator is told
+    // verify: the figures the stimulus must have, with their tolerance (a fraction).
+    struct Target {
+        std::string key;
+        double value;
+        double tolerance;
+    };
+    std::vector<Target> targets;
+    MeasureSpec measure;
 };
 
 struct ScenarioError {
@@ -144,7 +157,29 @@ bool IsSerialNumber(const std::string& text)
     return std::regex_match(text, form);
 }
 
-const std::vector<std::string> kKinds = {"set", "play", "wait", "stop", "scan", "load", "record", "check"};
+const std::vector<std::string> kKinds = {"set",   "play",  "wait",   "stop",   "scan",
+                                         "load",  "record", "check", "pause", "verify", "measure"};
+// The figures a verify step measures: key, dimension, the report's name.
+const struct {
+    const char* key;
+    Dimension dimension;
+    const char* report;
+} kVerifyKeys[] = {{"rate", Dimension::Rate, "rate_bpm"},
+                   {"qrs-amplitude", Dimension::Voltage, "qrs_amplitude_mv"},
+                   {"qrs-width", Dimension::Time, "qrs_width_ms"},
+                   {"pacing-amplitude", Dimension::Voltage, "pacing_amplitude_mv"},
+                   {"pacing-width", Dimension::Time, "pacing_width_ms"}};
+
+// "5%" as 0.05; nothing for anything else.
+std::optional<double> Percent(const std::string& text)
+{
+    if (text.empty() || text.back() != '%')
+        return std::nullopt;
+    const auto v = ParseQuantity(text.substr(0, text.size() - 1), Dimension::Number);
+    if (!v || *v < 0 || *v > 100)
+        return std::nullopt;
+    return *v / 100;
+}
 const std::vector<std::string> kCheckKeys = {"late", "failed-writes", "p99", "underruns", "playing", "function"};
 
 // Reads and checks one step; its values are kept for the run. `names` are
@@ -177,7 +212,7 @@ Step ReadStep(const YAML::Node& node, const std::map<std::string, std::string>& 
     }
     if (std::find(kKinds.begin(), kKinds.end(), step.kind) == kKinds.end())
         throw ScenarioError{"line " + std::to_string(step.line) + ": unknown step '" + step.kind +
-                            "' (set, play, wait, stop, scan, load, record, check)"};
+                            "' (set, play, wait, stop, scan, load, record, check, pause, verify, measure)"};
     if (!step.deviceName.empty()) {
         if (const auto named = names.find(step.deviceName); named != names.end()) {
             step.device = named->second;
@@ -244,6 +279,69 @@ Step ReadStep(const YAML::Node& node, const std::map<std::string, std::string>& 
             Fail(step, "seconds must be within 0..600");
         if (const std::string refused = CheckOutput(Scalar(step, step.body["output"], "output")); !refused.empty())
             Fail(step, refused);
+    } else if (step.kind == "pause") {
+        step.text = Scalar(step, step.body, "pause");
+    } else if (step.kind == "verify") {
+        if (!step.body.IsMap())
+            Fail(step, "expects {seconds: 4s, rate: 60bpm, qrs-amplitude: 1mV, ..., tolerance: 5%}");
+        step.seconds = step.body["seconds"] ? Duration(step, step.body["seconds"], "seconds") : 4.0;
+        if (!(step.seconds >= 1 && step.seconds <= 10))
+            Fail(step, "seconds must be within 1..10 s");
+        double tolerance = 0.05;
+        if (step.body["tolerance"]) {
+            const auto t = Percent(Scalar(step, step.body["tolerance"], "tolerance"));
+            if (!t)
+                Fail(step, "tolerance is a percentage, e.g. 5%");
+            tolerance = *t;
+        }
+        for (const auto& item : step.body) {
+            const std::string key = item.first.as<std::string>();
+            if (key == "seconds" || key == "tolerance")
+                continue;
+            const auto known = std::find_if(std::begin(kVerifyKeys), std::end(kVerifyKeys),
+                                            [&](const auto& k) { return key == k.key; });
+            if (known == std::end(kVerifyKeys))
+                Fail(step, "unknown figure '" + key +
+                               "' (rate, qrs-amplitude, qrs-width, pacing-amplitude, pacing-width)");
+            Step::Target target{key, 0, tolerance};
+            const YAML::Node value = item.second.IsMap() ? item.second["value"] : item.second;
+            const std::string text = Scalar(step, value, key);
+            const auto v = ParseQuantity(text, known->dimension);
+            if (!v)
+                Fail(step, "'" + text + "' is not a value of " + key);
+            target.value = *v;
+            if (item.second.IsMap() && item.second["tolerance"]) {
+                const auto t = Percent(Scalar(step, item.second["tolerance"], "tolerance"));
+                if (!t)
+                    Fail(step, "tolerance is a percentage, e.g. 5%");
+                target.tolerance = *t;
+            }
+            step.targets.push_back(target);
+        }
+        if (step.targets.empty())
+            Fail(step, "names no figure to verify");
+    } else if (step.kind == "measure") {
+        if (!step.body.IsMap())
+            Fail(step, "expects {id, quantity, unit, prompt, expect: {from, to}, source} or expect: ask");
+        MeasureSpec& m = step.measure;
+        m.id = Scalar(step, step.body["id"], "id");
+        if (!std::regex_match(m.id, std::regex("[A-Za-z0-9_.-]+")))
+            Fail(step, "id '" + m.id + "' is letters, digits, '-', '_' and '.'");
+        m.quantity = Scalar(step, step.body["quantity"], "quantity");
+        m.unit = step.body["unit"] ? Scalar(step, step.body["unit"], "unit") : "";
+        m.prompt = step.body["prompt"] ? Scalar(step, step.body["prompt"], "prompt") : "";
+        const YAML::Node expect = step.body["expect"];
+        if (expect && expect.IsScalar() && expect.as<std::string>() == "ask") {
+            m.askLimits = true;
+        } else if (expect && expect.IsMap()) {
+            m.from = ParseQuantity(Scalar(step, expect["from"], "expect's from"), Dimension::Number);
+            m.to = ParseQuantity(Scalar(step, expect["to"], "expect's to"), Dimension::Number);
+            if (!m.from || !m.to || *m.from > *m.to)
+                Fail(step, "expect is {from: NUMBER, to: NUMBER} with from <= to, in the measure's unit");
+            m.limitsSource = Scalar(step, step.body["source"], "source (the id of the source that gives the limits)");
+        } else {
+            Fail(step, "expect is {from, to} with its source, or 'ask' where no public source gives the limits");
+        }
     } else if (step.kind == "check") {
         if (!step.body.IsMap())
             Fail(step, "expects a map of limits, e.g. {late: 0, p99: 5ms, playing: true}");
@@ -484,9 +582,70 @@ std::string Resolve(const std::filesystem::path& base, const std::string& file)
 
 // Runs one step; false with a message when it fails. `label` starts its
 // progress line; a played or recorded signal goes to `strip`.
-bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base, Device& device,
-             Json& strip, std::string& why)
+// Records what plays and measures it against the step's figures; false
+// with the figures that differ.
+// On the built-in emulator it measures what the device played, from its
+// own words; on hardware, the stream the library sent.
+bool Verify(const Step& step, const std::string& label, hsimemu::Emulator* emulator, Json& strip, Json& stimulus,
+            std::string& why)
 {
+    if (!HSIMIsPlaying())
+        return why = "nothing plays to verify", false;
+    std::vector<Signal> signals;
+    if (emulator) {
+        bool ended = false;
+        emulator->clearPlayed();
+        if (!WaitFor(step.seconds + 0.2, [&](double) { return !(ended = !HSIMIsPlaying()); }))
+            return why = ended ? "the output ended before the time was up" : "interrupted", false;
+        constexpr double kPlayRate = 40000.0;  // the device plays 40000 samples a second
+        const auto played = emulator->playedMillivolts(size_t(step.seconds * kPlayRate));
+        signals = {Signal{"AC", kPlayRate, {}, kSignalLabel}, Signal{"DC", kPlayRate, {}, kDcLabel}};
+        for (const auto& sample : played) {
+            signals[0].mv.push_back(sample.acMv);
+            signals[1].mv.push_back(sample.dcMv);
+        }
+    } else if (!RecordStream(step.seconds, [](std::string&) { return true; }, signals, why, label)) {
+        return false;
+    }
+    StripMaker maker(signals[0].rate);
+    for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
+        maker.Add(signals[0].mv[k], signals[1].mv[k]);
+    strip = maker.ToJson("verified stream, 500 samples/s");
+    const StimulusFigures f = MeasureStimulus(signals[0], &signals[1]);
+    const std::optional<double> measured[] = {f.rateBpm, f.qrsAmplitudeMv, f.qrsWidthMs, f.pacingAmplitudeMv,
+                                              f.pacingWidthMs};
+    Json expected = Json::object();
+    stimulus = Json::object();
+    for (size_t k = 0; k < std::size(kVerifyKeys); ++k)
+        stimulus[kVerifyKeys[k].report] = measured[k] ? Json(std::round(*measured[k] * 1000) / 1000) : Json(nullptr);
+    stimulus["measured_from"] = emulator ? "the emulated device's played samples" : "the stream the library sent";
+    stimulus["beats"] = f.beats;
+    stimulus["pacing_pulses"] = f.pulses;
+    std::string differ;
+    for (const Step::Target& target : step.targets) {
+        size_t k = 0;
+        while (target.key != kVerifyKeys[k].key)
+            ++k;
+        expected[kVerifyKeys[k].report] = {{"value", target.value}, {"tolerance", target.tolerance}};
+        const std::string want = FormatQuantity(target.value, kVerifyKeys[k].dimension);
+        if (!measured[k])
+            differ += (differ.empty() ? "" : "; ") + target.key + " " + want + ": none found";
+        else if (std::fabs(*measured[k] - target.value) > target.tolerance * std::fabs(target.value))
+            differ += (differ.empty() ? "" : "; ") + target.key + " " + want + ": measured " +
+                      FormatQuantity(*measured[k], kVerifyKeys[k].dimension);
+    }
+    stimulus["expected"] = expected;
+    stimulus["ok"] = differ.empty();
+    if (!differ.empty())
+        return why = "the stimulus is not what the file says: " + differ, false;
+    return true;
+}
+
+bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base, Device& device,
+             Json& strip, Json& stimulus, std::string& why)
+{
+    if (step.kind == "verify")
+        return Verify(step, label, device.emulator, strip, stimulus, why);
     hsimemu::Emulator* emulator = device.emulator;
     StreamTally& tally = device.tally;
     Window& checkWindow = device.checkWindow;
@@ -633,6 +792,9 @@ std::string StepLabel(size_t index, size_t count, const Step& step)
 // A scenario read and checked, before any device is touched.
 struct Plan {
     std::string file, title, reportFile, operatorName, dut, checksum;
+    // A test procedure's: its standard, requirement, sources and notes.
+    std::string standard, requirement, notes;
+    Json sources = Json::array();
     std::vector<Step> steps;
     // The serial numbers of the other simulators the steps name, in the
     // order of their first step.
@@ -672,10 +834,40 @@ bool LoadPlan(const ScenarioOptions& options, const std::string& runSerial, Plan
                 names[name] = item.second.as<std::string>();
             }
         }
+        for (const char* key : {"standard", "requirement", "notes"})
+            if (root[key] && !root[key].IsScalar())
+                throw ScenarioError{std::string("'") + key + "' is a text"};
+        plan.standard = root["standard"] ? root["standard"].as<std::string>() : "";
+        plan.requirement = root["requirement"] ? root["requirement"].as<std::string>() : "";
+        plan.notes = root["notes"] ? root["notes"].as<std::string>() : "";
+        if (const YAML::Node sources = root["sources"]) {
+            if (!sources.IsSequence())
+                throw ScenarioError{"'sources' is a list of {id, cite, url}"};
+            for (const auto& source : sources) {
+                if (!source.IsMap() || !source["id"] || !source["cite"])
+                    throw ScenarioError{"line " + std::to_string(source.Mark().line + 1) +
+                                        ": a source has an id and a cite (and a url where it has one)"};
+                plan.sources.push_back({{"id", source["id"].as<std::string>()},
+                                        {"cite", source["cite"].as<std::string>()},
+                                        {"url", source["url"] ? source["url"].as<std::string>() : ""}});
+            }
+        }
         // Nothing plays on any simulator when the run starts.
         std::map<std::string, std::optional<int>> functions;
         for (const auto& node : root["steps"])
             plan.steps.push_back(ReadStep(node, names, runSerial, functions));
+        // A measure's id is its own, and its limits name a source of the file.
+        std::set<std::string> ids;
+        for (const Step& step : plan.steps) {
+            if (step.kind != "measure")
+                continue;
+            if (!ids.insert(step.measure.id).second)
+                Fail(step, "the id '" + step.measure.id + "' is taken by another measure");
+            if (!step.measure.askLimits &&
+                std::none_of(plan.sources.begin(), plan.sources.end(),
+                             [&](const Json& source) { return source["id"] == step.measure.limitsSource; }))
+                Fail(step, "source '" + step.measure.limitsSource + "' is not one of the file's 'sources'");
+        }
     } catch (const YAML::Exception& e) {
         why = file + ": " + e.what();
         return false;
@@ -710,7 +902,7 @@ std::string FileOutsideFolder(const Plan& plan)
 // the calling thread's simulator) and gives the report. `emulated`: the
 // devices are the built-in emulator's.
 Json Execute(const Plan& plan, const std::map<std::string, Device*>& bySerial, bool emulated,
-             const ScenarioObserver& observer, int& failedAt, bool& interrupted)
+             const ScenarioObserver& observer, const JudgingOptions& judging, int& failedAt, bool& interrupted)
 {
     HSIM_SIMULATOR* const runSimulator = bySerial.at("")->simulator;
     HSIMUse(runSimulator);
@@ -771,21 +963,40 @@ Json Execute(const Plan& plan, const std::map<std::string, Device*>& bySerial, b
         const auto stepStart = Clock::now();
         const Window before = device.tally.Take();
         std::string error;
-        Json strip;
-        const bool ok = RunStep(step, label, base, device, strip, error);
+        Json strip, stimulus;
+        bool ok = true;
+        std::string status = "passed";
+        if (step.kind == "measure") {
+            // The device under test is judged; the run goes on whatever it shows.
+            EndStatus();
+            result["reading"] = TakeReading(step.measure, judging);
+            const std::string verdict = result["reading"]["verdict"];
+            status = verdict == "pass" ? "passed" : verdict == "fail" ? "failed" : "not judged";
+            if (Interrupted())
+                ok = false, error = "interrupted";
+        } else if (step.kind == "pause") {
+            EndStatus();
+            result["note"] = PauseForOperator(step.text, judging);
+            if (Interrupted())
+                ok = false, error = "interrupted";
+        } else {
+            ok = RunStep(step, label, base, device, strip, stimulus, error);
+        }
         EndStatus();
         result["started_s"] = std::chrono::duration<double>(stepStart - start).count();
         result["duration_s"] = std::chrono::duration<double>(Clock::now() - stepStart).count();
-        result["status"] = ok ? "passed" : "failed";
+        result["status"] = ok ? status : "failed";
         if (!ok)
             result["error"] = error;
+        if (!stimulus.is_null())
+            result["stimulus"] = stimulus;
         result["settings"] = SettingsJson();
         result["stream"] = HealthJson(before, device.tally.Take(), device.emulator != nullptr);
         if (!strip.is_null())
             result["strip"] = strip;
         results.push_back(result);
         if (observer.step)
-            observer.step(i, ok ? "passed" : "failed", error);
+            observer.step(i, result["status"].get<std::string>(), error);
         if (!ok) {
             interrupted = Interrupted();
             if (!interrupted)
@@ -798,6 +1009,25 @@ Json Execute(const Plan& plan, const std::map<std::string, Device*>& bySerial, b
     report["passed"] = failedAt < 0 && !interrupted;
     report["duration_s"] = std::chrono::duration<double>(Clock::now() - start).count();
     report["steps"] = results;
+    if (!plan.requirement.empty() || !plan.standard.empty()) {
+        report["standard"] = plan.standard;
+        report["requirement"] = plan.requirement;
+        report["sources"] = plan.sources;
+        report["notes"] = plan.notes;
+        // Its result: a stimulus that did not play as written judges nothing.
+        int pass = 0, fail = 0, open = 0;
+        for (const Json& step : results)
+            if (step.contains("reading")) {
+                const std::string verdict = step["reading"]["verdict"];
+                (verdict == "pass" ? pass : verdict == "fail" ? fail : open)++;
+            }
+        report["counts"] = {{"pass", pass}, {"fail", fail}, {"not_judged", open}};
+        report["result"] = failedAt >= 0 || interrupted ? "stimulus fault"
+                           : fail > 0                   ? "fail"
+                           : open > 0 || pass == 0      ? "not judged"
+                                                        : "pass";
+        report["passed"] = report["result"] == "pass";
+    }
     return report;
 }
 
@@ -811,6 +1041,73 @@ std::string ReportText(const Json& report)
 
 }  // namespace
 
+// The simulators a run drives: the run's (its session) and the others its
+// steps name, found by serial number; each left at 0 mV and closed at the end.
+class Bench {
+public:
+    // Opens them; an exit code (kExitOk) with a message.
+    int Open(const ConnectOptions& connect, const std::vector<std::string>& named, std::string& why)
+    {
+        ConnectOptions connection = connect;
+        if (connect.emulator) {
+            // The emulator publishes the devices up to the last one named.
+            for (const std::string& serial : named) {
+                int index = 0;
+                while (index < kMaxEmulatedDevices && EmulatedSerialNumber(index) != serial)
+                    ++index;
+                if (index == kMaxEmulatedDevices)
+                    return why = "no simulator with serial number " + serial + ": the emulator's are " +
+                                 EmulatedSerialNumber(0) + " to " + EmulatedSerialNumber(kMaxEmulatedDevices - 1),
+                           kExitNoDevice;
+                connection.emulatedDevices = std::max(connection.emulatedDevices, index + 1);
+            }
+        }
+        int code = kExitOk;
+        m_Session = Session::Open(connection, why, code);
+        if (!m_Session)
+            return code;
+        HSIM_SIMULATOR* const runSimulator = m_Session->simulator();
+        m_Devices.push_back(std::make_unique<Device>(runSimulator, m_Session->emulator()));
+        bySerial[""] = m_Devices.front().get();
+        bySerial[SerialNumberOf(runSimulator)] = m_Devices.front().get();
+        const double timeout = std::max(0.0, std::min(connect.timeoutSeconds, 3600.0));
+        for (const std::string& serial : named) {
+            if (bySerial.count(serial))
+                continue;  // the run's simulator
+            HSIM_SIMULATOR* simulator = m_Opened.Open(serial, unsigned(timeout * 1000));
+            if (simulator == nullptr)
+                return why = "no simulator with serial number " + serial + " found within " +
+                             std::to_string(int(timeout * 1000)) + " ms",
+                       kExitNoDevice;
+            HSIMUse(simulator);
+            HSIMResetStreamHealth();
+            m_Devices.push_back(
+                std::make_unique<Device>(simulator, m_Session->emulatorOnPort(HSIMSimGetPort(simulator))));
+            bySerial[serial] = m_Devices.back().get();
+        }
+        HSIMUse(runSimulator);
+        return kExitOk;
+    }
+    // Every simulator at 0 mV and closed.
+    void Close()
+    {
+        if (!m_Session)
+            return;
+        m_Opened.Close();
+        HSIMUse(m_Session->simulator());
+        m_Session->StopOutput();
+        m_Session.reset();
+    }
+    ~Bench() { Close(); }
+
+    std::map<std::string, Device*> bySerial;  // "" is the run's
+
+private:
+    std::unique_ptr<Session> m_Session;
+    std::vector<std::unique_ptr<Device>> m_Devices;
+    NamedSimulators m_Opened;
+};
+
 int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
 {
     const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
@@ -820,59 +1117,15 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
         return kExitUsage;
     }
-    ConnectOptions connection = connect;
-    if (connect.emulator) {
-        // The emulator publishes the devices up to the last one named.
-        for (const std::string& serial : plan.named) {
-            int index = 0;
-            while (index < kMaxEmulatedDevices && EmulatedSerialNumber(index) != serial)
-                ++index;
-            if (index == kMaxEmulatedDevices) {
-                std::fprintf(stderr, "hsimctl: no simulator with serial number %s: the emulator's are %s to %s\n",
-                             serial.c_str(), EmulatedSerialNumber(0).c_str(),
-                             EmulatedSerialNumber(kMaxEmulatedDevices - 1).c_str());
-                return kExitNoDevice;
-            }
-            connection.emulatedDevices = std::max(connection.emulatedDevices, index + 1);
-        }
-    }
-
-    int code = kExitOk;
-    auto session = Session::Open(connection, why, code);
-    if (!session) {
+    Bench bench;
+    if (const int code = bench.Open(connect, plan.named, why); code != kExitOk) {
         std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
         return code;
     }
-    HSIM_SIMULATOR* const runSimulator = session->simulator();
-    // The simulators by the serial numbers the steps give; "" is the run's.
-    std::vector<std::unique_ptr<Device>> devices;
-    std::map<std::string, Device*> bySerial;
-    devices.push_back(std::make_unique<Device>(runSimulator, session->emulator()));
-    bySerial[""] = devices.front().get();
-    bySerial[SerialNumberOf(runSimulator)] = devices.front().get();
-    NamedSimulators opened;
-    const double timeout = std::max(0.0, std::min(connect.timeoutSeconds, 3600.0));
-    for (const std::string& serial : plan.named) {
-        if (bySerial.count(serial))
-            continue;  // the run's simulator
-        HSIM_SIMULATOR* simulator = opened.Open(serial, unsigned(timeout * 1000));
-        if (simulator == nullptr) {
-            std::fprintf(stderr, "hsimctl: no simulator with serial number %s found within %d ms\n", serial.c_str(),
-                         int(timeout * 1000));
-            return kExitNoDevice;
-        }
-        HSIMUse(simulator);
-        HSIMResetStreamHealth();
-        devices.push_back(std::make_unique<Device>(simulator, session->emulatorOnPort(HSIMSimGetPort(simulator))));
-        bySerial[serial] = devices.back().get();
-    }
     int failedAt = -1;
     bool interrupted = false;
-    const Json report = Execute(plan, bySerial, connect.emulator, {}, failedAt, interrupted);
-    opened.Close();
-    HSIMUse(runSimulator);
-    session->StopOutput();
-    session.reset();
+    const Json report = Execute(plan, bench.bySerial, connect.emulator, {}, JudgingOptions{}, failedAt, interrupted);
+    bench.Close();
 
     const std::string text = ReportText(report);
     if (plan.reportFile.empty() || plan.reportFile == "-") {
@@ -911,7 +1164,7 @@ int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulato
             return why = "no simulator with serial number " + serial + " is open here", kExitNoDevice;
     int failedAt = -1;
     bool interrupted = false;
-    const Json report = Execute(plan, bySerial, emulated, observer, failedAt, interrupted);
+    const Json report = Execute(plan, bySerial, emulated, observer, JudgingOptions{}, failedAt, interrupted);
     for (const auto& device : devices) {
         HSIMUse(device->simulator);
         HSIMSetOutputFunction(0);
@@ -919,6 +1172,197 @@ int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulato
     HSIMUse(nullptr);
     reportText = ReportText(report);
     return interrupted ? kExitInterrupted : failedAt >= 0 ? kExitStepFailed : kExitOk;
+}
+
+std::vector<std::filesystem::path> ProcedureFolders()
+{
+    std::vector<std::filesystem::path> folders;
+    if (const char* own = std::getenv("HSIM_PROCEDURES"); own && *own)
+        folders.emplace_back(own);
+    folders.emplace_back(HSIM_PROCEDURES_SOURCE_DIR);
+    folders.emplace_back(HSIM_PROCEDURES_INSTALL_DIR);
+    return folders;
+}
+
+namespace {
+
+// The shipped procedures of the first folder that has any, by file stem.
+std::vector<std::filesystem::path> ShippedProcedures()
+{
+    for (const auto& folder : ProcedureFolders()) {
+        std::error_code error;
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+            if (entry.path().extension() == ".yaml" && entry.path().stem() != "dry-run-answers")
+                files.push_back(entry.path());
+        if (!files.empty()) {
+            std::sort(files.begin(), files.end());
+            return files;
+        }
+    }
+    return {};
+}
+
+// A procedure by its path or by the stem of a shipped one; empty when none.
+std::string FindProcedure(const std::string& name)
+{
+    std::error_code error;
+    if (std::filesystem::is_regular_file(name, error))
+        return name;
+    for (const auto& file : ShippedProcedures())
+        if (file.stem() == name)
+            return file.string();
+    return "";
+}
+
+}  // namespace
+
+int ListProcedures()
+{
+    const auto files = ShippedProcedures();
+    if (files.empty()) {
+        std::fprintf(stderr, "hsimctl: no procedures found (looked in %s)\n",
+                     std::string(HSIM_PROCEDURES_INSTALL_DIR).c_str());
+        return kExitFailed;
+    }
+    for (const auto& file : files) {
+        Plan plan;
+        std::string why;
+        ScenarioOptions options;
+        options.file = file.string();
+        if (!LoadPlan(options, "", plan, why)) {
+            std::printf("%-28s  (cannot be read: %s)\n", file.stem().c_str(), why.c_str());
+            continue;
+        }
+        size_t measures = 0;
+        for (const Step& step : plan.steps)
+            measures += step.kind == "measure";
+        std::printf("%-28s  %s\n%-28s  %s; %zu reading%s\n", file.stem().c_str(), plan.title.c_str(), "",
+                    (plan.standard + (plan.requirement.empty() ? "" : ": " + plan.requirement)).c_str(), measures,
+                    measures == 1 ? "" : "s");
+    }
+    return kExitOk;
+}
+
+int RunProcedures(const ConnectOptions& connect, const RunOptions& options)
+{
+    JudgingOptions judging;
+    judging.reader = options.reader;
+    if (!options.answers.empty()) {
+        try {
+            judging.answers = YAML::LoadFile(options.answers);
+        } catch (const YAML::Exception& e) {
+            std::fprintf(stderr, "hsimctl: %s: %s\n", options.answers.c_str(), e.what());
+            return kExitUsage;
+        }
+        if (!judging.answers.IsMap()) {
+            std::fprintf(stderr, "hsimctl: %s: the answers are a map {procedure: {measure-id: reading}}\n",
+                         options.answers.c_str());
+            return kExitUsage;
+        }
+    }
+    // Every file is read and checked before a device is touched.
+    const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
+    std::vector<Plan> plans;
+    std::vector<std::string> named;
+    for (const std::string& name : options.procedures) {
+        ScenarioOptions one;
+        one.file = FindProcedure(name);
+        one.operatorName = options.operatorName;
+        one.dut = options.dut;
+        if (one.file.empty()) {
+            std::fprintf(stderr, "hsimctl: no procedure '%s' ('hsimctl procedures' lists the shipped ones)\n",
+                         name.c_str());
+            return kExitUsage;
+        }
+        Plan plan;
+        std::string why;
+        if (!LoadPlan(one, runSerial, plan, why)) {
+            std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
+            return kExitUsage;
+        }
+        for (const std::string& serial : plan.named)
+            if (std::find(named.begin(), named.end(), serial) == named.end())
+                named.push_back(serial);
+        plans.push_back(std::move(plan));
+    }
+    std::string why;
+    Bench bench;
+    if (const int code = bench.Open(connect, named, why); code != kExitOk) {
+        std::fprintf(stderr, "hsimctl: %s\n", why.c_str());
+        return code;
+    }
+    Json report, procedures = Json::array(), summary = Json::array();
+    bool interrupted = false, allPassed = true;
+    for (const Plan& plan : plans) {
+        if (Interrupted()) {
+            interrupted = true;
+            break;
+        }
+        judging.procedure = std::filesystem::path(plan.file).stem().string();
+        std::fprintf(stderr, "== %s (%s)\n", plan.title.c_str(), judging.procedure.c_str());
+        int failedAt = -1;
+        bool stopped = false;
+        Json one = Execute(plan, bench.bySerial, connect.emulator, {}, judging, failedAt, stopped);
+        interrupted = interrupted || stopped;
+        // The run's header comes from the first procedure; each keeps its own steps.
+        if (report.is_null()) {
+            report = one;
+            for (const char* key : {"scenario", "file", "file_sha256", "steps", "standard", "requirement", "sources",
+                                    "notes", "counts", "result", "passed", "duration_s"})
+                report.erase(key);
+        }
+        Json entry = {{"file", one["file"]},       {"file_sha256", one["file_sha256"]},
+                      {"name", one["scenario"]},   {"standard", plan.standard},
+                      {"requirement", plan.requirement}, {"sources", plan.sources},
+                      {"notes", plan.notes},       {"result", one.value("result", "not judged")},
+                      {"duration_s", one["duration_s"]}, {"steps", one["steps"]}};
+        const Json counts = one.value("counts", Json{{"pass", 0}, {"fail", 0}, {"not_judged", 0}});
+        summary.push_back({{"procedure", plan.title},  {"requirement", plan.requirement},
+                           {"standard", plan.standard}, {"pass", counts["pass"]},
+                           {"fail", counts["fail"]},   {"not_judged", counts["not_judged"]},
+                           {"result", entry["result"]}});
+        allPassed = allPassed && entry["result"] == "pass";
+        std::fprintf(stderr, "   %s\n", entry["result"].get<std::string>().c_str());
+        procedures.push_back(entry);
+        // Nothing plays between procedures.
+        HSIMUse(bench.bySerial.at("")->simulator);
+        HSIMSetOutputFunction(0);
+    }
+    bench.Close();
+    report["scenario"] = plans.size() == 1 ? plans.front().title : "Test procedures";
+    report["procedures"] = procedures;
+    report["summary"] = summary;
+    report["dry_run"] = judging.dryRun();
+    report["reading_source"] = judging.dryRun() ? "answers file " + options.answers
+                               : options.reader.empty() ? "operator"
+                                                        : "command: " + options.reader;
+    report["passed"] = allPassed && !interrupted;
+    report["steps"] = Json::array();  // a run's steps are its procedures'
+    const std::string text = ReportText(report);
+    if (options.report.empty() || options.report == "-") {
+        std::fputs(text.c_str(), stdout);
+    } else {
+        std::ofstream out(options.report);
+        if (!(out << text)) {
+            std::fprintf(stderr, "hsimctl: cannot write the report %s\n", options.report.c_str());
+            return kExitFailed;
+        }
+    }
+    if (!options.pdf.empty()) {
+        if (options.report.empty() || options.report == "-") {
+            std::fprintf(stderr, "hsimctl: --pdf needs the JSON report in a file (-o)\n");
+            return kExitUsage;
+        }
+        if (const int code = RunReport(ReportOptions{options.report, options.pdf}); code != kExitOk)
+            return code;
+    }
+    std::printf("%zu procedure%s: %s\n", procedures.size(), procedures.size() == 1 ? "" : "s",
+                report["passed"].get<bool>() ? "all passed" : "NOT all passed");
+    for (const Json& row : summary)
+        std::printf("  %-40s %s\n", row["requirement"].get<std::string>().c_str(),
+                    row["result"].get<std::string>().c_str());
+    return interrupted ? kExitInterrupted : allPassed ? kExitOk : kExitStepFailed;
 }
 
 }  // namespace hsimctl
