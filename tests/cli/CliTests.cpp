@@ -750,4 +750,49 @@ TEST_F(Hsimctl, ReportedSettingsAreReadBack)
     }
 }
 
+
+// A procedure judges the device under test by its readings, and judges
+// nothing when its stimulus is not what the file says.
+TEST_F(Hsimctl, ProcedureVerdicts)
+{
+    const auto write = [&](const std::string& name, const std::string& text) { std::ofstream(dir_ + "/" + name) << text; };
+    write("beat.yaml", "name: Beat\nstandard: A standard\nrequirement: Heart rate\n"
+                       "sources: [{id: here, cite: a source of this test}]\nsteps:\n"
+                       "  - set: {function: ecg, amplitude: 1mV, rate: 90bpm}\n"
+                       "  - verify: {seconds: 2, rate: RATE, qrs-amplitude: 1mV}\n"
+                       "  - measure: {id: hr, quantity: heart rate, unit: bpm, expect: {from: 85, to: 95}, source: here}\n");
+    const struct {
+        const char* why;
+        const char* rate;  // the file's
+        std::vector<std::string> judging;
+        int exitCode;
+        const char* result;
+        const char* measure;  // its status
+    } rows[] = {
+        {"right reading", "90bpm", {"--answers", "ANSWERS:90"}, 0, "pass", "passed"},
+        {"wrong reading", "90bpm", {"--answers", "ANSWERS:120"}, 4, "fail", "failed"},
+        {"no reading", "90bpm", {"--answers", "ANSWERS:"}, 4, "not judged", "not judged"},
+        {"rig's reader", "90bpm", {"--reader", "test \"$HSIM_MEASURE\" = hr && echo 89.5"}, 0, "pass", "passed"},
+        {"reader fails", "90bpm", {"--reader", "exit 2"}, 4, "not judged", "not judged"},
+        {"stimulus not as written", "75bpm", {"--answers", "ANSWERS:90"}, 4, "stimulus fault", "skipped"},
+    };
+    for (const auto& row : rows) {
+        write("run.yaml", std::regex_replace(Read("beat.yaml"), std::regex("RATE"), row.rate));
+        std::vector<std::string> args = {"--emulator", "run", dir_ + "/run.yaml", "-o", dir_ + "/r.json"};
+        for (std::string a : row.judging) {
+            if (a.rfind("ANSWERS:", 0) == 0) {
+                write("answers.yaml", "run: {hr: " + a.substr(8) + "}\n");
+                a = dir_ + "/answers.yaml";
+            }
+            args.push_back(a);
+        }
+        EXPECT_EQ(Run(args), row.exitCode) << row.why << ": " << Read("stderr");
+        const auto report = nlohmann::json::parse(Read("r.json"), nullptr, false);
+        ASSERT_TRUE(report.contains("procedures")) << row.why;
+        EXPECT_EQ(report["procedures"][0]["result"], row.result) << row.why;
+        EXPECT_EQ(report["summary"][0]["result"], row.result) << row.why;
+        EXPECT_EQ(report["procedures"][0]["steps"][2]["status"], row.measure) << row.why;
+    }
+}
+
 }  // namespace
