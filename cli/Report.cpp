@@ -270,15 +270,16 @@ const Json& Member(const Json& j, const char* key)
     return j.is_object() && j.contains(key) ? j[key] : none;
 }
 
-// What the report is of: the scenario's name, or the procedures' names.
+// What the report is of: the scenario's name, the procedure's, or how many
+// procedures ran (the summary names them).
 std::string Title(const Json& report)
 {
     if (!HasProcedures(report) || report.contains("scenario"))
         return Str(report, "scenario");
-    std::string names;
-    for (const Json& procedure : report["procedures"])
-        names += (names.empty() ? "" : ", ") + Str(procedure, "name", Str(procedure, "file"));
-    return names.empty() ? "test procedures" : names;
+    const Json& procedures = report["procedures"];
+    if (procedures.size() == 1)
+        return Str(procedures[0], "name", Str(procedures[0], "file"));
+    return std::to_string(procedures.size()) + " test procedures";
 }
 
 // The run's result: the worst of its procedures' (a stimulus fault, a fail, a
@@ -470,10 +471,12 @@ void DrawStrips(Pages& p, const Json& steps, bool ownPage)
         const auto lines = p.Wrap(heading, kFieldFont, kContentWidth, true);
         const double stripTop = lines.size() * 4.0 + 4.0 + block.RowHeight(0);
         if (first) {
-            if (ownPage)
+            if (ownPage) {
                 p.NewPage();
-            else
+            } else {
+                p.Down(3.0);
                 p.Need(8.0 + stripTop);
+            }
             p.Down(4.0);
             p.Text("Signals played (25 mm/s, 10 mm/mV; 1 mm and 5 mm grid)", kMargin, p.y(), kHeadingFont, true);
             p.Down(2.0);
@@ -538,7 +541,7 @@ void DrawSummary(Pages& p, const Json& report)
     }
     Heading(p, "Requirements and results");
     DrawTable(p,
-              {kMargin, kMargin + 40, kMargin + 78, kMargin + 124, kMargin + 134, kMargin + 144, kMargin + 160,
+              {kMargin, kMargin + 40, kMargin + 78, kMargin + 120, kMargin + 130, kMargin + 140, kMargin + 157,
                kPageWidth - kMargin},
               {"Procedure", "Standard", "Requirement", "Pass", "Fail", "Not judged", "Result"}, rows);
     const std::string result = RunResult(report);
@@ -587,6 +590,7 @@ void DrawReadings(Pages& p, const Json& steps)
     }
     if (rows.empty())
         return;
+    p.Down(3.0);
     Heading(p, "Readings of the device under test");
     DrawTable(p, {kMargin, kMargin + 7, kMargin + 40, kMargin + 62, kMargin + 104, kMargin + 122, kPageWidth - kMargin},
               {"#", "Measure", "Reading", "Accepted range", "Read by", "Verdict"}, rows);
@@ -640,17 +644,18 @@ void DrawStimulus(Pages& p, const Json& steps)
             const std::string text = value.is_number() ? Figure(value) + (unit.empty() ? "" : " " + unit) : Figure(value);
             return tolerance.empty() ? text : text + " \u00b1 " + tolerance;
         };
-        const bool ok = stimulus.value("ok", false);
+        const bool ok = stimulus.value("ok", Str(step, "status") == "passed");
         std::vector<std::string> matched;
-        bool firstRow = true;
+        const size_t first = rows.size();
+        // The step's number on each of its rows, so that a row on the next
+        // page still says whose it is.
         auto add = [&](const std::string& quantity, const std::string& measured, const std::string& wanted) {
-            rows.push_back({{firstRow ? Str(step, "index") : ""},
+            rows.push_back({{Str(step, "index")},
                             {quantity},
                             {measured},
                             {wanted},
-                            {firstRow ? (ok ? "as specified" : "not as specified") : "", true,
+                            {rows.size() == first ? (ok ? "as specified" : "not as specified") : "", true,
                              ok ? kPass : kFail}});
-            firstRow = false;
         };
         for (const auto& [key, value] : stimulus.items()) {
             if (key == "expected" || key == "ok")
@@ -666,11 +671,12 @@ void DrawStimulus(Pages& p, const Json& steps)
         for (const auto& [name, value] : expected.items())
             if (name != "tolerance" && std::find(matched.begin(), matched.end(), name) == matched.end())
                 add(QuantityOf(name).first, "not measured", expectedText(value, ""));
-        if (firstRow)
+        if (rows.size() == first)
             add("", "", "");
     }
     if (rows.empty())
         return;
+    p.Down(3.0);
     Heading(p, "Stimulus measured");
     DrawTable(p, {kMargin, kMargin + 7, kMargin + 50, kMargin + 85, kMargin + 135, kPageWidth - kMargin},
               {"#", "Quantity", "Measured", "Expected", "Stimulus"}, rows);
@@ -696,7 +702,8 @@ void DrawProcedure(Pages& p, const Json& procedure, size_t number)
                             "[" + Str(source, "id") + "] " + Str(source, "cite") + ", " + Str(source, "url"));
     if (!sources.is_array() || sources.empty())
         fields.emplace_back("Sources", "none given");
-    fields.emplace_back("Notes", Str(procedure, "notes", "none"));
+    const std::string notes = Str(procedure, "notes");
+    fields.emplace_back("Notes", notes.empty() ? "none" : notes);
     DrawFields(p, fields);
     p.Down(3.0);
 
@@ -708,7 +715,11 @@ void DrawProcedure(Pages& p, const Json& procedure, size_t number)
         for (const char* detail : {"error", "note"})
             if (step.contains(detail))
                 text += ": " + Str(step, detail);
-        rows.push_back({{Str(step, "index")}, {Str(step, "kind")}, {Str(step, "name")}, {text, true, ResultColour(status)}});
+        const Json& reading = Member(step, "reading");
+        const std::string name =
+            step.contains("name") || !reading.is_object() ? Str(step, "name")
+                                                          : Str(reading, "id") + ": " + Str(reading, "quantity");
+        rows.push_back({{Str(step, "index")}, {Str(step, "kind")}, {name}, {text, true, ResultColour(status)}});
     }
     Heading(p, "Steps");
     DrawTable(p, {kMargin, kMargin + 7, kMargin + 27, kMargin + 112, kPageWidth - kMargin},
