@@ -774,7 +774,7 @@ int RunReport(const ReportOptions& options)
         return kExitUsage;
     }
     if (!report.is_object() || !(report.contains("steps") || HasProcedures(report))) {
-        std::fprintf(stderr, "hsimctl: %s is not a scenario's report (no steps)\n", options.input.c_str());
+        std::fprintf(stderr, "hsimctl: %s is not a scenario's report (no steps, no procedures)\n", options.input.c_str());
         return kExitUsage;
     }
     // Once to count the pages, once to write them.
