@@ -505,27 +505,8 @@ void DrawStrips(Pages& p, const Json& steps, bool ownPage)
 void DrawSummary(Pages& p, const Json& report)
 {
     const Json& procedures = report["procedures"];
-    Json summary = Member(report, "summary");
-    if (!summary.is_array()) {  // counted from the readings
-        summary = Json::array();
-        for (const Json& procedure : procedures) {
-            int counts[3] = {};
-            for (const Json& step : Member(procedure, "steps")) {
-                const std::string verdict = Str(Member(step, "reading"), "verdict");
-                counts[0] += verdict == "pass";
-                counts[1] += verdict == "fail";
-                counts[2] += verdict == "not judged";
-            }
-            summary.push_back({{"procedure", Str(procedure, "name")},
-                               {"requirement", Str(procedure, "requirement")},
-                               {"pass", counts[0]},
-                               {"fail", counts[1]},
-                               {"not_judged", counts[2]},
-                               {"result", Str(procedure, "result")}});
-        }
-    }
     std::vector<std::vector<Cell>> rows;
-    for (const Json& entry : summary) {
+    for (const Json& entry : Member(report, "summary")) {
         std::string standard;
         for (const Json& procedure : procedures)
             if (Str(procedure, "name") == Str(entry, "procedure"))
