@@ -290,7 +290,7 @@ std::string RunResult(const Json& report)
         for (const Json& procedure : report["procedures"])
             if (Str(procedure, "result") == worst)
                 return worst;
-    return report.value("passed", false) ? "pass" : "fail";
+    return Member(report, "passed") == true ? "pass" : "fail";
 }
 
 // A title line in large type with a result at its right end.
@@ -353,8 +353,11 @@ void DrawHeader(Pages& p, const Json& report)
         fields.emplace_back("Scenario file", Str(report, "file"));
         fields.emplace_back("Scenario SHA-256", Str(report, "file_sha256", "not recorded"));
     }
-    if (!procedures || report.contains("duration_s"))
+    if (!procedures)
         fields.emplace_back("Duration", Fixed(report.value("duration_s", 0.0), 1) + " s");
+    else
+        fields.emplace_back("Readings from", Str(report, "reading_source", "not recorded") +
+                                                 (Member(report, "dry_run") == true ? " (dry run)" : ""));
     DrawFields(p, fields);
     p.Down(5.0);
 }
@@ -507,9 +510,9 @@ void DrawSummary(Pages& p, const Json& report)
     const Json& procedures = report["procedures"];
     std::vector<std::vector<Cell>> rows;
     for (const Json& entry : Member(report, "summary")) {
-        std::string standard;
+        std::string standard = Str(entry, "standard");
         for (const Json& procedure : procedures)
-            if (Str(procedure, "name") == Str(entry, "procedure"))
+            if (standard.empty() && Str(procedure, "name") == Str(entry, "procedure"))
                 standard = Str(procedure, "standard");
         const std::string result = Str(entry, "result");
         rows.push_back({{Str(entry, "procedure")},
@@ -595,7 +598,9 @@ std::pair<std::string, std::string> QuantityOf(const std::string& key)
     return {name, unit};
 }
 
-// The stimulus a verify step measured against what the procedure asks for.
+// The stimulus a verify step measured against what the procedure asks for:
+// each figure (rate_bpm, qrs_amplitude_mv, ...; beats and pulses counted)
+// with its expected value and tolerance (a fraction) under the same key.
 void DrawStimulus(Pages& p, const Json& steps)
 {
     std::vector<std::vector<Cell>> rows;
@@ -604,56 +609,30 @@ void DrawStimulus(Pages& p, const Json& steps)
         if (!stimulus.is_object())
             continue;
         const Json& expected = Member(stimulus, "expected");
-        const std::string tolerance = Str(expected, "tolerance");
-        // What the procedure gives for a measured figure: its key is the
-        // figure's without the unit ("rate" for "rate_bpm").
-        auto expectedFor = [&](const std::string& key, std::string& expectedKey) -> const Json& {
-            for (const auto& [name, value] : expected.items()) {
-                std::string given = name;
-                std::replace(given.begin(), given.end(), '-', '_');
-                if (name != "tolerance" && (key == given || key.starts_with(given + "_"))) {
-                    expectedKey = name;
-                    return value;
-                }
-            }
-            static const Json none;
-            return none;
-        };
-        auto expectedText = [&](const Json& value, const std::string& unit) {
-            if (value.is_object())
-                return Figure(Member(value, "value")) + " \u00b1 " + Str(value, "tolerance", tolerance);
-            const std::string text = value.is_number() ? Figure(value) + (unit.empty() ? "" : " " + unit) : Figure(value);
-            return tolerance.empty() ? text : text + " \u00b1 " + tolerance;
-        };
-        const bool ok = stimulus.value("ok", Str(step, "status") == "passed");
-        std::vector<std::string> matched;
+        const bool ok = Member(stimulus, "ok") == true;
+        std::string verdict = ok ? "as specified" : "not as specified";
+        if (stimulus.contains("measured_from"))
+            verdict += ", measured from " + Str(stimulus, "measured_from");
         const size_t first = rows.size();
-        // The step's number on each of its rows, so that a row on the next
-        // page still says whose it is.
-        auto add = [&](const std::string& quantity, const std::string& measured, const std::string& wanted) {
-            rows.push_back({{Str(step, "index")},
-                            {quantity},
-                            {measured},
-                            {wanted},
-                            {rows.size() == first ? (ok ? "as specified" : "not as specified") : "", true,
-                             ok ? kPass : kFail}});
-        };
         for (const auto& [key, value] : stimulus.items()) {
-            if (key == "expected" || key == "ok")
+            if (key == "expected" || key == "ok" || key == "measured_from")
                 continue;
             const auto [name, unit] = QuantityOf(key);
-            std::string expectedKey;
-            const Json& wanted = expectedFor(key, expectedKey);
-            if (!expectedKey.empty())
-                matched.push_back(expectedKey);
-            add(name, value.is_number() ? Figure(value) + (unit.empty() ? "" : " " + unit) : "not found",
-                wanted.is_null() ? "" : expectedText(wanted, unit));
+            const std::string withUnit = unit.empty() ? "" : " " + unit;
+            std::string wanted;
+            if (const Json& target = Member(expected, key.c_str()); target.is_object()) {
+                wanted = Figure(Member(target, "value")) + withUnit;
+                if (const Json& tolerance = Member(target, "tolerance"); tolerance.is_number())
+                    wanted += " \u00b1 " + Figure(tolerance.get<double>() * 100) + " %";
+            }
+            // The step's number on each of its rows, so that a row on the
+            // next page still says whose it is.
+            rows.push_back({{Str(step, "index")},
+                            {name},
+                            {value.is_number() ? Figure(value) + withUnit : "none found"},
+                            {wanted},
+                            {rows.size() == first ? verdict : "", true, ok ? kPass : kFail}});
         }
-        for (const auto& [name, value] : expected.items())
-            if (name != "tolerance" && std::find(matched.begin(), matched.end(), name) == matched.end())
-                add(QuantityOf(name).first, "not measured", expectedText(value, ""));
-        if (rows.size() == first)
-            add("", "", "");
     }
     if (rows.empty())
         return;
@@ -676,10 +655,12 @@ void DrawProcedure(Pages& p, const Json& procedure, size_t number)
         {"Requirement", Str(procedure, "requirement")},
         {"Procedure file", Str(procedure, "file")},
         {"File SHA-256", Str(procedure, "file_sha256", "not recorded")},
+        {"Duration", Member(procedure, "duration_s").is_number()
+                         ? Fixed(procedure["duration_s"].get<double>(), 1) + " s" : "not recorded"},
     };
     const Json& sources = Member(procedure, "sources");
     for (const Json& source : sources)
-        fields.emplace_back(fields.size() == 4 ? "Sources" : "",
+        fields.emplace_back(fields.size() == 5 ? "Sources" : "",
                             "[" + Str(source, "id") + "] " + Str(source, "cite") + ", " + Str(source, "url"));
     if (!sources.is_array() || sources.empty())
         fields.emplace_back("Sources", "none given");

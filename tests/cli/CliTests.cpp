@@ -730,7 +730,8 @@ TEST_F(Hsimctl, ProceduresReportIsATestRecord)
         {"steps",
          {{{"index", 1}, {"kind", "play"}, {"status", "passed"}, {"strip", strip}},
           {{"index", 2}, {"kind", "verify"}, {"status", "passed"},
-           {"stimulus", {{"rate_bpm", 60.1}, {"expected", {{"rate", "60bpm"}, {"tolerance", "5%"}}}, {"ok", true}}}},
+           {"stimulus",
+            {{"rate_bpm", 60.1}, {"expected", {{"rate_bpm", {{"value", 60}, {"tolerance", 0.05}}}}}, {"ok", true}}}},
           measure(3, "passed", {{"id", "hr-60"}, {"quantity", "heart rate"}, {"unit", "bpm"}, {"value", 61},
                                 {"from", 57}, {"to", 63}, {"source", "answers"}, {"limits_source", "src-a"},
                                 {"verdict", "pass"}})}}};
@@ -780,7 +781,7 @@ TEST_F(Hsimctl, ProceduresReportIsATestRecord)
         {second, R"(Procedure 1: Rate accuracy +PASS)"},
         {second, R"(\[src-a\] Author, Waveforms, https://example.org/a)"},
         {second, R"(hr-60: heart rate +61 bpm +57 to 63 bpm \(limits: src-a\) +answers +pass)"},
-        {second, R"(rate +60.1 bpm +60bpm ± 5% +as specified)"},
+        {second, R"(rate +60.1 bpm +60 bpm ± 5 % +as specified)"},
         {second, R"(Signals played)"},
         {third, R"(Procedure 2: Alarm limits +FAIL)"},
         {third, R"(hr-hi: heart rate +150 bpm +117 to 123 bpm \(limits: +operator +fail)"},
