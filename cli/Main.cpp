@@ -230,8 +230,8 @@ int main(int argc, char** argv)
     scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioOptions); }; });
 
     ReportOptions reportOptions;
-    auto* report = app.add_subcommand("report", "print a scenario's JSON report as A4 pages (PDF), with ECG strips");
-    report->add_option("file", reportOptions.input, "the JSON report of a scenario")->required()->check(CLI::ExistingFile);
+    auto* report = app.add_subcommand("report", "print a scenario's or a procedure run's JSON report as A4 pages (PDF), with ECG strips");
+    report->add_option("file", reportOptions.input, "the JSON report of a scenario or of a run of procedures")->required()->check(CLI::ExistingFile);
     report->add_option("-o,--output", reportOptions.output, "the .pdf to write")->required();
     report->callback([&] { run = [&] { return RunReport(reportOptions); }; });
 
