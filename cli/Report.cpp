@@ -743,7 +743,15 @@ int RunReport(const ReportOptions& options)
     std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> counting(
         cairo_pdf_surface_create_for_stream(Discard, nullptr, kPageWidth * kPointsPerMm, kPageHeight * kPointsPerMm),
         cairo_surface_destroy);
-    const int total = Draw(counting.get(), report, 0);
+    // A field of the wrong kind (a text where a number belongs) is found by
+    // the counting pass, before anything is written.
+    int total = 0;
+    try {
+        total = Draw(counting.get(), report, 0);
+    } catch (const Json::exception& e) {
+        std::fprintf(stderr, "hsimctl: %s is not a report this program wrote: %s\n", options.input.c_str(), e.what());
+        return kExitUsage;
+    }
     std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> surface(
         cairo_pdf_surface_create(options.output.c_str(), kPageWidth * kPointsPerMm, kPageHeight * kPointsPerMm),
         cairo_surface_destroy);

@@ -338,6 +338,9 @@ TEST_F(Hsimctl, ExitCodes)
     absent.insert(absent.end(), {"--timeout", "300ms", "info"});
     EXPECT_EQ(Run(absent), 3);
     EXPECT_EQ(Run({"--help"}), 0);
+    // A report with a field of the wrong kind is refused, not a crash.
+    std::ofstream(dir_ + "/odd.json") << R"({"steps": [{"index": 1, "duration_s": "long"}]})";
+    EXPECT_EQ(Run({"report", dir_ + "/odd.json", "-o", dir_ + "/odd.pdf"}), 2);
     // The panel listens beyond loopback only when told to.
     EXPECT_EQ(Run({"--emulator", "serve", "--listen", "0.0.0.0:0"}), 2);
     EXPECT_NE(Read("stderr").find("--allow-remote"), std::string::npos);
@@ -813,7 +816,7 @@ TEST_F(Hsimctl, ReportedSettingsAreReadBack)
          {{"rate", "60bpm"}, {"pacing", "2mV"}, {"pacing-width", "1ms"}, {"pacing-rate", "70ppm"}}, {"qrs"}},
         {"{pacing-rate: sync}", {{"pacing-rate", "sync"}}, {}},
         {"{pacing: 0mV}", {{"function", "ecg"}}, {"pacing", "pacing-width"}},
-        {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "3"}},
+        {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "aami3d"}},
          {"rate", "amplitude"}},
     };
     std::ofstream yaml(dir_ + "/settings.yaml");
