@@ -391,7 +391,7 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
         std::vector<std::string> args;
         const char* says;
     } rows[] = {
-        {{"render", "iec-2-27", "--pattern-227", "12", "-o", out}, "0..9"},
+        {{"render", "iec-2-27", "--pattern-227", "12", "-o", out}, "aami3a, aami3b"},
         {{"play", "ecg", "--amplitude", "20mV"}, "-5..5 mV"},
         {{"play", "sine", "--amplitude", "11mV"}, "-10..10 mV"},
         {{"render", "ecg", "--qrs", "300ms", "-o", out}, "5..200 ms"},
