@@ -102,6 +102,7 @@ int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulato
 
 struct RunOptions {
     std::vector<std::string> procedures;  // files, or stems of shipped procedures
+    bool all = false;                     // every shipped procedure
     std::string operatorName;
     std::string dut;
     std::string reader;   // a command that prints each reading; empty: ask the operator

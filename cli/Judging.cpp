@@ -13,6 +13,9 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace hsimctl {
 namespace {
@@ -37,6 +40,20 @@ std::optional<std::string> AskOperator(const std::string& question)
 bool RunReader(const std::string& command, const std::string& procedure, const MeasureSpec& spec, std::string& line,
                std::string& why)
 {
+    // Everything the child needs is made before the fork: between fork and
+    // exec only async-signal-safe calls (other threads may hold the heap).
+    std::vector<std::string> variables = {"HSIM_PROCEDURE=" + procedure, "HSIM_MEASURE=" + spec.id,
+                                          "HSIM_QUANTITY=" + spec.quantity, "HSIM_UNIT=" + spec.unit};
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "HSIM_PROCEDURE=", 15) && std::strncmp(*e, "HSIM_MEASURE=", 13) &&
+            std::strncmp(*e, "HSIM_QUANTITY=", 14) && std::strncmp(*e, "HSIM_UNIT=", 10))
+            variables.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& v : variables)
+        envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::string shell = "/bin/sh", dashC = "-c", text0 = command;
+    char* argv[] = {shell.data(), dashC.data(), text0.data(), nullptr};
     int out[2];
     if (pipe(out) != 0)
         return why = std::string("cannot run the reader: ") + std::strerror(errno), false;
@@ -50,11 +67,7 @@ bool RunReader(const std::string& command, const std::string& procedure, const M
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
-        setenv("HSIM_PROCEDURE", procedure.c_str(), 1);
-        setenv("HSIM_MEASURE", spec.id.c_str(), 1);
-        setenv("HSIM_QUANTITY", spec.quantity.c_str(), 1);
-        setenv("HSIM_UNIT", spec.unit.c_str(), 1);
-        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        execve(argv[0], argv, envp.data());
         _exit(127);
     }
     close(out[1]);

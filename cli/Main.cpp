@@ -230,8 +230,8 @@ int main(int argc, char** argv)
     scenario->callback([&] { run = [&] { return RunScenario(connect, scenarioOptions); }; });
 
     ReportOptions reportOptions;
-    auto* report = app.add_subcommand("report", "print a scenario's JSON report as A4 pages (PDF), with ECG strips");
-    report->add_option("file", reportOptions.input, "the JSON report of a scenario")->required()->check(CLI::ExistingFile);
+    auto* report = app.add_subcommand("report", "print a scenario's or a procedure run's JSON report as A4 pages (PDF), with ECG strips");
+    report->add_option("file", reportOptions.input, "the JSON report of a scenario or of a run of procedures")->required()->check(CLI::ExistingFile);
     report->add_option("-o,--output", reportOptions.output, "the .pdf to write")->required();
     report->callback([&] { run = [&] { return RunReport(reportOptions); }; });
 
@@ -241,8 +241,10 @@ int main(int argc, char** argv)
     RunOptions runOptions;
     auto* runCommand = app.add_subcommand(
         "run", "run test procedures in order, judging the device under test, into one report (JSON, PDF)");
-    runCommand->add_option("procedure", runOptions.procedures, "procedure files, or names 'hsimctl procedures' lists")
-        ->required();
+    auto* procedureNames =
+        runCommand->add_option("procedure", runOptions.procedures, "procedure files, or names 'hsimctl procedures' lists");
+    runCommand->add_flag("--all", runOptions.all, "every shipped procedure, in the order 'hsimctl procedures' lists them")
+        ->excludes(procedureNames);
     runCommand->add_option("--operator", runOptions.operatorName, "who runs the tests");
     runCommand->add_option("--dut", runOptions.dut, "the device under test (maker, model, serial number)");
     auto* reader = runCommand->add_option(
@@ -253,7 +255,11 @@ int main(int argc, char** argv)
         ->check(CLI::ExistingFile)->excludes(reader);
     runCommand->add_option("-o,--report", runOptions.report, "the JSON report (default: stdout)");
     runCommand->add_option("--pdf", runOptions.pdf, "the report on A4 pages (.pdf) too");
-    runCommand->callback([&] { run = [&] { return RunProcedures(connect, runOptions); }; });
+    runCommand->callback([&] {
+        if (runOptions.procedures.empty() && !runOptions.all)
+            throw CLI::ValidationError("run", "name the procedures to run, or --all");
+        run = [&] { return RunProcedures(connect, runOptions); };
+    });
 
     ServeOptions serveOptions;
     auto* serve = app.add_subcommand("serve", "the front panel in a browser: live control and ECG of each simulator");

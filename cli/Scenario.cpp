@@ -1265,7 +1265,15 @@ int RunProcedures(const ConnectOptions& connect, const RunOptions& options)
     const std::string runSerial = connect.serial.empty() && connect.emulator ? EmulatedSerialNumber(0) : connect.serial;
     std::vector<Plan> plans;
     std::vector<std::string> named;
-    for (const std::string& name : options.procedures) {
+    std::vector<std::string> chosen = options.procedures;
+    if (options.all)
+        for (const auto& file : ShippedProcedures())
+            chosen.push_back(file.string());
+    if (chosen.empty()) {
+        std::fprintf(stderr, "hsimctl: no procedures to run\n");
+        return kExitUsage;
+    }
+    for (const std::string& name : chosen) {
         ScenarioOptions one;
         one.file = FindProcedure(name);
         one.operatorName = options.operatorName;

@@ -46,15 +46,23 @@ void MeasureBeats(const Signal& ecg, StimulusFigures& f)
     const double steepest = *std::max_element(slope.begin(), slope.end());
     if (steepest <= 1e-6)
         return;
-    // A complex: a run of steep samples; two runs less than 200 ms apart are
-    // one beat (the up and down strokes of one QRS).
-    const auto complexes =
-        Runs(x.size(), size_t(fs * 0.2), [&](size_t i) { return slope[i] >= 0.35 * steepest; });
+    // Steep stretches (a stroke of a QRS, or of a steep T wave). A stroke
+    // begins a new beat when it comes 195 ms or more after the beat began
+    // and 60 ms or more after the stroke before it; otherwise it belongs to
+    // the beat (the rise and fall of a steep T wave after a QRS and its ST
+    // segment), whose QRS is its first stroke. Beats 200 ms apart (300 per
+    // minute) are still told apart.
+    const auto strokes = Runs(x.size(), size_t(fs * 0.02), [&](size_t i) { return slope[i] >= 0.35 * steepest; });
+    std::vector<std::pair<size_t, size_t>> complexes;
+    for (size_t k = 0; k < strokes.size(); ++k)
+        if (complexes.empty() || (strokes[k].first - complexes.back().first >= size_t(fs * 0.195) &&
+                                  strokes[k].first - strokes[k - 1].second >= size_t(fs * 0.06)))
+            complexes.push_back(strokes[k]);
     std::vector<double> peaks, amplitudes, widths;
     for (const auto& [first, last] : complexes) {
         // The R wave: the sample farthest from the level before the complex.
         const size_t before = first > size_t(fs * 0.06) ? first - size_t(fs * 0.06) : 0;
-        const size_t after = std::min(x.size() - 1, last + size_t(fs * 0.06));
+        const size_t after = std::min(x.size() - 1, last + size_t(fs * 0.02));
         if (before == 0 || after == x.size() - 1)
             continue;  // a complex cut by either end of the recording
         const double level = x[before];

@@ -24,6 +24,8 @@ packages="cmake g++ make pkg-config libgtest-dev libbenchmark-dev"
 packages="$packages clang libclang-rt-dev llvm"
 # Record import (EDFlib) and hsimctl (CLI11, Cairo, yaml-cpp, nlohmann-json, cpp-httplib).
 packages="$packages libedf-dev libcli11-dev libcairo2-dev libyaml-cpp-dev nlohmann-json3-dev libcpp-httplib-dev"
+# The report test reads the text of the PDF it prints (pdftotext).
+packages="$packages poppler-utils"
 # The Python package (python/): its tests, plots and the offline pip install.
 packages="$packages python3-numpy python3-pytest python3-matplotlib python3-setuptools python3-venv python3-pip"
 $cross && packages="$packages googletest g++-aarch64-linux-gnu qemu-user"

@@ -338,6 +338,9 @@ TEST_F(Hsimctl, ExitCodes)
     absent.insert(absent.end(), {"--timeout", "300ms", "info"});
     EXPECT_EQ(Run(absent), 3);
     EXPECT_EQ(Run({"--help"}), 0);
+    // A report with a field of the wrong kind is refused, not a crash.
+    std::ofstream(dir_ + "/odd.json") << R"({"steps": [{"index": 1, "duration_s": "long"}]})";
+    EXPECT_EQ(Run({"report", dir_ + "/odd.json", "-o", dir_ + "/odd.pdf"}), 2);
     // The panel listens beyond loopback only when told to.
     EXPECT_EQ(Run({"--emulator", "serve", "--listen", "0.0.0.0:0"}), 2);
     EXPECT_NE(Read("stderr").find("--allow-remote"), std::string::npos);
@@ -388,7 +391,7 @@ TEST_F(Hsimctl, RefusalsNameTheAcceptedRange)
         std::vector<std::string> args;
         const char* says;
     } rows[] = {
-        {{"render", "iec-2-27", "--pattern-227", "12", "-o", out}, "0..9"},
+        {{"render", "iec-2-27", "--pattern-227", "12", "-o", out}, "aami3a, aami3b"},
         {{"play", "ecg", "--amplitude", "20mV"}, "-5..5 mV"},
         {{"play", "sine", "--amplitude", "11mV"}, "-10..10 mV"},
         {{"render", "ecg", "--qrs", "300ms", "-o", out}, "5..200 ms"},
@@ -710,6 +713,89 @@ TEST_F(Hsimctl, ScenarioReportIsATestRecord)
     EXPECT_EQ(Run({"report", dir_ + "/sc\xE9nario.yaml", "-o", dir_ + "/x.pdf"}), 2) << "not a JSON report";
 }
 
+// A run of test procedures prints as a test record: the requirements with
+// their counts and results on the first page, the run's result (the worst of
+// its procedures'), then each procedure on pages of its own with its
+// readings, limits and verdicts, the stimulus as measured and its strip.
+TEST_F(Hsimctl, ProceduresReportIsATestRecord)
+{
+    using Json = nlohmann::json;
+    auto measure = [](int index, const char* status, Json reading) {
+        return Json{{"index", index}, {"kind", "measure"}, {"status", status}, {"reading", reading}};
+    };
+    Json strip = {{"source", "signal tap"}, {"rate_hz", 500}, {"signals", {{{"name", "ECG"}, {"mv", Json::array()}}}}};
+    for (int i = 0; i < 1000; ++i)  // 1 mV beats at 60 bpm, 2 s
+        strip["signals"][0]["mv"].push_back(i % 500 < 20 ? 1.0 : 0.0);
+    const Json accuracy = {
+        {"name", "Rate accuracy"}, {"standard", "Std A"}, {"requirement", "Rate within limits"},
+        {"file", "rate.yaml"}, {"result", "pass"},
+        {"sources", {{{"id", "src-a"}, {"cite", "Author, Waveforms"}, {"url", "https://example.org/a"}}}},
+        {"steps",
+         {{{"index", 1}, {"kind", "play"}, {"status", "passed"}, {"strip", strip}},
+          {{"index", 2}, {"kind", "verify"}, {"status", "passed"},
+           {"stimulus",
+            {{"rate_bpm", 60.1}, {"expected", {{"rate_bpm", {{"value", 60}, {"tolerance", 0.05}}}}}, {"ok", true}}}},
+          measure(3, "passed", {{"id", "hr-60"}, {"quantity", "heart rate"}, {"unit", "bpm"}, {"value", 61},
+                                {"from", 57}, {"to", 63}, {"source", "answers"}, {"limits_source", "src-a"},
+                                {"verdict", "pass"}})}}};
+    const Json alarms = {
+        {"name", "Alarm limits"}, {"standard", "Std B"}, {"requirement", "Alarm on time"},
+        {"file", "alarm.yaml"}, {"result", "fail"}, {"sources", Json::array()},
+        {"steps",
+         {measure(1, "failed", {{"id", "hr-hi"}, {"quantity", "heart rate"}, {"unit", "bpm"}, {"value", 150},
+                                {"from", 117}, {"to", 123}, {"source", "operator"}, {"limits_source", "operator"},
+                                {"verdict", "fail"}}),
+          measure(2, "not judged", {{"id", "delay"}, {"quantity", "alarm delay"}, {"unit", "s"}, {"value", nullptr},
+                                    {"from", nullptr}, {"to", nullptr}, {"source", "command"},
+                                    {"limits_source", "operator"}, {"verdict", "not judged"},
+                                    {"reason", "the reader printed no number"}})}}};
+    const Json report = {
+        {"date", "2024-05-06T07:08:09Z"}, {"host", "bench-3"}, {"operator", "Ann Tester"},
+        {"device_under_test", "Monitor 7"}, {"simulator", {{"serial_number", "HSE01AB-070123"}}},
+        {"procedures", {accuracy, alarms}},
+        {"summary",
+         {{{"procedure", "Rate accuracy"}, {"requirement", "Rate within limits"}, {"pass", 1}, {"fail", 0},
+           {"not_judged", 0}, {"result", "pass"}},
+          {{"procedure", "Alarm limits"}, {"requirement", "Alarm on time"}, {"pass", 0}, {"fail", 1},
+           {"not_judged", 1}, {"result", "fail"}}}},
+        {"passed", false}};
+    std::ofstream(dir_ + "/run.json") << report.dump();
+    ASSERT_EQ(Run({"report", dir_ + "/run.json", "-o", dir_ + "/run.pdf"}), 0) << Read("stderr");
+    ASSERT_EQ(Read("run.pdf").rfind("%PDF-", 0), 0u);
+    if (std::system("command -v pdftotext >/dev/null") != 0)
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed: the text is not checked";
+    // One page of header and summary, one a procedure (the strip fits under
+    // its procedure).
+    auto page = [&](int n) {
+        const std::string name = "page" + std::to_string(n) + ".txt";
+        const std::string command = "pdftotext -layout -f " + std::to_string(n) + " -l " + std::to_string(n) + " " +
+                                    dir_ + "/run.pdf " + dir_ + "/" + name + " 2>/dev/null";
+        return std::system(command.c_str()) == 0 ? Read(name) : std::string();
+    };
+    const std::string first = page(1), second = page(2), third = page(3);
+    const struct {
+        const std::string& text;
+        const char* pattern;
+    } expected[] = {
+        {first, R"(Rate accuracy +Std A +Rate within limits +1 +0 +0 +pass)"},
+        {first, R"(Alarm limits +Std B +Alarm on time +0 +1 +1 +fail)"},
+        {first, R"(Result of the run: +fail)"},
+        {first, R"(page 1 of 3)"},
+        {second, R"(Procedure 1: Rate accuracy +PASS)"},
+        {second, R"(\[src-a\] Author, Waveforms, https://example.org/a)"},
+        {second, R"(hr-60: heart rate +61 bpm +57 to 63 bpm \(limits: src-a\) +answers +pass)"},
+        {second, R"(rate +60.1 bpm +60 bpm ± 5 % +as specified)"},
+        {second, R"(Signals played)"},
+        {third, R"(Procedure 2: Alarm limits +FAIL)"},
+        {third, R"(hr-hi: heart rate +150 bpm +117 to 123 bpm \(limits: +operator +fail)"},
+        {third, R"(delay: alarm delay +no reading +no limits +command +not judged: the reader printed no\s+number)"},
+        {third, R"(page 3 of 3)"},
+    };
+    for (const auto& e : expected)
+        EXPECT_TRUE(std::regex_search(e.text, std::regex(e.pattern))) << e.pattern << "\n" << e.text;
+    EXPECT_EQ(page(4), "") << "three pages";
+}
+
 // The settings a report gives are read back from the library: the rate in
 // bpm for the ECG beats and in Hz for the others, and the parameters of the
 // function that plays, not the ones it ignores.
@@ -730,7 +816,7 @@ TEST_F(Hsimctl, ReportedSettingsAreReadBack)
          {{"rate", "60bpm"}, {"pacing", "2mV"}, {"pacing-width", "1ms"}, {"pacing-rate", "70ppm"}}, {"qrs"}},
         {"{pacing-rate: sync}", {{"pacing-rate", "sync"}}, {}},
         {"{pacing: 0mV}", {{"function", "ecg"}}, {"pacing", "pacing-width"}},
-        {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "3"}},
+        {"{function: iec-2-27, pattern-227: 3}", {{"function", "iec-2-27"}, {"pattern-227", "aami3d"}},
          {"rate", "amplitude"}},
     };
     std::ofstream yaml(dir_ + "/settings.yaml");
@@ -747,6 +833,51 @@ TEST_F(Hsimctl, ReportedSettingsAreReadBack)
             EXPECT_EQ(settings.value(name, std::string("(none)")), value) << rows[i].set << ": " << name;
         for (const char* name : rows[i].absent)
             EXPECT_FALSE(settings.contains(name)) << rows[i].set << ": " << name;
+    }
+}
+
+
+// A procedure judges the device under test by its readings, and judges
+// nothing when its stimulus is not what the file says.
+TEST_F(Hsimctl, ProcedureVerdicts)
+{
+    const auto write = [&](const std::string& name, const std::string& text) { std::ofstream(dir_ + "/" + name) << text; };
+    write("beat.yaml", "name: Beat\nstandard: A standard\nrequirement: Heart rate\n"
+                       "sources: [{id: here, cite: a source of this test}]\nsteps:\n"
+                       "  - set: {function: ecg, amplitude: 1mV, rate: 90bpm}\n"
+                       "  - verify: {seconds: 2, rate: RATE, qrs-amplitude: 1mV}\n"
+                       "  - measure: {id: hr, quantity: heart rate, unit: bpm, expect: {from: 85, to: 95}, source: here}\n");
+    const struct {
+        const char* why;
+        const char* rate;  // the file's
+        std::vector<std::string> judging;
+        int exitCode;
+        const char* result;
+        const char* measure;  // its status
+    } rows[] = {
+        {"right reading", "90bpm", {"--answers", "ANSWERS:90"}, 0, "pass", "passed"},
+        {"wrong reading", "90bpm", {"--answers", "ANSWERS:120"}, 4, "fail", "failed"},
+        {"no reading", "90bpm", {"--answers", "ANSWERS:"}, 4, "not judged", "not judged"},
+        {"rig's reader", "90bpm", {"--reader", "test \"$HSIM_MEASURE\" = hr && echo 89.5"}, 0, "pass", "passed"},
+        {"reader fails", "90bpm", {"--reader", "exit 2"}, 4, "not judged", "not judged"},
+        {"stimulus not as written", "75bpm", {"--answers", "ANSWERS:90"}, 4, "stimulus fault", "skipped"},
+    };
+    for (const auto& row : rows) {
+        write("run.yaml", std::regex_replace(Read("beat.yaml"), std::regex("RATE"), row.rate));
+        std::vector<std::string> args = {"--emulator", "run", dir_ + "/run.yaml", "-o", dir_ + "/r.json"};
+        for (std::string a : row.judging) {
+            if (a.rfind("ANSWERS:", 0) == 0) {
+                write("answers.yaml", "run: {hr: " + a.substr(8) + "}\n");
+                a = dir_ + "/answers.yaml";
+            }
+            args.push_back(a);
+        }
+        EXPECT_EQ(Run(args), row.exitCode) << row.why << ": " << Read("stderr");
+        const auto report = nlohmann::json::parse(Read("r.json"), nullptr, false);
+        ASSERT_TRUE(report.contains("procedures")) << row.why;
+        EXPECT_EQ(report["procedures"][0]["result"], row.result) << row.why;
+        EXPECT_EQ(report["summary"][0]["result"], row.result) << row.why;
+        EXPECT_EQ(report["procedures"][0]["steps"][2]["status"], row.measure) << row.why;
     }
 }
 
