@@ -47,16 +47,17 @@ void MeasureBeats(const Signal& ecg, StimulusFigures& f)
     if (steepest <= 1e-6)
         return;
     // Steep stretches (a stroke of a QRS, or of a steep T wave). A stroke
-    // begins a new beat when it comes 195 ms or more after the beat began
-    // and 60 ms or more after the stroke before it; otherwise it belongs to
+    // (at least half as steep as the steepest) begins a new beat when it
+    // comes 195 ms or more after the beat began and 70 ms or more after the
+    // stroke before it; otherwise it belongs to
     // the beat (the rise and fall of a steep T wave after a QRS and its ST
     // segment), whose QRS is its first stroke. Beats 200 ms apart (300 per
     // minute) are still told apart.
-    const auto strokes = Runs(x.size(), size_t(fs * 0.02), [&](size_t i) { return slope[i] >= 0.35 * steepest; });
+    const auto strokes = Runs(x.size(), size_t(fs * 0.02), [&](size_t i) { return slope[i] >= 0.5 * steepest; });
     std::vector<std::pair<size_t, size_t>> complexes;
     for (size_t k = 0; k < strokes.size(); ++k)
         if (complexes.empty() || (strokes[k].first - complexes.back().first >= size_t(fs * 0.195) &&
-                                  strokes[k].first - strokes[k - 1].second >= size_t(fs * 0.06)))
+                                  strokes[k].first - strokes[k - 1].second >= size_t(fs * 0.07)))
             complexes.push_back(strokes[k]);
     std::vector<double> peaks, amplitudes, widths;
     for (const auto& [first, last] : complexes) {

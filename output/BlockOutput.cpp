@@ -25,7 +25,8 @@ void GenWaveform(SynthState& s, int fixedDcWord, std::vector<double>& ac, std::v
     ac.assign(static_cast<size_t>(n), 0.0);
     dc.assign(static_cast<size_t>(n), d);
     for (int i = 0; i < n; ++i) {
-        ac[static_cast<size_t>(i)] = _GetMainFunctionVoltage(s, _FoldTime(s.clock.fOutputTime, s.clock.fTimePeriod));
+        ac[static_cast<size_t>(i)] =
+            _GetMainFunctionVoltage(s, _FoldTime(s.clock.fOutputTime - s.clock.fCycleStart, s.clock.fTimePeriod));
         s.clock.fOutputTime += dt;
     }
 }

@@ -81,6 +81,7 @@ void StopStreaming(Engine& e, bool playOut)
     SetStreaming(false);
     e.stream.playOut = playOut;
     e.synth.clock.fOutputTime = 0;
+    e.synth.clock.fCycleStart = 0;
     e.synth.clock.fOutputTimeGraph = 0;
     CurrentOutput().stopPlayEvent.SetEvent();
     SetBaselineResetLevel(0);
@@ -135,7 +136,19 @@ bool _CheckIfChangeRequired(Engine& e, double t)
     if (!e.scheduler.ChangeOnNextCycle || (e.synth.clock.fTimePeriod - t >= 0.0004 && e.synth.out.F >= 0.15))
         return false;
     e.scheduler.ChangeOnNextCycle = false;
+    // A new period at the end of a cycle: the old cycle plays to its end and
+    // the new one begins there, at its beginning (the next sample's phase is
+    // its distance past the old end, negative while the old cycle's last
+    // samples remain, which fold to the new cycle's flat tail). Otherwise a
+    // new rate would start part-way into a beat: a step in the signal and an
+    // RR interval of neither rate. The same period keeps its phase.
+    Clock& clock = e.synth.clock;
+    const bool atEnd = clock.fTimePeriod - t < 0.0004;
+    const double oldPeriod = clock.fTimePeriod;
+    const double nextPhase = t + 1.0 / e.synth.out.nSampleRate - oldPeriod;
     ApplyChange(e);
+    if (atEnd && clock.fTimePeriod != oldPeriod)
+        clock.fCycleStart = clock.fOutputTime - nextPhase;
     return true;
 }
 

@@ -29,6 +29,7 @@ Engine StartedCopy(double& acScale)
     e.record = RecordingState{};
     e.scheduler = SchedulerState{};
     e.synth.clock.fOutputTime = 0;
+    e.synth.clock.fCycleStart = 0;
     e.synth.clock.fOutputTimeGraph = 0;
     e.stream.nDcDACValue = -1;
     if (e.synth.out.MainOutput != OUTPUT_OFF) {

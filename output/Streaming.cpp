@@ -113,7 +113,9 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
         PutPacketHeader(packet, stream.nSequenceCheck);
         ++stream.nSequenceCheck;
         for (int i = 0; i < kSamplesPerPacket; ++i, ++n) {
-            const double t = _FoldTime(s.clock.fOutputTime, s.clock.fTimePeriod);
+            double t = _FoldTime(s.clock.fOutputTime - s.clock.fCycleStart, s.clock.fTimePeriod);
+            if (t < 0)
+                t += s.clock.fTimePeriod;  // the old cycle's last samples after a change of period
             double pace = 0.0;
             double v = 0.0;
             // A pattern or file that does not loop ends at the first sample
@@ -171,11 +173,11 @@ TransferEvents ComputeTransfer(Engine& e, unsigned char* buffer, double acScale,
             if (s.scan.FreqScanOn) {
                 // The scan keeps the phase: the clock is rescaled to the
                 // same fraction of the new period.
-                const double q = s.clock.fOutputTime / s.clock.fTimePeriod;
+                const double q = (s.clock.fOutputTime - s.clock.fCycleStart) / s.clock.fTimePeriod;
                 const double f = q - _Trunc32(q);
                 s.out.F += s.scan.Fd;
                 s.clock.fTimePeriod = 1.0 / s.out.F;
-                s.clock.fOutputTime = s.clock.fTimePeriod * f;
+                s.clock.fOutputTime = s.clock.fCycleStart + s.clock.fTimePeriod * f;
             }
             if (live && !ended) {
                 Record(e.record, w, dc);

@@ -227,7 +227,10 @@ double _GetMainFunctionVoltage(SynthState& s, double t)
     double v = 0.0;
     switch (s.out.MainOutput) {
     case OUTPUT_SINE:
-        v = std::sin((t * 6.2831853) * s.out.F) * s.work.A;
+        // By the running cycle's period, as every other shape: a new rate
+        // set while a cycle plays takes effect with the next cycle, never in
+        // the middle of this one.
+        v = std::sin((t * 6.2831853) / s.clock.fTimePeriod) * s.work.A;
         break;
     case OUTPUT_TRIANGLE: { // 0 at the start, +s.work.A at 1/4, -s.work.A at 3/4
         const double k = 4 * s.work.A / s.clock.fTimePeriod;

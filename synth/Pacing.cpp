@@ -44,7 +44,7 @@ void _SetUpPacing(SynthState& s)
 
 void _CheckIfPacingPulseNeeded(SynthState& s, double offset, bool& latch)
 {
-    const double t = offset + s.clock.fOutputTime;
+    const double t = offset + s.clock.fOutputTime - s.clock.fCycleStart;
     const double phase = t - _Trunc32(t / s.pulse.pp + 0.000001) * s.pulse.pp;
     if (latch) {
         if (phase > 0.01) {

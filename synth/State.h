@@ -155,6 +155,10 @@ struct Clock {
     double fOutputTime = 0.0;       // s, output clock folded into the period
     double fOutputTimeGraph = 0.0;  // s since output start
     double fTimePeriod = 0.0;       // s, current cycle length
+    // The output clock's reading where the running cycle began: a change
+    // applied at the end of a cycle starts the new one at its beginning,
+    // whatever its period, so a new rate never cuts into a beat.
+    double fCycleStart = 0.0;
     // A standard pattern that does not loop has played to its end. Set by the
     // generator; the streaming loop ends the output there.
     bool patternEnded = false;

@@ -53,6 +53,7 @@ TEST(Stimulus, FiguresOfBeatsMadeByHand)
         {30, 1.0, 100, 0.2, 0, 0},   {60, 1.0, 100, 0.2, 2, 2},   {120, 0.5, 70, 0.1, 4, 0.5},
         {200, 2.0, 40, 0.2, -3, 1},  {60, 1.0, 120, 1.5, 0, 0},   // a T wave taller than the QRS
         {45, 0.15, 10, 0.0, 700, 0.1},     {300, 1.0, 100, 0.0, 0, 0},  // no T wave at 300 per minute
+        {80, 0.5, 120, 0.2, 0, 0},  // a low, wide QRS beside a T wave 40 % as steep
     };
     for (const Beats& b : rows) {
         SCOPED_TRACE(testing::Message() << b.bpm << " bpm, QRS " << b.qrsMv << " mV " << b.qrsMs << " ms, T "

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 using namespace hsimtest;
 
@@ -133,6 +134,64 @@ TEST_F(StreamedOutput, DeferredChangeLandsOnTheCycleBoundaryAndStopZeroesTheCloc
     const auto start = Clock::now();
     EXPECT_EQ(HSIMSetOutputFunction(0), 0);
     EXPECT_LT(MillisecondsSince(start), 50);
+}
+
+// A new rate while the output plays: the running cycle plays to its end and
+// the new one starts at its beginning, so the signal has no step and the
+// ECG's RR intervals are of the old rate, then of the new, never another.
+TEST_F(StreamedOutput, ANewRateStartsItsCycleAtTheEndOfTheRunningOne)
+{
+    hsimemu::Emulator& emulator = connect(hsimemu::Pacing::RealTime);
+    const struct {
+        int function;
+        double from, to;  // Hz
+    } rows[] = {{OUTPUT_ECG_STANDARD, 80 / 60.0, 2.0}, {OUTPUT_ECG_STANDARD, 2.0, 0.75}, {OUTPUT_SINE, 10, 25},
+                {OUTPUT_SINE, 25, 7}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.function << ": " << row.from << " to " << row.to << " Hz");
+        ASSERT_EQ(HSIMSetOutputFunction(0), 0);
+        ASSERT_TRUE(WaitUntil([&] { return !emulator.streamStats().outputOn; }, 5000));
+        ASSERT_EQ(HSIMSetAmplitude(2.0), 0);
+        ASSERT_EQ(HSIMSetFrequency(row.from), 0);
+        emulator.clearPlayed();
+        emulator.clearStreamStats();
+        ASSERT_EQ(HSIMSetOutputFunction(row.function), 0);
+        // Part-way into a cycle.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1130));
+        ASSERT_EQ(HSIMSetFrequency(row.to), 0);
+        const auto v = played(size_t(40000 * (1.13 + 2 / row.from + 3 / row.to)));
+        // The largest step from one word to the next is the steady signal's:
+        // the steepest ramp of the beat, or the sine's at its fastest; a
+        // change lands in the running cycle's last 0.4 ms, whose samples the
+        // sine plays at the new cycle's phase, a step of at most the sine's
+        // slope over 0.4 ms (the beat is flat there). Before, a new rate
+        // stepped the signal by up to its whole swing.
+        const double fastest = std::max(row.from, row.to);
+        const double steepest = row.function == OUTPUT_SINE ? 2.0 / 2 * 2 * M_PI * fastest * (1 / 40000.0 + 0.0004)
+                                                             : 2.0 / 0.05 / 40000;  // 2 mV over 50 ms
+        int step = 0;
+        for (size_t k = 1; k < v.size(); ++k)
+            step = std::max(step, std::abs(v[k].ac - v[k - 1].ac));
+        EXPECT_LE(step, int(std::ceil(steepest * 6400)) + 1);
+        if (row.function != OUTPUT_ECG_STANDARD)
+            continue;
+        std::vector<double> peaks;  // the R crests: the highest sample of each beat (a crest may fall between two)
+        const int top = std::max_element(v.begin(), v.end(), [](auto& a, auto& b) { return a.ac < b.ac; })->ac;
+        for (size_t k = 1; k + 1 < v.size(); ++k)
+            if (v[k].ac > top * 0.9 && v[k].ac > v[k - 1].ac && v[k].ac >= v[k + 1].ac)
+                peaks.push_back(double(k) / 40000);
+        ASSERT_GE(peaks.size(), 4u);
+        bool changed = false;
+        for (size_t k = 1; k < peaks.size(); ++k) {
+            const double rr = peaks[k] - peaks[k - 1];
+            const double expected = changed ? 1 / row.to : 1 / row.from;
+            if (!changed && std::fabs(rr - 1 / row.to) < 0.001 && std::fabs(rr - 1 / row.from) > 0.001)
+                changed = true;
+            else
+                EXPECT_NEAR(rr, expected, 0.0005) << "beat " << k;
+        }
+        EXPECT_TRUE(changed);
+    }
 }
 
 // Rendering without a device gives the words the device then receives; the
