@@ -341,6 +341,11 @@ TEST_F(Hsimctl, ExitCodes)
     // A report with a field of the wrong kind is refused, not a crash.
     std::ofstream(dir_ + "/odd.json") << R"({"steps": [{"index": 1, "duration_s": "long"}]})";
     EXPECT_EQ(Run({"report", dir_ + "/odd.json", "-o", dir_ + "/odd.pdf"}), 2);
+    // The shipped procedures are listed with their standard and requirement.
+    EXPECT_EQ(Run({"procedures"}), 0);
+    EXPECT_NE(Read("stdout").find("heart-rate-range"), std::string::npos);
+    EXPECT_NE(Read("stdout").find("IEC 60601-2-27"), std::string::npos);
+    EXPECT_EQ(Run({"run", "no-such-procedure"}), 2);
     // The panel listens beyond loopback only when told to.
     EXPECT_EQ(Run({"--emulator", "serve", "--listen", "0.0.0.0:0"}), 2);
     EXPECT_NE(Read("stderr").find("--allow-remote"), std::string::npos);
