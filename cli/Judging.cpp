@@ -163,6 +163,9 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
         } else if (!(value = ReadingNumber(line))) {
             reason = "the reader printed '" + line.substr(0, 80) + "', not a number";
         }
+    } else if (!options.askOperator) {
+        r["source"] = "operator";
+        reason = "no reading: no operator at a terminal to ask (run it with hsimctl run)";
     } else {
         r["source"] = "operator";
         const auto text = AskOperator((spec.prompt.empty() ? spec.quantity : spec.prompt) + unit +
@@ -181,6 +184,7 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
                 from = ReadingNumber(answer["from"].as<std::string>());
                 to = ReadingNumber(answer["to"].as<std::string>());
             }
+        } else if (!options.askOperator) {
         } else if (const auto text = AskOperator("Accepted range of the " + spec.quantity + unit +
                                                  ", from your copy of the standard (FROM..TO; empty: none):")) {
             const size_t dots = text->find("..");
@@ -220,6 +224,8 @@ std::string PauseForOperator(const std::string& text, const JudgingOptions& opti
     std::fprintf(stderr, "\n%s\n", text.c_str());
     if (options.dryRun())
         return "not waited (dry run)";
+    if (!options.askOperator)
+        return "not waited (no operator at a terminal)";
     if (!isatty(STDIN_FILENO))
         return "not waited (no terminal)";
     if (!AskOperator("Press Enter to go on."))

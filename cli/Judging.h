@@ -28,6 +28,7 @@ struct JudgingOptions {
     std::string procedure;  // the procedure's file stem
     std::string reader;     // a command that prints the reading; empty: none
     YAML::Node answers;     // {procedure: {id: value | {value, from, to}}}; null: none
+    bool askOperator = true;  // false: no one at a terminal (the front panel) to ask
     bool dryRun() const { return answers.IsDefined() && !answers.IsNull(); }
 };
 

@@ -1139,7 +1139,7 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
         std::printf("%s: %s, report in %s\n", plan.title.c_str(), report["passed"].get<bool>() ? "passed" : "FAILED",
                     plan.reportFile.c_str());
     }
-    return interrupted ? kExitInterrupted : failedAt >= 0 ? kExitStepFailed : kExitOk;
+    return interrupted ? kExitInterrupted : report["passed"].get<bool>() ? kExitOk : kExitStepFailed;
 }
 
 int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulator>& simulators, bool emulated,
@@ -1164,14 +1164,17 @@ int RunScenarioOn(const ScenarioOptions& options, const std::vector<OpenSimulato
             return why = "no simulator with serial number " + serial + " is open here", kExitNoDevice;
     int failedAt = -1;
     bool interrupted = false;
-    const Json report = Execute(plan, bySerial, emulated, observer, JudgingOptions{}, failedAt, interrupted);
+    // Nobody sits at this program's terminal to answer.
+    JudgingOptions judging;
+    judging.askOperator = false;
+    const Json report = Execute(plan, bySerial, emulated, observer, judging, failedAt, interrupted);
     for (const auto& device : devices) {
         HSIMUse(device->simulator);
         HSIMSetOutputFunction(0);
     }
     HSIMUse(nullptr);
     reportText = ReportText(report);
-    return interrupted ? kExitInterrupted : failedAt >= 0 ? kExitStepFailed : kExitOk;
+    return interrupted ? kExitInterrupted : report["passed"].get<bool>() ? kExitOk : kExitStepFailed;
 }
 
 std::vector<std::filesystem::path> ProcedureFolders()

@@ -352,6 +352,23 @@ TEST_F(PanelServer, ScenarioRunsAndItsReportDownloads)
     EXPECT_EQ(res->body.rfind("%PDF", 0), 0u);
     EXPECT_FALSE(session_->emulator()->streamStats().outputOn);
 
+    // A reading of the device under test cannot be asked from the panel:
+    // not judged, never waited for at the server's terminal, never a pass.
+    res = client_->Post("/api/scenario", Headers(),
+                        httplib::MultipartFormDataItems{
+                            {"file",
+                             "requirement: r\nsources: [{id: s, cite: c}]\nsteps:\n  - pause: look\n"
+                             "  - measure: {id: m, quantity: heart rate, expect: {from: 1, to: 2}, source: s}\n",
+                             "judge.yaml", "application/yaml"}});
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 202) << res->body;
+    ASSERT_TRUE(WaitUntil([&] {
+        status = Json::parse(client_->Get("/api/scenario")->body);
+        return status["state"] != "running";
+    }, 10000));
+    EXPECT_EQ(status["state"], "failed") << status.dump();
+    EXPECT_EQ(status["steps"][1]["status"], "not judged") << status.dump();
+
     // Files outside the scenario's folder are refused before a step runs.
     for (const char* step : {"load: {file: ../../etc/passwd}", "record: {seconds: 1, output: /tmp/x.csv}"}) {
         res = client_->Post("/api/scenario", Headers(),
