@@ -37,13 +37,13 @@ std::optional<std::string> AskOperator(const std::string& question)
 // Runs the rig's command with the reading's names in its environment and
 // gives the first line it prints; false with the reason when it fails, takes
 // longer than a minute or prints nothing.
-bool RunReader(const std::string& command, const std::string& procedure, const MeasureSpec& spec, std::string& line,
+bool RunReader(const std::string& command, const std::string& procedure, const MeasureRequest& request, std::string& line,
                std::string& why)
 {
     // Everything the child needs is made before the fork: between fork and
     // exec only async-signal-safe calls (other threads may hold the heap).
-    std::vector<std::string> variables = {"HSIM_PROCEDURE=" + procedure, "HSIM_MEASURE=" + spec.id,
-                                          "HSIM_QUANTITY=" + spec.quantity, "HSIM_UNIT=" + spec.unit};
+    std::vector<std::string> variables = {"HSIM_PROCEDURE=" + procedure, "HSIM_MEASURE=" + request.id,
+                                          "HSIM_QUANTITY=" + request.quantity, "HSIM_UNIT=" + request.unit};
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "HSIM_PROCEDURE=", 15) && std::strncmp(*e, "HSIM_MEASURE=", 13) &&
             std::strncmp(*e, "HSIM_QUANTITY=", 14) && std::strncmp(*e, "HSIM_UNIT=", 10))
@@ -131,34 +131,34 @@ std::optional<double> ReadingNumber(const std::string& text)
     return v;
 }
 
-Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
+Json TakeReading(const MeasureRequest& request, const JudgingOptions& options)
 {
     Json r;
-    r["id"] = spec.id;
-    r["quantity"] = spec.quantity;
-    r["unit"] = spec.unit;
+    r["id"] = request.id;
+    r["quantity"] = request.quantity;
+    r["unit"] = request.unit;
     r["value"] = nullptr;
-    r["from"] = spec.from ? Json(*spec.from) : Json(nullptr);
-    r["to"] = spec.to ? Json(*spec.to) : Json(nullptr);
-    r["limits_source"] = spec.askLimits ? "operator" : spec.limitsSource;
+    r["from"] = request.from ? Json(*request.from) : Json(nullptr);
+    r["to"] = request.to ? Json(*request.to) : Json(nullptr);
+    r["limits_source"] = request.askLimits ? "operator" : request.limitsSource;
     std::string reason;
-    std::optional<double> value, from = spec.from, to = spec.to;
-    const std::string unit = spec.unit.empty() ? "" : " " + spec.unit;
+    std::optional<double> value, from = request.from, to = request.to;
+    const std::string unit = request.unit.empty() ? "" : " " + request.unit;
     const YAML::Node answer = options.dryRun() && options.answers[options.procedure]
-                                  ? options.answers[options.procedure][spec.id]
+                                  ? options.answers[options.procedure][request.id]
                                   : YAML::Node();
     // The reading.
     if (options.dryRun()) {
         r["source"] = "answers";
         const YAML::Node v = answer && answer.IsMap() ? answer["value"] : answer;
         if (!v || !v.IsScalar())
-            reason = "no reading: the answers have none for " + options.procedure + "/" + spec.id;
+            reason = "no reading: the answers have none for " + options.procedure + "/" + request.id;
         else if (!(value = ReadingNumber(v.as<std::string>())))
             reason = "the answer '" + v.as<std::string>() + "' is not a number";
     } else if (!options.reader.empty()) {
         r["source"] = "command";
         std::string line;
-        if (!RunReader(options.reader, options.procedure, spec, line, reason)) {
+        if (!RunReader(options.reader, options.procedure, request, line, reason)) {
             // reason says why
         } else if (!(value = ReadingNumber(line))) {
             reason = "the reader printed '" + line.substr(0, 80) + "', not a number";
@@ -168,7 +168,7 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
         reason = "no reading: no operator at a terminal to ask (run it with hsimctl run)";
     } else {
         r["source"] = "operator";
-        const auto text = AskOperator((spec.prompt.empty() ? spec.quantity : spec.prompt) + unit +
+        const auto text = AskOperator((request.prompt.empty() ? request.quantity : request.prompt) + unit +
                                       " (empty: no reading):");
         if (!text || text->find_first_not_of(" \t") == std::string::npos)
             reason = "no reading given";
@@ -177,7 +177,7 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
     }
     // The limits the operator takes from the standard, asked after the
     // reading so that they cannot lead it.
-    if (spec.askLimits) {
+    if (request.askLimits) {
         if (options.dryRun()) {
             r["limits_source"] = "answers";
             if (answer && answer.IsMap() && answer["from"] && answer["to"]) {
@@ -185,7 +185,7 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
                 to = ReadingNumber(answer["to"].as<std::string>());
             }
         } else if (!options.askOperator) {
-        } else if (const auto text = AskOperator("Accepted range of the " + spec.quantity + unit +
+        } else if (const auto text = AskOperator("Accepted range of the " + request.quantity + unit +
                                                  ", from your copy of the standard (FROM..TO; empty: none):")) {
             const size_t dots = text->find("..");
             if (dots != std::string::npos) {
@@ -214,7 +214,7 @@ Json TakeReading(const MeasureSpec& spec, const JudgingOptions& options)
     r["reason"] = reason;
     // The expected range is shown to the operator only now.
     if (r["source"] == "operator" || r["limits_source"] == "operator")
-        std::fprintf(stderr, "  %s: %s (accepted %s..%s%s)\n", spec.quantity.c_str(), verdict.c_str(),
+        std::fprintf(stderr, "  %s: %s (accepted %s..%s%s)\n", request.quantity.c_str(), verdict.c_str(),
                      from ? Shown(*from).c_str() : "?", to ? Shown(*to).c_str() : "?", unit.c_str());
     return r;
 }

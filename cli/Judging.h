@@ -12,7 +12,7 @@
 
 namespace hsimctl {
 
-struct MeasureSpec {
+struct MeasureRequest {
     std::string id;        // unique in its procedure
     std::string quantity;  // "heart rate"
     std::string unit;      // "bpm"
@@ -36,7 +36,7 @@ struct JudgingOptions {
 // when there is none), "from", "to" (null when unknown), "source"
 // (operator, command, answers), "limits_source", "verdict" (pass, fail, not
 // judged), "reason"}. Never a pass without a reading inside known limits.
-nlohmann::ordered_json TakeReading(const MeasureSpec& spec, const JudgingOptions& options);
+nlohmann::ordered_json TakeReading(const MeasureRequest& request, const JudgingOptions& options);
 
 // Shows the operator what to do and waits for Enter (on a terminal, and not
 // in a dry run); what happened, for the report.

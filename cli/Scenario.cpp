@@ -100,7 +100,7 @@ struct Step {
         double tolerance;
     };
     std::vector<Target> targets;
-    MeasureSpec measure;
+    MeasureRequest measure;
 };
 
 struct ScenarioError {
@@ -323,7 +323,7 @@ Step ReadStep(const YAML::Node& node, const std::map<std::string, std::string>& 
     } else if (step.kind == "measure") {
         if (!step.body.IsMap())
             Fail(step, "expects {id, quantity, unit, prompt, expect: {from, to}, source} or expect: ask");
-        MeasureSpec& m = step.measure;
+        MeasureRequest& m = step.measure;
         m.id = Scalar(step, step.body["id"], "id");
         if (!std::regex_match(m.id, std::regex("[A-Za-z0-9_.-]+")))
             Fail(step, "id '" + m.id + "' is letters, digits, '-', '_' and '.'");
@@ -1039,6 +1039,20 @@ std::string ReportText(const Json& report)
     return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
+// Writes the report to its file, or to stdout for none or "-"; false with a
+// message when it cannot be written.
+bool WriteReport(const Json& report, const std::string& file)
+{
+    const std::string text = ReportText(report);
+    if (file.empty() || file == "-")
+        return std::fputs(text.c_str(), stdout) >= 0;
+    std::ofstream out(file);
+    if (out << text)
+        return true;
+    std::fprintf(stderr, "hsimctl: cannot write the report %s\n", file.c_str());
+    return false;
+}
+
 }  // namespace
 
 // The simulators a run drives: the run's (its session) and the others its
@@ -1127,18 +1141,11 @@ int RunScenario(const ConnectOptions& connect, const ScenarioOptions& options)
     const Json report = Execute(plan, bench.bySerial, connect.emulator, {}, JudgingOptions{}, failedAt, interrupted);
     bench.Close();
 
-    const std::string text = ReportText(report);
-    if (plan.reportFile.empty() || plan.reportFile == "-") {
-        std::fputs(text.c_str(), stdout);
-    } else {
-        std::ofstream out(plan.reportFile);
-        if (!(out << text)) {
-            std::fprintf(stderr, "hsimctl: cannot write the report %s\n", plan.reportFile.c_str());
-            return kExitFailed;
-        }
+    if (!WriteReport(report, plan.reportFile))
+        return kExitFailed;
+    if (!plan.reportFile.empty() && plan.reportFile != "-")
         std::printf("%s: %s, report in %s\n", plan.title.c_str(), report["passed"].get<bool>() ? "passed" : "FAILED",
                     plan.reportFile.c_str());
-    }
     return interrupted ? kExitInterrupted : report["passed"].get<bool>() ? kExitOk : kExitStepFailed;
 }
 
@@ -1350,16 +1357,8 @@ int RunProcedures(const ConnectOptions& connect, const RunOptions& options)
                                                         : "command: " + options.reader;
     report["passed"] = allPassed && !interrupted;
     report["steps"] = Json::array();  // a run's steps are its procedures'
-    const std::string text = ReportText(report);
-    if (options.report.empty() || options.report == "-") {
-        std::fputs(text.c_str(), stdout);
-    } else {
-        std::ofstream out(options.report);
-        if (!(out << text)) {
-            std::fprintf(stderr, "hsimctl: cannot write the report %s\n", options.report.c_str());
-            return kExitFailed;
-        }
-    }
+    if (!WriteReport(report, options.report))
+        return kExitFailed;
     if (!options.pdf.empty()) {
         if (options.report.empty() || options.report == "-") {
             std::fprintf(stderr, "hsimctl: --pdf needs the JSON report in a file (-o)\n");

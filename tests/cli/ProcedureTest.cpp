@@ -10,7 +10,7 @@
 
 namespace {
 
-using hsimctl::MeasureSpec;
+using hsimctl::MeasureRequest;
 using hsimctl::Signal;
 
 constexpr double kRate = 40000;
@@ -83,11 +83,11 @@ TEST(Stimulus, FiguresOfBeatsMadeByHand)
 // pass without a number inside known limits.
 TEST(Judging, VerdictsOfReadings)
 {
-    MeasureSpec fixed{"hr", "heart rate", "bpm", "", 57.0, 63.0, false, "src"};
-    MeasureSpec asked{"hr", "heart rate", "bpm", "", std::nullopt, std::nullopt, true, ""};
+    MeasureRequest fixed{"hr", "heart rate", "bpm", "", 57.0, 63.0, false, "src"};
+    MeasureRequest asked{"hr", "heart rate", "bpm", "", std::nullopt, std::nullopt, true, ""};
     const struct {
         const char* why;
-        const MeasureSpec& spec;
+        const MeasureRequest& request;
         std::string reader, answers;
         const char* verdict;
         const char* reason;  // part of it
@@ -117,7 +117,7 @@ TEST(Judging, VerdictsOfReadings)
         options.reader = row.reader;
         if (!row.answers.empty())
             options.answers = YAML::Load(row.answers);
-        const auto reading = hsimctl::TakeReading(row.spec, options);
+        const auto reading = hsimctl::TakeReading(row.request, options);
         EXPECT_EQ(reading["verdict"], row.verdict) << row.why << ": " << reading.dump();
         EXPECT_NE(reading["reason"].get<std::string>().find(row.reason), std::string::npos)
             << row.why << ": " << reading["reason"];
