@@ -695,7 +695,9 @@ void DrawProcedure(Pages& p, const Json& procedure, size_t number)
 // Draws the report on a PDF surface; the number of pages.
 int Draw(cairo_surface_t* surface, const Json& report, int total)
 {
-    cairo_t* cr = cairo_create(surface);
+    // Freed however the drawing ends (a field of the wrong kind throws).
+    const std::unique_ptr<cairo_t, void (*)(cairo_t*)> context(cairo_create(surface), cairo_destroy);
+    cairo_t* cr = context.get();
     int pages = 0;
     {
         Pages p(cr, Title(report) + ", " + Str(report, "date", "undated"), total);
@@ -712,9 +714,7 @@ int Draw(cairo_surface_t* surface, const Json& report, int total)
         p.Finish();
         pages = p.Count();
     }
-    const bool ok = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-    cairo_destroy(cr);
-    return ok ? pages : -1;
+    return cairo_status(cr) == CAIRO_STATUS_SUCCESS ? pages : -1;
 }
 
 cairo_status_t Discard(void*, const unsigned char*, unsigned int) { return CAIRO_STATUS_SUCCESS; }
