@@ -1,5 +1,6 @@
 #include "Panel.h"
 
+#include "EcgPaper.h"
 #include "Emulator.h"
 #include "PanelAssets.h"
 #include "ReadBack.h"
@@ -20,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -168,11 +168,6 @@ std::string UploadName(const std::string& given)
     return name;
 }
 
-std::string Extension(const std::string& name)
-{
-    const size_t dot = name.find_last_of('.');
-    return dot == std::string::npos ? "" : Lower(name.substr(dot));
-}
 
 }  // namespace
 
@@ -566,7 +561,7 @@ struct Panel::Impl {
                 return Refuse(res, 507, "cannot keep the upload " + name);
             names += (names.empty() ? "" : ", ") + name;
             // A WFDB record is read through its header; otherwise one file.
-            if (Extension(name) == ".hea" || (main.empty() && count == 1))
+            if (FileExtension(name) == ".hea" || (main.empty() && count == 1))
                 main = name;
         }
         if (main.empty())
@@ -907,9 +902,13 @@ struct Panel::Impl {
         }
 
     private:
+        // A simulator's tap and the group of points being reduced to one.
         struct Tap {
             HSIM_TAP* tap;
             unsigned long long lost = 0;
+            int count = 0;          // points in the group so far
+            double best = 0;        // of them, the one farthest from 0 mV
+            double groupStart = 0;  // the time of its first
         };
 
         static bool Write(httplib::DataSink& sink, const std::string& text)
@@ -932,8 +931,9 @@ struct Panel::Impl {
                 if (mv.empty() && pacing.empty())
                     return true;
                 const unsigned long long lost = HSIMTapOverruns(t.tap);
-                Json event = {{"id", id},          {"t", std::round(start * 1e6) / 1e6},       {"rate", 4000.0 / per},
-                              {"mv", mv},          {"pacing", pacing}, {"restart", restart},
+                Json event = {{"id", id},     {"t", std::round(start * 1e6) / 1e6},
+                              {"rate", 4000.0 / per}, {"mv", mv},
+                              {"pacing", pacing},     {"restart", restart},
                               {"lost", lost - t.lost}};
                 t.lost = lost;
                 mv = Json::array();
@@ -952,23 +952,21 @@ struct Panel::Impl {
                         if (!flush())
                             return false;
                         restart = true;
-                        m_Count[id] = 0;
+                        t.count = 0;
                     }
                     if (p.pacingMv != 0)
                         pacing.push_back({{"t", p.time}, {"mv", p.pacingMv}, {"ms", p.pacingMs}});
-                    int& count = m_Count[id];
-                    double& best = m_Best[id];
-                    if (count == 0) {
-                        best = p.signalMv;
-                        m_GroupStart[id] = p.time;
-                    } else if (std::fabs(p.signalMv) > std::fabs(best)) {
-                        best = p.signalMv;
+                    if (t.count == 0) {
+                        t.best = p.signalMv;
+                        t.groupStart = p.time;
+                    } else if (std::fabs(p.signalMv) > std::fabs(t.best)) {
+                        t.best = p.signalMv;
                     }
-                    if (++count == per) {
+                    if (++t.count == per) {
                         if (start < 0)
-                            start = m_GroupStart[id];
-                        mv.push_back(std::round(best * 1e4) / 1e4);
-                        count = 0;
+                            start = t.groupStart;
+                        mv.push_back(std::round(t.best * 1e4) / 1e4);
+                        t.count = 0;
                     }
                 }
                 if (n < int(m_Points.size()))
@@ -980,8 +978,6 @@ struct Panel::Impl {
         Impl& m_Panel;
         std::vector<Tap> m_Taps;
         std::vector<HSIM_TAP_POINT> m_Points;
-        std::map<size_t, int> m_Count;
-        std::map<size_t, double> m_Best, m_GroupStart;
         bool m_First = true;
         std::chrono::steady_clock::time_point m_NextState;
     };

@@ -580,11 +580,17 @@ std::string Resolve(const std::filesystem::path& base, const std::string& file)
     return path.is_absolute() ? file : (base / path).string();
 }
 
-// Runs one step; false with a message when it fails. `label` starts its
-// progress line; a played or recorded signal goes to `strip`.
+// The strip of a recorded stream's first seconds.
+StripMaker StripOf(const std::vector<Signal>& signals)
+{
+    StripMaker maker(signals[0].rate);
+    for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
+        maker.Add(signals[0].mv[k], signals[1].mv[k]);
+    return maker;
+}
+
 // Records what plays and measures it against the step's figures; false
-// with the figures that differ.
-// On the built-in emulator it measures what the device played, from its
+// with the figures that differ. On the built-in emulator it measures what the device played, from its
 // own words; on hardware, the stream the library sent.
 bool Verify(const Step& step, const std::string& label, hsimemu::Emulator* emulator, Json& strip, Json& stimulus,
             std::string& why)
@@ -607,10 +613,7 @@ bool Verify(const Step& step, const std::string& label, hsimemu::Emulator* emula
     } else if (!RecordStream(step.seconds, [](std::string&) { return true; }, signals, why, label)) {
         return false;
     }
-    StripMaker maker(signals[0].rate);
-    for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
-        maker.Add(signals[0].mv[k], signals[1].mv[k]);
-    strip = maker.ToJson("verified stream, 500 samples/s");
+    strip = StripOf(signals).ToJson("verified stream, 500 samples/s");
     const StimulusFigures f = MeasureStimulus(signals[0], &signals[1]);
     const std::optional<double> measured[] = {f.rateBpm, f.qrsAmplitudeMv, f.qrsWidthMs, f.pacingAmplitudeMv,
                                               f.pacingWidthMs};
@@ -641,6 +644,9 @@ bool Verify(const Step& step, const std::string& label, hsimemu::Emulator* emula
     return true;
 }
 
+// Runs one step; false with a message when it fails. `label` starts its
+// progress line; a played or recorded signal goes to `strip`, a verified
+// stimulus's figures to `stimulus`.
 bool RunStep(const Step& step, const std::string& label, const std::filesystem::path& base, Device& device,
              Json& strip, Json& stimulus, std::string& why)
 {
@@ -699,9 +705,7 @@ bool RunStep(const Step& step, const std::string& label, const std::filesystem::
         std::vector<Signal> signals;
         if (!RecordStream(step.seconds, [](std::string&) { return true; }, signals, why, label))
             return false;
-        StripMaker maker(signals[0].rate);
-        for (size_t k = 0; k < signals[0].mv.size() && !maker.Full(); ++k)
-            maker.Add(signals[0].mv[k], signals[1].mv[k]);
+        StripMaker maker = StripOf(signals);
         if (const double step = PacingStep(); step > 0)
             for (double t : FindPacingPulses(signals[1].mv, signals[1].rate, step))
                 maker.AddPacing(t);
